@@ -1,0 +1,16 @@
+// datatype!: a value naming a datatype. Payload word 1 is the id of the type it names.
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace zor::datatype {
+
+void init_type();
+// Appends a datatype! of the id at the block's tail (block value cell).
+cell* make_at_tail(cell* block, type_id type);
+// Pushes a new datatype! on the argument stack.
+cell* push(type_id type);
+// Writes a datatype! into a cell.
+cell* make_in(cell* destination, type_id type);
+
+}  // namespace zor::datatype

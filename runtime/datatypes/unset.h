@@ -1,0 +1,16 @@
+// unset!: the value of nothing. It has no payload.
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace zor::unset {
+
+// The shared unset cell.
+extern cell value;
+
+void init_type();
+void set_result();
+cell* make_at_tail(cell* block);
+cell* push();
+
+}  // namespace zor::unset

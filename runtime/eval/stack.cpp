@@ -1,0 +1,366 @@
+// The evaluation stack and its non-local exits.
+#include "runtime/eval/stack.h"
+
+#include "platform/fatal.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/eval/throw.h"
+#include "runtime/memory.h"
+#include "runtime/mold-guard.h"
+#include "runtime/raise.h"
+
+namespace zor {
+uint32_t last_throw_code = 0;
+}
+
+namespace zor::stack {
+
+record state;
+
+namespace {
+
+// Room kept below the ends so that the error machinery can push its own values.
+constexpr int OVERFLOW_RESERVE = 5;
+
+[[noreturn]] void overflow() {
+    state.args_top = state.args_top - OVERFLOW_RESERVE < state.args_begin ? state.args_begin
+                                                                          : state.args_top - OVERFLOW_RESERVE;
+    mold_guard::reset();
+    raise::throw_error(err::internal_stack_overflow);
+}
+
+uint32_t base_index(const cell* base) { return static_cast<uint32_t>(base - state.args_begin); }
+cell* base_at(uint32_t index) { return state.args_begin + index; }
+
+void push_frame(uint32_t header, const cell* word, node_ref function_context, uint32_t saved_values) {
+    if (state.frames_top >= state.frames_end) overflow();
+    uint32_t symbol = word ? word->w2 : 0;
+    frame* f = state.frames_top++;
+    f->header = header | ((symbol & 0xFFFF) << 8);
+    f->saved_base = base_index(state.args_base);
+    f->word_context = word ? word->w1 : 0;
+    f->function_context = function_context;
+    f->saved_values = saved_values;
+    state.args_base = state.args_top;
+}
+
+// Writes the saved values pointer back into the function's context.
+uint32_t context_values_of(node_ref context) {
+    return memory::buffer_of(context)->head_cell()->w2;
+}
+
+void restore_function_context(const frame* f) {
+    if (f->kind() == FRAME_FUNCTION && f->function_context) {
+        memory::buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
+    }
+}
+
+bool is_listed(const frame* f) {
+    uint32_t s = f->symbol();
+    return s == 0 || (s != state.body_symbol && s != state.anon_symbol);
+}
+
+// The walk shared by the three exits: from the frame below the native's own, down to
+// the first frame that matches, stopping at a barrier.
+frame* find_exit_frame(bool (*matches)(const frame*)) {
+    frame* f = state.frames_top - 1;  // the native's own frame
+    while (f > state.frames_begin) {
+        --f;
+        if (f->kind() == FRAME_BARRIER) return nullptr;
+        if (matches(f)) return f;
+    }
+    return nullptr;
+}
+
+// The base that was current inside a frame: the saved base of the frame above it, or
+// the current base when it is the top frame.
+cell* base_inside(const frame* f) {
+    return f + 1 < state.frames_top ? base_at((f + 1)->saved_base) : state.args_base;
+}
+
+// Pops every frame above the one found, which stays.
+void pop_above(const frame* found) {
+    while (state.frames_top - 1 > found) {
+        --state.frames_top;
+        restore_function_context(state.frames_top);
+    }
+}
+
+}  // namespace
+
+void init_bounds(node_ref argument_storage, node_ref frame_storage) {
+    memory::series_buffer* args = memory::buffer_of(argument_storage);
+    memory::series_buffer* frames = memory::buffer_of(frame_storage);
+    state = record{};
+    state.args_begin = state.args_base = state.args_top = reinterpret_cast<cell*>(args->data());
+    state.args_end = reinterpret_cast<cell*>(args->data_end());
+    state.frames_begin = state.frames_top = reinterpret_cast<frame*>(frames->data());
+    state.frames_end = state.frames_begin + FRAME_COUNT;
+}
+
+void set_frame_symbols(uint32_t body_symbol, uint32_t anon_symbol) {
+    state.body_symbol = body_symbol;
+    state.anon_symbol = anon_symbol;
+}
+
+// --- Argument stack ---------------------------------------------------------------------
+
+cell* push_slot() {
+    if (state.args_top + 1 >= state.args_end) overflow();
+    return state.args_top++;
+}
+
+cell* push_copy(const cell* value) {
+    cell copy = *value;  // the value may be a slot that an overflow reset would reuse
+    cell* slot = push_slot();
+    *slot = copy;
+    return slot;
+}
+
+void drop_slots(int n) {
+    state.args_top = state.args_top - n < state.args_begin ? state.args_begin : state.args_top - n;
+}
+
+cell* last_slot() { return state.args_top > state.args_begin ? state.args_top - 1 : state.args_begin; }
+
+type_id last_type() { return last_slot()->type(); }
+
+cell* clear_frame_args() {
+    state.args_top = state.args_base;
+    return state.args_base;
+}
+
+void keep_result_slot() { state.args_top = state.args_base + 1; }
+
+cell* set_result(const cell* value) { return cell::copy(value, state.args_base); }
+
+cell* set_result_truncate(const cell* value) {
+    cell::copy(value, state.args_base);
+    keep_result_slot();
+    return state.args_base;
+}
+
+void adopt_thrown_error() {
+    cell* last = last_slot();
+    if (last->is(TYPE_ERROR)) cell::copy(last, state.args_base);
+    keep_result_slot();
+}
+
+// --- Frames ---------------------------------------------------------------------------------
+
+void push_function_frame(const cell* word, node_ref function_context) {
+    uint32_t saved = function_context ? context_values_of(function_context) : 0;
+    push_frame(uint32_t(FRAME_FUNCTION) << 24, word, function_context, saved);
+}
+
+void push_interp_function_frame(const cell* word, node_ref function_context) {
+    uint32_t saved = function_context ? context_values_of(function_context) : 0;
+    push_frame((uint32_t(FRAME_FUNCTION) << 24) | FRAME_INTERPRETER_FLAG, word, function_context, saved);
+}
+
+void push_call_frame(const cell* word) { push_frame(uint32_t(FRAME_CALL) << 24, word, 0, 0); }
+void push_interp_call_frame(const cell* word) {
+    push_frame((uint32_t(FRAME_CALL) << 24) | FRAME_INTERPRETER_FLAG, word, 0, 0);
+}
+void push_try_frame() { push_frame(uint32_t(FRAME_TRY) << 24, nullptr, 0, 0); }
+void push_barrier_frame() { push_frame(uint32_t(FRAME_BARRIER) << 24, nullptr, 0, 0); }
+void push_catch_frame() { push_frame(uint32_t(FRAME_CATCH) << 24, nullptr, 0, 0); }
+void push_loop_frame() { push_frame(uint32_t(FRAME_LOOP) << 24, nullptr, 0, 0); }
+
+void push_block_frame() {
+    push_frame((uint32_t(FRAME_BLOCK) << 24) | FRAME_INTERPRETER_FLAG, nullptr, 0, 0);
+    (state.frames_top - 1)->header |= (state.body_symbol & 0xFFFF) << 8;
+}
+
+void set_body_flag(bool on) {
+    frame* f = state.frames_top - 1;
+    if (on) f->header |= FRAME_BODY_FLAG; else f->header &= ~FRAME_BODY_FLAG;
+}
+
+void set_interpreter_flag() { (state.frames_top - 1)->header |= FRAME_INTERPRETER_FLAG; }
+
+frame* mark_caller_body() {
+    if (state.frames_top - 2 < state.frames_begin) return nullptr;
+    frame* f = state.frames_top - 2;
+    if (f->header & FRAME_BODY_FLAG) return nullptr;
+    f->header |= FRAME_BODY_FLAG;
+    return f;
+}
+
+void clear_body_flag(frame* f) {
+    if (f) f->header &= ~FRAME_BODY_FLAG;
+}
+
+bool has_flagged_frame(frame* from, bool only_one) {
+    frame* f = from ? from : state.frames_top;
+    while (f > state.frames_begin) {
+        --f;
+        if (f->header & FRAME_INTERPRETER_FLAG) return true;
+        if (only_one) return false;
+    }
+    return false;
+}
+
+frame* top_frame() { return state.frames_top; }
+void set_frames_top(frame* f) { state.frames_top = f; }
+int frame_depth() { return static_cast<int>(state.frames_top - state.frames_begin); }
+
+namespace {
+
+frame* pop_top(bool restore) {
+    frame* f = --state.frames_top;
+    if (restore) restore_function_context(f);
+    return f;
+}
+
+void pop_keep_result(bool restore, bool pass) {
+    cell* old_base = state.args_base;
+    frame* f = pop_top(restore);
+    state.args_top = old_base + 1;
+    state.args_base = base_at(f->saved_base);
+    if (pass) cell::copy(old_base, state.args_base);
+}
+
+void pop_drop(bool restore) {
+    frame* f = pop_top(restore);
+    state.args_base = base_at(f->saved_base);
+    state.args_top = state.args_base;
+}
+
+}  // namespace
+
+void pop_frame() { pop_keep_result(false, false); }
+void pop_function_frame() { pop_keep_result(true, false); }
+void pop_frame_pass_result() { pop_keep_result(false, true); }
+void pop_function_frame_pass_result() { pop_keep_result(true, true); }
+void pop_frame_drop_values() { pop_drop(false); }
+void pop_function_frame_drop_values() { pop_drop(true); }
+
+void pop_frame_discard_result() {
+    cell* old_base = state.args_base;
+    frame* f = pop_top(true);
+    state.args_top = old_base;
+    state.args_base = base_at(f->saved_base);
+    if (state.frames_top == state.frames_begin) state.args_base = state.args_top = state.args_begin;
+}
+
+// --- Unwinding ---------------------------------------------------------------------------------
+
+frame* unwind_to_kind(frame_kind kind, bool keep) {
+    cell* old_base = state.args_base;
+    bool popped = false;
+    frame* found = nullptr;
+    while (state.frames_top > state.frames_begin) {
+        frame* f = state.frames_top - 1;
+        if (f->kind() == kind || f->kind() == FRAME_BARRIER) {
+            found = f;
+            break;
+        }
+        pop_top(true);
+        old_base = base_at(f->saved_base);
+        popped = true;
+    }
+    if (found) {
+        // The base current inside the found frame is the one its child saved, which is
+        // where the pops above left old_base; without keep, the base from before it.
+        state.args_base = keep ? old_base : base_at(found->saved_base);
+    } else {
+        state.args_base = state.args_begin;
+    }
+    if (!popped) {
+        state.args_top = state.args_base + 1;
+    } else if (state.frames_top == state.frames_begin) {
+        state.args_base = state.args_top = state.args_begin;
+    } else {
+        state.args_top = old_base + 1;
+    }
+    return found;
+}
+
+void unwind_to_kind_pass_result(frame_kind kind) {
+    cell result = *state.args_base;
+    frame* target = nullptr;
+    for (frame* f = state.frames_top; f > state.frames_begin;) {
+        --f;
+        if (f->kind() == kind || f->kind() == FRAME_BARRIER) {
+            target = f;
+            break;
+        }
+    }
+    cell* inner = target ? base_inside(target) : state.args_begin;
+    unwind_to_kind(kind, false);
+    *inner = result;
+    state.args_base = state.args_top = inner;
+}
+
+cell current_function_word() {
+    frame* f = state.saved_frame_top ? state.saved_frame_top : state.frames_top;
+    state.saved_frame_top = nullptr;
+    while (f > state.frames_begin) {
+        --f;
+        if (f->symbol() != 0 && is_listed(f)) return cell{TYPE_WORD, f->word_context, f->symbol(), 0xFFFFFFFF};
+    }
+    return cell{TYPE_NONE, 0, 0, 0};
+}
+
+// --- Non-local exits ------------------------------------------------------------------------------
+
+void throw_error(cell* error) {
+    cell value = *error;
+    frame* found = nullptr;
+    if (state.frames_top > state.frames_begin) {
+        cell where = current_function_word();
+        error::set_where(&value, &where);
+        error::record_stack_level(&value, frame_depth());
+        cell* top = state.args_top;
+        found = unwind_to_kind(FRAME_TRY, false);
+        if (found) --state.frames_top;
+        state.args_top = top;
+    }
+    if (!found) {
+        cell* slot = state.args_base;
+        *slot = value;
+        error::print_report(slot);
+        platform::exit_process(platform::EXIT_UNCAUGHT_ERROR);
+    }
+    *push_slot() = value;
+    throw_code(THROW_ERROR);
+}
+
+void throw_loop_exit(bool is_continue, bool with_value) {
+    cell value = *state.args_base;
+    frame* found = find_exit_frame([](const frame* f) { return f->kind() == FRAME_LOOP; });
+    if (!found) raise::throw_error(is_continue ? err::throw_continue : err::throw_break);
+    cell* inner = base_inside(found);
+    pop_above(found);
+    state.args_base = state.args_top = inner;
+    if (with_value && !is_continue) *inner = value; else cell::init_unset(inner);
+    throw_code(is_continue ? THROW_CONTINUE : THROW_BREAK);
+}
+
+void throw_function_exit(bool with_value) {
+    cell value = *state.args_base;
+    frame* found = find_exit_frame([](const frame* f) { return (f->header & FRAME_BODY_FLAG) != 0; });
+    if (!found) raise::throw_error(err::throw_return);
+    cell* inner = base_inside(found);
+    pop_above(found);
+    state.args_base = state.args_top = inner;
+    if (with_value) *inner = value; else cell::init_unset(inner);
+    throw_code(with_value ? THROW_RETURN : THROW_EXIT);
+}
+
+void throw_value(uint32_t code) {
+    cell value = state.args_base[0];
+    cell name = state.args_top > state.args_base + 1 ? state.args_base[1] : cell{TYPE_NONE, 0, 0, 0};
+    if (!state.saved_frame_top && state.frames_top > state.frames_begin) state.saved_frame_top = state.frames_top - 1;
+    frame* found = find_exit_frame([](const frame* f) { return f->kind() == FRAME_CATCH; });
+    if (!found) raise::throw_error(err::throw_throw, &value);
+    cell* inner = base_inside(found);
+    pop_above(found);
+    state.args_base = state.args_top = inner;
+    *push_slot() = value;
+    *push_slot() = name;
+    throw_code(code);
+}
+
+}  // namespace zor::stack

@@ -1,0 +1,97 @@
+// Error raising and the typed argument checks.
+#include "runtime/raise.h"
+
+#include <bit>
+#include <cmath>
+
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/eval/stack.h"
+#include "runtime/eval/throw.h"
+#include "runtime/eval/tracing.h"
+
+namespace zor::raise {
+
+void throw_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
+    cell* e = error::create(id, arg1, arg2, arg3);
+    tracing::fire_error_event(e);
+    stack::throw_error(e);
+}
+
+void print_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
+    stack::push_call_frame(nullptr);
+    cell* e = error::create(id, arg1, arg2, arg3);
+    error::print_report(e);
+    stack::pop_frame_drop_values();
+}
+
+void bad_make_arg(const cell* type, const cell* spec) { throw_error(err::script_bad_make_arg, type, spec); }
+
+bool typeset_has(const cell* typeset, type_id type) {
+    // The typeset's bits start at byte 4 of the cell, most significant bit first.
+    const auto* bytes = reinterpret_cast<const uint8_t*>(typeset);
+    return (bytes[4 + (type >> 3)] & (0x80 >> (type & 7))) != 0;
+}
+
+const cell* check_arg_type(const cell* typeset, int argument_index, const cell* value) {
+    if (typeset_has(typeset, value->type())) return value;
+    cell where = stack::current_function_word();
+    cell type;
+    datatype::make_in(&type, value->type());
+    cell argument = parameter_word(argument_index);
+    throw_error(err::script_expect_arg, &where, &type, &argument);
+}
+
+void check_native_arg(int slot_offset, const cell* typeset, int argument_index) {
+    if (slot_offset <= -1) return;
+    check_arg_type(typeset, argument_index, stack::state.args_base + slot_offset);
+}
+
+const cell* check_refinement_arg(const cell* refinement, const cell* typeset, int argument_index,
+                                 const cell* value) {
+    if (refinement->w1 != 0) check_arg_type(typeset, argument_index, value);
+    return value;
+}
+
+const cell* check_arg_set(const cell* value) {
+    if (!value->is(TYPE_UNSET)) return value;
+    cell where = stack::current_function_word();
+    cell type;
+    datatype::make_in(&type, TYPE_UNSET);
+    cell argument = parameter_word(0);
+    throw_error(err::script_expect_arg, &where, &type, &argument);
+}
+
+// The parameter word at a position of the current function's spec. Function specs come
+// with the function! datatype; until a function names its parameters the word is none.
+cell parameter_word(int position) {
+    (void)position;
+    return cell{TYPE_NONE, 0, 0, 0};
+}
+
+}  // namespace zor::raise
+
+namespace zor::integer {
+
+int32_t get_int_from_number(const cell* value) {
+    if (value->is(TYPE_INTEGER)) return static_cast<int32_t>(value->w2);
+    double d = std::bit_cast<double>(uint64_t(value->w2) | (uint64_t(value->w3) << 32));
+    if (std::isnan(d) || d < -2147483648.0 || d >= 2147483648.0) raise::throw_error(err::script_out_of_range, value);
+    return static_cast<int32_t>(d);
+}
+
+}  // namespace zor::integer
+
+namespace zor::stack {
+
+void set_refinement_arg(const cell* value, int slot_index, int argument_count) {
+    cell* slot = state.args_base + slot_index;
+    if (logic::is_true(value, false, nullptr)) {
+        slot->w1 = 1;
+    } else {
+        for (int i = 1; i <= argument_count; ++i) cell::set_type(slot + i, TYPE_NONE);
+    }
+}
+
+}  // namespace zor::stack
