@@ -33,7 +33,7 @@ test: build
 bench: deps
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build build-bench --target zor-bench
-	@./build-bench/zor-bench
+	@./build-bench/bench/zor-bench
 
 # The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps

@@ -273,7 +273,12 @@ series_buffer* alloc_series_buffer(int64_t units, uint32_t unit, int32_t head_of
     buffer->flags = unit | FLAG_IN_USE | FLAG_MANAGED | (big ? FLAG_BIG : 0);
     if (head_offset == -1) {
         buffer->flags |= FLAG_MID_HEAD;
-        head_offset = static_cast<int32_t>(size / 2);
+        // The middle, rounded down to a whole unit: half of an odd number of cells would
+        // leave every cell 8 bytes off its 16-byte alignment. Narrower units are unaffected
+        // (half of a multiple of 16 is a multiple of 8).
+        int64_t middle = size / 2;
+        if (unit > 1) middle -= middle % unit;
+        head_offset = static_cast<int32_t>(middle);
     }
     buffer->head = buffer->tail = buffer->data() + head_offset;
     return buffer;

@@ -15,8 +15,8 @@
 #include "runtime/sort.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "runtime/heap.h"

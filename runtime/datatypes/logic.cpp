@@ -34,7 +34,9 @@ bool truth_of(const cell* value) {
 }
 
 // The double of a float!, percent! or time! cell: payload words 2-3, low word first.
-double number_of(const cell* value) { return std::bit_cast<double>(uint64_t(value->w2) | (uint64_t(value->w3) << 32)); }
+double number_of(const cell* value) {
+    return std::bit_cast<double>(uint64_t(value->w2) | (uint64_t(value->w3) << 32));
+}
 
 // --- Actions ---------------------------------------------------------------------------
 

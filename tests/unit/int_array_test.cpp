@@ -21,18 +21,7 @@ namespace int_array = zor::int_array;
 namespace memory = zor::memory;
 using zor::err;
 
-// The catalogue code of the language error that action raises, or -1 when it raises none.
-int raised_code(const std::function<void()>& action) {
-    zor::stack::stack_guard guard;
-    zor::stack::push_try_frame();
-    try {
-        action();
-    } catch (const zor::zor_throw& thrown) {
-        if (thrown.code != zor::THROW_ERROR) throw;
-        return zor::error::code_of(zor::stack::last_slot());
-    }
-    return -1;
-}
+using zor::testing::raised_code;
 
 int code(err id) { return zor::error_catalogue::code_of(id); }
 

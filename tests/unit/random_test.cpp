@@ -25,30 +25,38 @@ std::vector<int32_t> draws(int n) {
 }
 
 TEST_F(Random, KnownDrawsForFixedSeeds) {
-    // Draws 1-4, 624 (the last seeded word), 625 and 626 (after the first twist), 700.
+    // Draws 1-4, 624 (the last seeded word), 625 and 626 (after the first twist), 700, and
+    // 1248 and 1249 (the last word of the first twist, then the second twist).
     const struct {
         uint32_t seed;
         int32_t first[4];
-        int32_t d624, d625, d626, d700;
+        int32_t d624, d625, d626, d700, d1248, d1249;
     } rows[] = {
-        {19650218, {1573102752, 2054623780, 1026451266, 162962650}, 779737127, 299300835, 1547650282, 2057796544},
-        {0, {0, 4194449, 1288460453, 1839137408}, 382253902, 503881347, 1420691967, 440020803},
-        {1, {4194449, 1284266036, 226251983, 714404583}, 1575299422, 462010977, 662441838, 256185740},
-        {42, {168040107, 2058374225, 1181955946, 1509637628}, 1712155520, 144502293, 1426667971, 170428828},
+        {19650218, {1573102752, 2054623780, 1026451266, 162962650}, 779737127, 299300835, 1547650282, 2057796544,
+         864815447, 141349932},
+        {0, {0, 4194449, 1288460453, 1839137408}, 382253902, 503881347, 1420691967, 440020803, 555893184, 82993632},
+        {1, {4194449, 1284266036, 226251983, 714404583}, 1575299422, 462010977, 662441838, 256185740, 486038229,
+         210350958},
+        {42, {168040107, 2058374225, 1181955946, 1509637628}, 1712155520, 144502293, 1426667971, 170428828, 434049755,
+         1722592504},
         // With arithmetic shifts the seeds 0 and -1 share every seeded word but the first,
         // so they part only at the twist.
-        {0xFFFFFFFF, {0, 4194449, 1288460453, 1839137408}, 382253902, 1108309629, 1420691967, 440020803},
-        {0x80000000, {403700220, 1535644104, 1464508349, 1657716515}, 1391119509, 1861257172, 224907078, 709354418},
+        {0xFFFFFFFF, {0, 4194449, 1288460453, 1839137408}, 382253902, 1108309629, 1420691967, 440020803, 19286465,
+         1492486430},
+        {0x80000000, {403700220, 1535644104, 1464508349, 1657716515}, 1391119509, 1861257172, 224907078, 709354418,
+         2038456665, 1674723890},
     };
     for (const auto& r : rows) {
         random::seed(r.seed);
         EXPECT_EQ(random::position(), 0);
-        std::vector<int32_t> d = draws(700);
+        std::vector<int32_t> d = draws(1249);
         for (int i = 0; i < 4; ++i) EXPECT_EQ(d[i], r.first[i]) << r.seed << " draw " << i + 1;
         EXPECT_EQ(d[623], r.d624) << r.seed;
         EXPECT_EQ(d[624], r.d625) << r.seed;
         EXPECT_EQ(d[625], r.d626) << r.seed;
         EXPECT_EQ(d[699], r.d700) << r.seed;
+        EXPECT_EQ(d[1247], r.d1248) << r.seed;
+        EXPECT_EQ(d[1248], r.d1249) << r.seed;
     }
 }
 
@@ -130,6 +138,12 @@ TEST_F(Random, PickIntRangesAndDrawCounts) {
     EXPECT_EQ(random::position(), 0);
     EXPECT_EQ(random::pick_int(1, false), 1);
     EXPECT_GE(random::position(), 1);
+    // A draw equal to the largest multiple is rejected too. Above 2^30 that multiple is
+    // the bound itself: seed 19650218 draws 1573102752 (= the bound, rejected), then
+    // 2054623780 (above, rejected), then 1026451266.
+    random::seed(random::START_SEED);
+    EXPECT_EQ(random::pick_int(1573102752, false), 1026451267);
+    EXPECT_EQ(random::position(), 3);
     // The pick of a bound uses the draw it is given: seed 5's first draw, mod 10, plus 1.
     random::seed(5);
     int32_t first = random::next();
