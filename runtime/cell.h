@@ -34,6 +34,10 @@ inline constexpr int TYPE_TABLE_SIZE = 57;  // ids 0..56 have an entry
 inline constexpr uint32_t HEADER_TYPE_MASK = 0xFF;
 inline constexpr uint32_t FLAG_NEW_LINE = 0x40000000;
 
+struct cell;
+// The boot literal table: the cells of the boot image's root block, set by its loader.
+extern cell* literal_base;
+
 struct alignas(16) cell {
     uint32_t header;
     uint32_t w1;
@@ -54,8 +58,14 @@ struct alignas(16) cell {
     }
     // The first step of every builder: a valid unset! with an empty payload.
     static void init_unset(cell* c) { c->header = TYPE_UNSET; c->w1 = c->w2 = c->w3 = 0; }
+    // `cell/get-literal`: boot literal n.
+    static cell* get_literal(int n) { return literal_base + n; }
+    // `cell/get-literal-node`: payload word 1 of boot literal n (a context literal's node).
+    static node_ref get_literal_node(int n);
 };
 static_assert(sizeof(cell) == 16, "a value cell is 16 bytes");
+
+inline node_ref cell::get_literal_node(int n) { return literal_base[n].w1; }
 
 using zor_value = cell*;
 

@@ -19,6 +19,7 @@ static_assert(sizeof(block_header) == 32);
 
 block_header* first = nullptr;
 size_t count = 0;
+size_t live_bytes = 0;  // every live block with its header
 
 void link(block_header* h) {
     h->previous = nullptr;
@@ -26,12 +27,14 @@ void link(block_header* h) {
     if (first) first->previous = h;
     first = h;
     ++count;
+    live_bytes += sizeof(block_header) + h->bytes;
 }
 
 void unlink(block_header* h) {
     if (h->previous) h->previous->next = h->next; else first = h->next;
     if (h->next) h->next->previous = h->previous;
     --count;
+    live_bytes -= sizeof(block_header) + h->bytes;
 }
 
 }  // namespace
@@ -80,5 +83,7 @@ void release_all() {
 }
 
 size_t block_count() { return count; }
+
+size_t total_bytes() { return live_bytes; }
 
 }  // namespace zor::heap

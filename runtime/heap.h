@@ -15,5 +15,7 @@ void* resize(void* block, size_t bytes);
 void release(void* block);
 void release_all();
 size_t block_count();
+// Bytes of every live block, each counted with its header (memory statistics).
+size_t total_bytes();
 
 }  // namespace zor::heap

@@ -21,10 +21,16 @@ namespace {
 // The node space: 4 GiB of address space, so that every node_ref fits 32 bits. Node
 // frames are fixed-size regions of it; the first page is never used, so no node is 0.
 constexpr size_t NODE_SPACE_BYTES = size_t(1) << 32;
-constexpr size_t NODE_REGION_BYTES =
-    (NODES_PER_FRAME * sizeof(void*) + platform::PAGE_SIZE - 1) / platform::PAGE_SIZE * platform::PAGE_SIZE;
-size_t node_space_fill = platform::PAGE_SIZE;  // next unused region
-node_ref free_regions = 0;                      // released regions, chained through their first slot
+static_assert(NODE_REGION_BYTES % platform::PAGE_SIZE == 0 && NODE_REGION_BYTES >= NODES_PER_FRAME * sizeof(void*));
+static_assert(FIRST_NODE_REGION == platform::PAGE_SIZE);
+size_t node_space_fill = FIRST_NODE_REGION;  // next unused region
+
+// Released regions, reused last-in first-out. They are kept in a tracked-heap array
+// rather than chained through their own slots, so a released region is decommitted
+// whole and a stale node into it faults at once.
+node_ref* free_regions = nullptr;
+size_t free_region_count = 0;
+size_t free_region_capacity = 0;
 
 // Series frames hold a little more than their nominal size: the size rules count 24
 // overhead bytes per buffer while our header is 32, and the slack keeps every buffer that
@@ -40,9 +46,8 @@ int64_t round_up(int64_t n, int64_t to) { return (n + to - 1) / to * to; }
 
 node_ref take_node_region() {
     node_ref region;
-    if (free_regions) {
-        region = free_regions;
-        free_regions = *reinterpret_cast<node_ref*>(node_space + region);
+    if (free_region_count) {
+        region = free_regions[--free_region_count];
     } else {
         if (node_space_fill + NODE_REGION_BYTES > NODE_SPACE_BYTES) raise_no_memory();
         region = static_cast<node_ref>(node_space_fill);
@@ -58,9 +63,11 @@ node_ref take_node_region() {
 
 void give_node_region(node_ref region) {
     platform::decommit(node_space + region, NODE_REGION_BYTES);
-    platform::commit(node_space + region, sizeof(node_ref) * 2);  // keeps the chain word readable
-    *reinterpret_cast<node_ref*>(node_space + region) = free_regions;
-    free_regions = region;
+    if (free_region_count == free_region_capacity) {
+        free_region_capacity = free_region_capacity ? free_region_capacity * 2 : 64;
+        free_regions = static_cast<node_ref*>(heap::resize(free_regions, free_region_capacity * sizeof(node_ref)));
+    }
+    free_regions[free_region_count++] = region;
 }
 
 void insert_series_frame(series_frame* frame) {
@@ -75,14 +82,21 @@ void insert_series_frame(series_frame* frame) {
 
 bool frame_has_room(const series_frame* frame, int64_t bytes) { return frame->fill + bytes < frame->end; }
 
+// The first frame in address order that fits the bytes and has at least 0xCCCC left.
+series_frame* find_roomy_series_frame(int64_t bytes) {
+    for (series_frame* f = state.series_head; f; f = f->next) {
+        if (frame_has_room(f, bytes) && f->end - f->fill >= FRAME_ROOM_MINIMUM) return f;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 void init() {
     state = manager{};
     if (!node_space) node_space = static_cast<std::byte*>(platform::reserve_address_space(NODE_SPACE_BYTES));
-    node_space_fill = platform::PAGE_SIZE;
-    free_regions = 0;
-    gc::init_release_queue();
+    node_space_fill = FIRST_NODE_REGION;
+    free_region_count = 0;
 }
 
 // --- OS blocks ----------------------------------------------------------------------
@@ -228,6 +242,45 @@ void free_big_series(big_link* link) {
     free_os_block(reinterpret_cast<std::byte*>(link));
 }
 
+// The collector's sweep of the big-series list: a marked big series loses its mark; an
+// unmarked one gives its block back (its node, unmarked, goes back with the node sweep).
+void sweep_big_series() {
+    big_link** link = &state.big_head;
+    while (*link) {
+        big_link* block = *link;
+        auto* buffer = reinterpret_cast<series_buffer*>(block + 1);
+        if (buffer->flags & FLAG_MARK) {
+            buffer->flags &= ~FLAG_MARK;
+            link = &block->next;
+            continue;
+        }
+        *link = block->next;
+        free_os_block(reinterpret_cast<std::byte*>(block));
+    }
+}
+
+// The collector's sweep of the node frames: frames with no used node and evacuated
+// frames are released; the first frame with a free node becomes current; each frame's
+// history records whether its used count changed since the last collection.
+void sweep_node_frames() {
+    for (node_frame* f = state.node_head; f;) {
+        node_frame* next = f->next;
+        if (f->used == 0 || f->evacuate) free_node_frame(f);
+        f = next;
+    }
+    state.node_current = state.node_tail;
+    for (node_frame* f = state.node_head; f; f = f->next) {
+        if (f->free_head) {
+            state.node_current = f;
+            break;
+        }
+    }
+    for (node_frame* f = state.node_head; f; f = f->next) {
+        f->history = (f->history << 1) | (f->used == f->used_at_last_collection ? 1u : 0u);
+        f->used_at_last_collection = f->used;
+    }
+}
+
 void release_all() {
     while (state.big_head) free_big_series(state.big_head);
     while (state.series_head) free_series_frame(state.series_head);
@@ -252,12 +305,17 @@ series_buffer* alloc_series_buffer(int64_t units, uint32_t unit, int32_t head_of
     } else {
         series_frame* frame = state.series_current;
         if (!frame || !frame_has_room(frame, physical)) {
-            frame = find_series_frame(physical);
+            // Frames with fewer than 0xCCCC bytes left are passed over, both when asking
+            // for a collection and when choosing a frame: were the first frame with any
+            // room taken as the only candidate, one nearly full frame early in address
+            // order would keep the collector from ever running again, and the frames
+            // with room behind it from being used, while new frames pile up.
+            frame = find_roomy_series_frame(physical);
             if (!frame) {
                 gc::trigger();
-                frame = find_series_frame(physical);
+                frame = find_roomy_series_frame(physical);
             }
-            if (!frame || frame->end - frame->fill < FRAME_ROOM_MINIMUM) {
+            if (!frame) {
                 if (needed >= state.next_frame_size) state.next_frame_size = state.max_frame_size;
                 frame = new_series_frame();
             }
@@ -326,6 +384,11 @@ node_ref alloc_heap_series(int64_t units, uint32_t unit, int32_t head_offset) {
     node_ref node = alloc_node();
     slot_of(node) = buffer;
     buffer->node = node;
+    if (state.fixed_count == state.fixed_capacity) {
+        state.fixed_capacity = state.fixed_capacity ? state.fixed_capacity * 2 : 16;
+        state.fixed_nodes = static_cast<node_ref*>(heap::resize(state.fixed_nodes, state.fixed_capacity * sizeof(node_ref)));
+    }
+    state.fixed_nodes[state.fixed_count++] = node;
     return node;
 }
 
@@ -334,6 +397,17 @@ void set_series_flags(node_ref node, uint32_t bits) { buffer_of(node)->flags |= 
 // --- Growing and copying ------------------------------------------------------------------
 
 namespace {
+
+// Keeps a series alive, and its node current, across an allocation that may collect.
+class series_holder {
+public:
+    explicit series_holder(node_ref node) : holder_{TYPE_BINARY, 0, node, 0}, guard_(&holder_) {}
+    node_ref node() const { return holder_.w2; }
+
+private:
+    cell holder_;
+    gc::root_guard guard_;
+};
 
 struct regrown {
     series_buffer* old;    // the replaced buffer, read again after the allocation
@@ -347,10 +421,13 @@ regrown regrow(series_buffer* buffer, int64_t new_size) {
     int64_t size = new_size == 0 ? int64_t(buffer->size) * 2 : new_size;
     if (size < 1) raise_no_memory();
     uint32_t unit = buffer->unit();
-    node_ref node = buffer->node;
     int64_t tail_distance = buffer->tail - buffer->head;
+    // A collection during the allocation may move the buffer and even its node: the
+    // series is held (and its node kept current) by a guarded cell meanwhile.
+    series_holder source(buffer->node);
     series_buffer* grown = alloc_series_buffer(size / unit, unit, 0);
-    buffer = buffer_of(node);  // a collection during the allocation may have moved it
+    node_ref node = source.node();
+    buffer = buffer_of(node);
     uint32_t kept = buffer->flags & ~(FLAG_BIG | FLAG_HEAP | FLAG_MID_HEAD);
     grown->flags = kept | (grown->flags & FLAG_BIG);
     grown->node = node;
@@ -361,15 +438,23 @@ regrown regrow(series_buffer* buffer, int64_t new_size) {
     return {buffer, grown};
 }
 
-void release_if_heap(series_buffer* old) {
-    if (old->flags & FLAG_HEAP) heap::release(old);
+// A fixed series that grows becomes an ordinary one, collected like any other.
+void release_if_heap(series_buffer* old, node_ref node) {
+    if (!(old->flags & FLAG_HEAP)) return;
+    heap::release(old);
+    for (size_t i = 0; i < state.fixed_count; ++i) {
+        if (state.fixed_nodes[i] == node) {
+            state.fixed_nodes[i] = state.fixed_nodes[--state.fixed_count];
+            break;
+        }
+    }
 }
 
 }  // namespace
 
 series_buffer* grow_series(series_buffer* buffer, int64_t new_size) {
     regrown r = regrow(buffer, new_size);
-    release_if_heap(r.old);
+    release_if_heap(r.old, r.grown->node);
     return r.grown;
 }
 
@@ -378,7 +463,7 @@ series_buffer* expand_series(series_buffer* buffer, int64_t new_size) {
     int64_t old_bytes = r.old->data_end() - r.old->head;
     int64_t room = r.grown->data_end() - r.grown->head;
     std::memcpy(r.grown->head, r.old->head, static_cast<size_t>(std::min(old_bytes, room)));
-    release_if_heap(r.old);
+    release_if_heap(r.old, r.grown->node);
     return r.grown;
 }
 
@@ -392,9 +477,9 @@ series_buffer* expand_series_filled(series_buffer* buffer, int64_t new_size, uin
 }
 
 node_ref copy_series(series_buffer* buffer) {
-    node_ref source = buffer->node;
+    series_holder source(buffer->node);
     node_ref node = alloc_bytes(buffer->size);
-    buffer = buffer_of(source);
+    buffer = buffer_of(source.node());
     series_buffer* copy = buffer_of(node);
     copy->flags = (buffer->flags & ~(FLAG_BIG | FLAG_HEAP | FLAG_MID_HEAD)) | (copy->flags & FLAG_BIG);
     int64_t bytes = buffer->data_end() - buffer->head;
@@ -404,10 +489,10 @@ node_ref copy_series(series_buffer* buffer) {
 }
 
 node_ref copy_series_part(series_buffer* buffer, int64_t start, int64_t count) {
-    node_ref source = buffer->node;
+    series_holder source(buffer->node);
     uint32_t unit = buffer->unit();
     node_ref node = alloc_series(count, unit, 0);
-    buffer = buffer_of(source);
+    buffer = buffer_of(source.node());
     series_buffer* copy = buffer_of(node);
     copy->flags = (buffer->flags & ~(FLAG_OWNED | FLAG_BIG | FLAG_HEAP | FLAG_MID_HEAD)) | (copy->flags & FLAG_BIG);
     std::memcpy(copy->head, buffer->head + start * unit, static_cast<size_t>(count * unit));

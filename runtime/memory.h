@@ -59,6 +59,10 @@ inline constexpr int64_t FIRST_FRAME_SIZE = 0x100000;
 inline constexpr int64_t MAX_FRAME_SIZE = 0x200000;
 inline constexpr int64_t FRAME_ROOM_MINIMUM = 0xCCCC;
 inline constexpr uint32_t NODES_PER_FRAME = 10000;
+// Node frames are regions of this many bytes in the node space, the first at this offset
+// (so no node is 0): a node's region is (node - FIRST_NODE_REGION) / NODE_REGION_BYTES.
+inline constexpr uint32_t NODE_REGION_BYTES = 81920;
+inline constexpr uint32_t FIRST_NODE_REGION = 4096;
 
 // The node space: reserved once, committed a node frame at a time.
 extern std::byte* node_space;
@@ -135,6 +139,11 @@ struct manager {
     int64_t next_frame_size = FIRST_FRAME_SIZE;
     int64_t max_frame_size = MAX_FRAME_SIZE;
     big_link* big_head = nullptr;
+    // The nodes of the tracked-heap (fixed) series that have not grown into a frame: they
+    // are never collected, so the collector keeps them, and what they hold, as roots.
+    node_ref* fixed_nodes = nullptr;
+    size_t fixed_count = 0;
+    size_t fixed_capacity = 0;
 };
 extern manager state;
 
@@ -150,6 +159,9 @@ void free_big_series(big_link* link);
 std::byte* alloc_os_block(int64_t bytes, bool executable);
 void free_os_block(std::byte* address);
 void release_all();
+// The collector's sweeps (runtime/gc.cpp runs them after compaction).
+void sweep_big_series();
+void sweep_node_frames();
 
 // The frame a node lies in, or null.
 node_frame* frame_of_node(node_ref node);

@@ -1,9 +1,6 @@
 // Error raising and the typed argument checks.
 #include "runtime/raise.h"
 
-#include <bit>
-#include <cmath>
-
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"
@@ -71,17 +68,6 @@ cell parameter_word(int position) {
 }
 
 }  // namespace zor::raise
-
-namespace zor::integer {
-
-int32_t get_int_from_number(const cell* value) {
-    if (value->is(TYPE_INTEGER)) return static_cast<int32_t>(value->w2);
-    double d = std::bit_cast<double>(uint64_t(value->w2) | (uint64_t(value->w3) << 32));
-    if (std::isnan(d) || d < -2147483648.0 || d >= 2147483648.0) raise::throw_error(err::script_out_of_range, value);
-    return static_cast<int32_t>(d);
-}
-
-}  // namespace zor::integer
 
 namespace zor::stack {
 

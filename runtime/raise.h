@@ -37,12 +37,6 @@ const cell* check_arg_set(const cell* value);
 
 }  // namespace zor::raise
 
-namespace zor::integer {
-// The 32-bit integer of an integer! cell, or a float! truncated toward zero; NaN or a
-// float outside the 32-bit range raises script/out-of-range with the value.
-int32_t get_int_from_number(const cell* value);
-}  // namespace zor::integer
-
 namespace zor::stack {
 // A true value sets the refinement's logic! at base + slot to true; otherwise each of the
 // argument cells after it becomes none!.

@@ -3,19 +3,37 @@
 
 #include "platform/console-output.h"
 #include "platform/random.h"
+#include "runtime/case-fold.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc.h"
+#include "runtime/handle-registry.h"
+#include "runtime/hashtable.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
 #include "runtime/mold-guard.h"
 #include "runtime/output-hooks.h"
+#include "runtime/slot-table.h"
+#include "runtime/symbol.h"
 #include "runtime/type-registry.h"
+#include "runtime/word-table.h"
 
 namespace zor::runtime_init {
 
@@ -24,6 +42,8 @@ namespace {
 // Capacity in cells of the runtime's root block.
 constexpr int ROOT_BLOCK_CELLS = 8696;
 constexpr int SYMBOL_TABLE_CELLS = 4000;
+// The seed of every hash of bytes and strings: fixed, so that runs are reproducible.
+constexpr uint32_t HASH_SEED = 0x5A0F1E37;
 
 // A type whose module has not been written yet still registers here, in its place in
 // the order, so that ids, names and the highest id are right; it supports no action.
@@ -37,18 +57,18 @@ void register_datatypes() {
     unset::init_type();
     none::init_type();
     logic::init_type();
-    register_named(TYPE_SERIES, "series!");
-    register_named(TYPE_BLOCK, "block!");
-    register_named(TYPE_STRING, "string!");
+    series::init_type();
+    block::init_type();
+    string::init_type();
     register_named(TYPE_BINARY, "binary!");
-    register_named(TYPE_INTEGER, "integer!");
-    register_named(TYPE_SYMBOL, "symbol!");
-    register_named(TYPE_CONTEXT, "context!");
-    register_named(TYPE_WORD, "word!");
-    register_named(TYPE_LIT_WORD, "lit-word!");
-    register_named(TYPE_SET_WORD, "set-word!");
-    register_named(TYPE_GET_WORD, "get-word!");
-    register_named(TYPE_REFINEMENT, "refinement!");
+    integer::init_type();
+    symbol::init_type();
+    context::init_type();
+    word::init_type();
+    word::init_lit_word_type();
+    word::init_set_word_type();
+    word::init_get_word_type();
+    word::init_refinement_type();
     register_named(TYPE_CHAR, "char!");
     register_named(TYPE_NATIVE, "native!");
     register_named(TYPE_ACTION, "action!");
@@ -59,26 +79,26 @@ void register_datatypes() {
     register_named(TYPE_GET_PATH, "get-path!");
     register_named(TYPE_FUNCTION, "function!");
     register_named(TYPE_ROUTINE, "routine!");
-    register_named(TYPE_PAREN, "paren!");
+    paren::init_type();
     register_named(TYPE_ISSUE, "issue!");
     register_named(TYPE_URL, "url!");
     register_named(TYPE_FILE, "file!");
     register_named(TYPE_OBJECT, "object!");
     register_named(TYPE_BITSET, "bitset!");
-    register_named(TYPE_TRIPLE, "triple!");
-    register_named(TYPE_FLOAT, "float!");
-    register_named(TYPE_TYPESET, "typeset!");
+    triple::init_type();
+    float_::init_type();
+    typeset::init_type();
     error::init_type();
     register_named(TYPE_VECTOR, "vector!");
     register_named(TYPE_MAP, "map!");
     register_named(TYPE_HASH, "hash!");
-    register_named(TYPE_PAIR, "pair!");
-    register_named(TYPE_PERCENT, "percent!");
-    register_named(TYPE_TUPLE, "tuple!");
-    register_named(TYPE_TIME, "time!");
+    pair::init_type();
+    percent::init_type();
+    tuple::init_type();
+    time::init_type();
     register_named(TYPE_TAG, "tag!");
     register_named(TYPE_EMAIL, "email!");
-    register_named(TYPE_HANDLE, "handle!");
+    handle::init_type();
     register_named(TYPE_DATE, "date!");
     register_named(TYPE_PORT, "port!");
     register_named(TYPE_MONEY, "money!");
@@ -96,11 +116,15 @@ void start() {
     // until the boot environment's top level starts.
     mold_guard::init();
     gc::enabled = 0;
+    // Words made until the boot environment runs are kept alive by the root block.
+    word::startup_collection = 1;
 
     output_hooks::init();
     platform::init_console_output();
     random::init_state();
+    hashtable::set_seed(HASH_SEED);
     memory::init();
+    handle_registry::init();
     type_registry::init();
     register_datatypes();
 
@@ -113,9 +137,20 @@ void start() {
     node_ref argument_storage = arguments->w2;
     cell* frames = block::make_root(&block::root, stack::FRAME_STORAGE_CELLS);
     stack::init_bounds(argument_storage, frames->w2);
-    // The symbol table's block.
+    // The symbol table's block, and the global context.
     block::make_empty_at_tail(&block::root, SYMBOL_TABLE_CELLS);
+    int32_t symbol_block_index = static_cast<int32_t>(memory::buffer_of(block::root.w2)->length()) - 1;
+    context::init_global();
 
+    case_fold::init();
+
+    // The symbol table's index, then the words of the type names and the predefined words.
+    symbol::init_table(symbol_block_index);
+    type_registry::set_word_maker(&word::make_type_word);
+    type_registry::bind_type_words();
+    word_table::init();
+
+    slot_table::init();
     gc::init();
 }
 

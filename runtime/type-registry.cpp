@@ -74,6 +74,8 @@ void register_type(type_id id, type_id parent, const char* name, std::span<const
 
 void set_word_maker(bool (*maker)(const char* name, cell* out)) { word_maker = maker; }
 
+bool make_word(const char* name, cell* out) { return word_maker && word_maker(name, out); }
+
 void bind_type_words() {
     for (int id = 1; id <= max_type_id; ++id) {
         if (type_entries[id].name) give_word(type_entries[id]);

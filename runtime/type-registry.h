@@ -66,6 +66,9 @@ inline void register_type(type_id id, type_id parent, const char* name, const ac
 void bind_type_words();
 // Installs the maker of type words; until it is set, types get no word.
 void set_word_maker(bool (*maker)(const char* name, cell* out));
+// A word! of any name through the installed maker (action names in error arguments);
+// false, leaving out untouched, while no maker is installed.
+bool make_word(const char* name, cell* out);
 
 inline action_entry handler_of(type_id type, action a) { return action_table[type * ROW_SIZE + a - 1]; }
 

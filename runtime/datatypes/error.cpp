@@ -47,23 +47,21 @@ void init_type() {
 }
 
 cell* create(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
-    cell* e = stack::push_slot();
-    cell::init_unset(e);
+    // The arguments wait in stack slots while the fields are allocated: a collection may
+    // move what they refer to, and only rooted cells are kept current.
+    cell* held = stack::state.args_top;
+    for (const cell* a : {arg1, arg2, arg3}) stack::push_copy(a ? a : &none::value);
     node_ref node = memory::alloc_cells(FIELD_COUNT);
     memory::series_buffer* b = memory::buffer_of(node);
     cell* f = b->head_cell();
     for (int i = 0; i < FIELD_COUNT; ++i) f[i] = none::value;
     f[FIELD_CODE] = cell{TYPE_INTEGER, 0, static_cast<uint32_t>(error_catalogue::code_of(id)), 0};
-    const cell* args[3] = {arg1, arg2, arg3};
-    for (int i = 0; i < 3; ++i) {
-        if (args[i]) f[FIELD_ARG1 + i] = *args[i];
-    }
+    for (int i = 0; i < 3; ++i) f[FIELD_ARG1 + i] = held[i];
     f[FIELD_NEAR] = unset_position;
     b->tail = b->head + FIELD_COUNT * sizeof(cell);
-    e->w1 = node;
-    e->w2 = ERROR_CLASS_ID;
-    e->header = TYPE_ERROR;
-    return e;
+    *held = cell{TYPE_ERROR, node, ERROR_CLASS_ID, 0};
+    stack::drop_slots(2);
+    return held;
 }
 
 cell* field_of(const cell* error, field f) { return fields(error) + f; }

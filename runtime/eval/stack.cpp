@@ -2,12 +2,16 @@
 #include "runtime/eval/stack.h"
 
 #include "platform/fatal.h"
+#include "runtime/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/eval/throw.h"
+#include "runtime/gc.h"
 #include "runtime/memory.h"
 #include "runtime/mold-guard.h"
 #include "runtime/raise.h"
+#include "runtime/symbol.h"
+#include "runtime/word-table.h"
 
 namespace zor {
 uint32_t last_throw_code = 0;
@@ -107,6 +111,9 @@ void set_frame_symbols(uint32_t body_symbol, uint32_t anon_symbol) {
 
 cell* push_slot() {
     if (state.args_top + 1 >= state.args_end) overflow();
+    // Every slot below the top is a root: a new one must never show the collector what an
+    // earlier call left there (a value whose series may be long gone).
+    cell::init_unset(state.args_top);
     return state.args_top++;
 }
 
@@ -293,13 +300,34 @@ void unwind_to_kind_pass_result(frame_kind kind) {
     state.args_base = state.args_top = inner;
 }
 
+void mark_frames() {
+    for (frame* f = state.frames_begin; f < state.frames_top; ++f) {
+        gc::mark_context(&f->word_context);
+        if (!f->function_context) continue;
+        gc::mark_context(&f->function_context);
+        // On-stack values are an argument-stack slot index, which holds no node; a context
+        // with a value block saved that block's node.
+        const cell* context_cell = memory::buffer_of(f->function_context)->head_cell();
+        if (f->kind() == FRAME_FUNCTION && !(context_cell->header & context::FLAG_ON_STACK)) {
+            gc::mark_block(&f->saved_values);
+        }
+    }
+}
+
 cell current_function_word() {
     frame* f = state.saved_frame_top ? state.saved_frame_top : state.frames_top;
     state.saved_frame_top = nullptr;
     while (f > state.frames_begin) {
         --f;
-        if (f->symbol() != 0 && is_listed(f)) return cell{TYPE_WORD, f->word_context, f->symbol(), 0xFFFFFFFF};
+        if (f->symbol() != 0 && is_listed(f)) {
+            // A frame keeps only the low 16 bits of its symbol id; an id that no symbol has
+            // cannot name a word.
+            auto symbol = static_cast<int32_t>(f->symbol());
+            if (symbol > symbol::count()) break;
+            return context::word_for_symbol(f->word_context, symbol);
+        }
     }
+    if (words::not_found.root_index >= 0) return *words::not_found;
     return cell{TYPE_NONE, 0, 0, 0};
 }
 

@@ -106,8 +106,14 @@ void pop_frame_discard_result();
 frame* unwind_to_kind(frame_kind kind, bool keep);
 void unwind_to_kind_pass_result(frame_kind kind);
 
-// The word of the innermost frame not named <body> or <anon>, unbound to a key index;
-// none when no frame qualifies.
+// The collector's root hook: marks (and rewrites, when their nodes moved) every call
+// frame's word context and function context, and the saved values of a function context
+// whose values live in a value block.
+void mark_frames();
+
+// The word of the innermost frame not named <body> or <anon>: the key word of its symbol
+// in the frame's word context, else a global word of it; the word <not-found> when no
+// frame qualifies (none before the predefined words exist).
 cell current_function_word();
 
 // Non-local exits.

@@ -49,8 +49,10 @@ std::vector<int32_t> items_of(zor::node_ref node) {
     return items;
 }
 
-void append_all(zor::node_ref node, const std::vector<int32_t>& values) {
-    for (int32_t v : values) int_array::append_int(node, v);
+// The node is read from its rooted slot for every append: an append can collect, and a
+// collection may move the node.
+void append_all(const rooted_series& series, const std::vector<int32_t>& values) {
+    for (int32_t v : values) int_array::append_int(series.node(), v);
 }
 
 class IntArrayTest : public ::testing::Test {
@@ -103,7 +105,7 @@ TEST_F(IntArrayTest, AppendsSurviveGrowthOfTheBuffer) {
     rooted_series ints(int_array::make(0, 4));
     std::vector<int32_t> expected;
     for (int32_t i = 0; i < 5000; ++i) expected.push_back(i * 7919 - 1000000);
-    append_all(ints.node(), expected);
+    append_all(ints, expected);
     EXPECT_EQ(items_of(ints.node()), expected);
 
     rooted_series bytes(int_array::make(0, 1));
@@ -127,7 +129,7 @@ TEST_F(IntArrayTest, AppendsSurviveGrowthOfTheBuffer) {
 
 TEST_F(IntArrayTest, FindIntAnswersTheByteOffsetOfTheFirstMatch) {
     rooted_series series(int_array::make(0, 4));
-    append_all(series.node(), {5, -1, 7, 5, INT32_MAX, INT32_MIN});
+    append_all(series, {5, -1, 7, 5, INT32_MAX, INT32_MIN});
     struct find_case {
         int32_t value;
         int64_t offset;
@@ -166,7 +168,7 @@ TEST_F(IntArrayTest, RemoveIntTakesOutOnlyTheFirstMatch) {
     };
     for (const remove_case& c : cases) {
         rooted_series series(int_array::make(0, 4));
-        append_all(series.node(), c.before);
+        append_all(series, c.before);
         int_array::remove_int(series.node(), c.value);
         EXPECT_EQ(items_of(series.node()), c.after) << "removing " << c.value;
     }
@@ -191,7 +193,7 @@ TEST_F(IntArrayTest, TruncateAtKeepsItemsBeforeThePosition) {
         EXPECT_EQ(int_array::length(series.node()), c.length) << "width " << c.width << " at " << c.position;
     }
     rooted_series series(int_array::make(0, 4));
-    append_all(series.node(), {1, 2, 3, 4, 5});
+    append_all(series, {1, 2, 3, 4, 5});
     int_array::truncate_at(series.node(), 3);
     EXPECT_EQ(items_of(series.node()), (std::vector<int32_t>{1, 2}));
     for (int64_t position : {0, -1, 4, 100}) {
@@ -242,7 +244,7 @@ TEST_F(IntArrayTest, RemoveBytesAtClosesTheGap) {
 
 TEST_F(IntArrayTest, PickAndPokeStayWithinTheItems) {
     rooted_series series(int_array::make(8, 4));
-    append_all(series.node(), {10, 20, 30});
+    append_all(series, {10, 20, 30});
     int_array::poke_int(series.node(), 2, -5);
     int_array::poke_int(series.node(), 3, INT32_MIN);
     EXPECT_EQ(items_of(series.node()), (std::vector<int32_t>{10, -5, INT32_MIN}));
@@ -257,7 +259,7 @@ TEST_F(IntArrayTest, PickAndPokeStayWithinTheItems) {
 
 TEST_F(IntArrayTest, ClearEmptiesAndKeepsTheCapacity) {
     rooted_series series(int_array::make(100, 4));
-    append_all(series.node(), {1, 2, 3});
+    append_all(series, {1, 2, 3});
     int32_t capacity = memory::buffer_of(series.node())->size;
     int_array::clear(series.node());
     EXPECT_EQ(int_array::length(series.node()), 0);
@@ -268,7 +270,7 @@ TEST_F(IntArrayTest, ClearEmptiesAndKeepsTheCapacity) {
 
 TEST_F(IntArrayTest, CopyIsAnIndependentSeriesWithTheSameFlagsAndItems) {
     rooted_series original(int_array::make(0, 4));
-    append_all(original.node(), {3, 1, 4, 1, 5});
+    append_all(original, {3, 1, 4, 1, 5});
     memory::set_series_flags(original.node(), memory::FLAG_OWNED);
     rooted_series copied(int_array::copy(original.node()));
     ASSERT_NE(copied.node(), original.node());

@@ -7,13 +7,18 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
+#include "runtime/gc.h"
 #include "runtime/runtime-init.h"
 
 namespace zor::testing {
 
+// Collection is switched on once start-up is done, as the boot does when the top level
+// starts, so every test runs with the collector live (and, under ZOR_GC_TORTURE=1, with a
+// collection at every allocation). Tests that hold bare nodes switch it off themselves.
 inline void ensure_runtime() {
     static bool started = [] {
         runtime_init::start();
+        gc::enabled = 1;
         return true;
     }();
     (void)started;

@@ -1,9 +1,12 @@
-// The indentation writer of mold: nested lines start with four spaces a level.
+// Text routines shared by the mold and form of every datatype: the indentation writer
+// (nested lines start with four spaces a level) and forming a value into a new string.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 
 #include "runtime/datatypes/string.h"
+#include "runtime/eval/actions.h"
+#include "runtime/eval/stack.h"
 
 namespace zor::string {
 
@@ -23,6 +26,13 @@ int append_indent(cell* output, int n, int budget) {
         remaining -= chunk;
     }
     return static_cast<int>(std::max<int64_t>(int64_t(budget) - written, INT_MIN));
+}
+
+cell* form_to_new(cell* part, int limit) {
+    cell* output = make_empty(stack::push_slot(), 16);
+    actions::dispatch_form(stack::state.args_base, output, part, limit);
+    if (limit > 0) truncate(output, limit);
+    return output;
 }
 
 }  // namespace zor::string
