@@ -23,6 +23,11 @@ void print_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
     stack::pop_frame_drop_values();
 }
 
+void invalid_type(type_id type) {
+    cell t = datatype::value_of(type);
+    throw_error(err::script_invalid_type, &t);
+}
+
 void bad_make_arg(const cell* type, const cell* spec) { throw_error(err::script_bad_make_arg, type, spec); }
 
 bool typeset_has(const cell* typeset, type_id type) {

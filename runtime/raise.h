@@ -17,6 +17,9 @@ namespace zor::raise {
 // Builds the same error value and prints its report without throwing (warnings).
 void print_error(err id, const cell* arg1 = nullptr, const cell* arg2 = nullptr, const cell* arg3 = nullptr);
 
+// script/invalid-type naming the datatype.
+[[noreturn]] void invalid_type(type_id type);
+
 // script/bad-make-arg with the type and the spec.
 [[noreturn]] void bad_make_arg(const cell* type, const cell* spec);
 

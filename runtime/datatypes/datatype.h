@@ -12,5 +12,7 @@ cell* make_at_tail(cell* block, type_id type);
 cell* push(type_id type);
 // Writes a datatype! into a cell.
 cell* make_in(cell* destination, type_id type);
+// A datatype! value naming the type (for error arguments and the like).
+inline cell value_of(type_id type) { return cell{TYPE_DATATYPE, type, 0, 0}; }
 
 }  // namespace zor::datatype

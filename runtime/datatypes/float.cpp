@@ -37,24 +37,13 @@ constexpr double JUST_BELOW_HALF = 0.49999999999999994;
 
 float_converter converters[TYPE_TABLE_SIZE] = {};
 
-cell datatype_of(type_id type) {
-    cell c;
-    datatype::make_in(&c, type);
-    return c;
-}
-
-[[noreturn]] void raise_invalid_type(type_id type) {
-    cell t = datatype_of(type);
-    raise::throw_error(err::script_invalid_type, &t);
-}
-
 [[noreturn]] void raise_not_related(cell word, type_id type) {
-    cell t = datatype_of(type);
+    cell t = datatype::value_of(type);
     raise::throw_error(err::script_not_related, &word, &t);
 }
 
 [[noreturn]] void raise_bad_to_arg(type_id target, const cell* value) {
-    cell t = datatype_of(target);
+    cell t = datatype::value_of(target);
     raise::throw_error(err::script_bad_to_arg, &t, value);
 }
 
@@ -136,8 +125,8 @@ cell* hand_to_compound(int op, type_id compound) {
     cell* left = stack::argument(0);
     cell* right = stack::argument(1);
     integer::math_core core = integer::math_core_of(compound);
-    if (!core) raise_invalid_type(compound);
-    if (left->is(TYPE_TIME)) raise_invalid_type(compound);
+    if (!core) raise::invalid_type(compound);
+    if (left->is(TYPE_TIME)) raise::invalid_type(compound);
     if (op == integer::OP_SUBTRACT || op == integer::OP_DIVIDE || op == integer::OP_REMAINDER) {
         raise_not_related(integer::op_word(op), compound);
     }
@@ -374,7 +363,7 @@ double do_math(double left, double right, int op) {
             return std::fmod(left, right);
         default: {
             cell where = stack::current_function_word();
-            cell type = datatype_of(TYPE_FLOAT);
+            cell type = datatype::value_of(TYPE_FLOAT);
             raise::throw_error(err::script_invalid_type, &where, &type);
         }
     }
@@ -388,7 +377,7 @@ cell* math_core(int op) {
         case TYPE_MONEY:
         case TYPE_VECTOR: {
             integer::math_core core = integer::math_core_of(right->type());
-            if (!core) raise_invalid_type(right->type());
+            if (!core) raise::invalid_type(right->type());
             return core(op);
         }
         case TYPE_PAIR:
@@ -398,10 +387,10 @@ cell* math_core(int op) {
         case TYPE_INTEGER: case TYPE_CHAR: case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME:
             break;
         default:
-            raise_invalid_type(right->type());
+            raise::invalid_type(right->type());
     }
     type_id left_type = left->type();
-    if (right->is(TYPE_CHAR) && (left_type == TYPE_TIME || left_type == TYPE_PERCENT)) raise_invalid_type(TYPE_CHAR);
+    if (right->is(TYPE_CHAR) && (left_type == TYPE_TIME || left_type == TYPE_PERCENT)) raise::invalid_type(TYPE_CHAR);
     if (left_type == TYPE_INTEGER) left_type = TYPE_FLOAT;
     double result = do_math(number_of(left), number_of(right), op);
     type_id result_type = right->is(TYPE_TIME) ? TYPE_TIME : left_type;
@@ -414,7 +403,7 @@ cell* power() {
     cell* exponent = stack::argument(1);
     if (!exponent->is(TYPE_INTEGER) && !exponent->is(TYPE_FLOAT)) {
         cell word = integer::named_word("power");
-        cell type = datatype_of(exponent->type());
+        cell type = datatype::value_of(exponent->type());
         cell argument = raise::parameter_word(1);
         raise::throw_error(err::script_expect_arg, &word, &type, &argument);
     }
@@ -432,7 +421,7 @@ cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool
     } else {
         switch (scale->type()) {
             case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_TIME: break;
-            default: raise_invalid_type(scale->type());
+            default: raise::invalid_type(scale->type());
         }
         s = std::fabs(number_of(scale));
         if (is_percent) s /= 100.0;
@@ -482,7 +471,7 @@ cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool
     if (scale && scale->is(TYPE_INTEGER)) {
         // An integer scale asks for an integer!, which must hold the result.
         if (std::isnan(result) || result > 2147483647.0 || result < -2147483648.0) {
-            cell t = datatype_of(TYPE_INTEGER);
+            cell t = datatype::value_of(TYPE_INTEGER);
             raise::throw_error(err::script_type_limit, &t);
         }
         return integer::make_in(value, static_cast<int32_t>(result));

@@ -38,36 +38,25 @@ foreign_comparator comparators[TYPE_TABLE_SIZE] = {};
 
 const char* const op_names[] = {"add", "subtract", "multiply", "divide", "remainder", "or~", "and~", "xor~"};
 
-cell datatype_of(type_id type) {
-    cell c;
-    datatype::make_in(&c, type);
-    return c;
-}
-
-[[noreturn]] void raise_invalid_type(type_id type) {
-    cell t = datatype_of(type);
-    raise::throw_error(err::script_invalid_type, &t);
-}
-
 [[noreturn]] void raise_not_related(int op, type_id type) {
     cell word = op_word(op);
-    cell t = datatype_of(type);
+    cell t = datatype::value_of(type);
     raise::throw_error(err::script_not_related, &word, &t);
 }
 
 [[noreturn]] void raise_not_related_named(const char* action_name, type_id type) {
     cell word = named_word(action_name);
-    cell t = datatype_of(type);
+    cell t = datatype::value_of(type);
     raise::throw_error(err::script_not_related, &word, &t);
 }
 
 [[noreturn]] void raise_bad_to_arg(const cell* spec) {
-    cell t = datatype_of(TYPE_INTEGER);
+    cell t = datatype::value_of(TYPE_INTEGER);
     raise::throw_error(err::script_bad_to_arg, &t, spec);
 }
 
 [[noreturn]] void raise_type_limit() {
-    cell t = datatype_of(TYPE_INTEGER);
+    cell t = datatype::value_of(TYPE_INTEGER);
     raise::throw_error(err::script_type_limit, &t);
 }
 
@@ -81,7 +70,7 @@ void store_float(cell* result, double value) {
 // The core registered for the right operand's type, or script/invalid-type.
 math_core required_core(const cell* right) {
     math_core core = math_cores[right->type()];
-    if (!core) raise_invalid_type(right->type());
+    if (!core) raise::invalid_type(right->type());
     return core;
 }
 
@@ -235,7 +224,7 @@ cell* power() {
     cell* exponent = stack::argument(1);
     if (!exponent->is(TYPE_INTEGER) && !exponent->is(TYPE_FLOAT)) {
         cell word = named_word("power");
-        cell type = datatype_of(exponent->type());
+        cell type = datatype::value_of(exponent->type());
         cell argument = raise::parameter_word(1);
         raise::throw_error(err::script_expect_arg, &word, &type, &argument);
     }
@@ -269,7 +258,7 @@ cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool
                 float_::init_cell(value, static_cast<double>(v));
                 return float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
             default:
-                raise_invalid_type(scale->type());
+                raise::invalid_type(scale->type());
         }
     }
     int64_t s = scale ? absolute_checked(read_cell(scale)) : 1;
@@ -432,7 +421,7 @@ cell* do_math(int op) {
             return core(op);
         }
         default:
-            raise_invalid_type(right->type());
+            raise::invalid_type(right->type());
     }
 }
 

@@ -27,19 +27,8 @@ namespace zor::pair {
 
 namespace {
 
-cell datatype_of(type_id type) {
-    cell c;
-    datatype::make_in(&c, type);
-    return c;
-}
-
-[[noreturn]] void raise_invalid_type(type_id type) {
-    cell t = datatype_of(type);
-    raise::throw_error(err::script_invalid_type, &t);
-}
-
 [[noreturn]] void raise_bad_to_arg(const cell* spec) {
-    cell t = datatype_of(TYPE_PAIR);
+    cell t = datatype::value_of(TYPE_PAIR);
     raise::throw_error(err::script_bad_to_arg, &t, spec);
 }
 
@@ -251,7 +240,7 @@ cell* round(cell* value, cell* scale, bool even, bool down, bool half_down, bool
     if (scale && scale->is(TYPE_MONEY)) {
         const cell name = integer::named_word("round");
         cell* word = stack::push_copy(&name);
-        cell t = datatype_of(TYPE_MONEY);
+        cell t = datatype::value_of(TYPE_MONEY);
         raise::throw_error(err::script_not_related, word, &t);
     }
     auto integer_round =
@@ -305,7 +294,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* gran
     }
     if (accessor == 0) raise::throw_error(err::script_invalid_path, path, element);
     if (!value) return push_coordinate(parent, accessor);
-    if (!value->is(TYPE_INTEGER)) raise_invalid_type(value->type());
+    if (!value->is(TYPE_INTEGER)) raise::invalid_type(value->type());
     const cell old = *parent;
     (accessor == 1 ? parent->w2 : parent->w3) = value->w2;
     time::notify_owner(parent, &old, value, grandparent, previous, in_place);
@@ -401,7 +390,7 @@ cell* do_math(int op) {
         case TYPE_PERCENT:
             return float_math(left, right, op);
         default:
-            raise_invalid_type(right->type());
+            raise::invalid_type(right->type());
     }
     if (!integer_math(left, x2, y2, op)) {
         // Not integral: the point2D! core does the whole operation on both as points.

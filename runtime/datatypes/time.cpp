@@ -28,28 +28,17 @@ namespace zor::time {
 
 namespace {
 
-cell datatype_of(type_id type) {
-    cell c;
-    datatype::make_in(&c, type);
-    return c;
-}
-
-[[noreturn]] void raise_invalid_type(type_id type) {
-    cell t = datatype_of(type);
-    raise::throw_error(err::script_invalid_type, &t);
-}
-
 // script/not-related with a word of the action's name (kept in a stack slot, so that it
 // stays valid while the error is made) and a datatype.
 [[noreturn]] void raise_not_related(const char* action_name, type_id type) {
     const cell name = integer::named_word(action_name);
     cell* word = stack::push_copy(&name);
-    cell t = datatype_of(type);
+    cell t = datatype::value_of(type);
     raise::throw_error(err::script_not_related, word, &t);
 }
 
 [[noreturn]] void raise_bad_to_arg(const cell* spec) {
-    cell t = datatype_of(TYPE_TIME);
+    cell t = datatype::value_of(TYPE_TIME);
     raise::throw_error(err::script_bad_to_arg, &t, spec);
 }
 
@@ -191,7 +180,7 @@ cell* add() {
     if (right->is(TYPE_DATE)) {
         // time + date is date + time: the date core adds with the date first.
         integer::math_core core = integer::math_core_of(TYPE_DATE);
-        if (!core) raise_invalid_type(TYPE_DATE);
+        if (!core) raise::invalid_type(TYPE_DATE);
         std::swap(*left, *right);
         return core(integer::OP_ADD);
     }

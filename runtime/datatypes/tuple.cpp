@@ -29,19 +29,8 @@ namespace zor::tuple {
 
 namespace {
 
-cell datatype_of(type_id type) {
-    cell c;
-    datatype::make_in(&c, type);
-    return c;
-}
-
-[[noreturn]] void raise_invalid_type(type_id type) {
-    cell t = datatype_of(type);
-    raise::throw_error(err::script_invalid_type, &t);
-}
-
 [[noreturn]] void raise_bad_to_arg(const cell* spec) {
-    cell t = datatype_of(TYPE_TUPLE);
+    cell t = datatype::value_of(TYPE_TUPLE);
     raise::throw_error(err::script_bad_to_arg, &t, spec);
 }
 
@@ -232,10 +221,10 @@ cell* pick(cell* value, int index, cell* index_cell) { return push_byte(value, i
 
 cell* eval_path(cell* parent, cell* element, cell* value, cell* /*path*/, cell* grandparent, cell* previous,
                 int /*position*/, int /*pass_through*/, bool /*get_only*/, bool /*tail*/, bool in_place) {
-    if (!element->is(TYPE_INTEGER)) raise_invalid_type(element->type());
+    if (!element->is(TYPE_INTEGER)) raise::invalid_type(element->type());
     int32_t index = static_cast<int32_t>(element->w2);
     if (!value) return push_byte(parent, index, element);
-    if (!value->is(TYPE_INTEGER) && !value->is(TYPE_NONE)) raise_invalid_type(value->type());
+    if (!value->is(TYPE_INTEGER) && !value->is(TYPE_NONE)) raise::invalid_type(value->type());
     const cell old = *parent;
     set_byte(parent, index, value);
     time::notify_owner(parent, &old, value, grandparent, previous, in_place);
@@ -395,7 +384,7 @@ void set_byte(cell* tuple, int32_t index, const cell* value) {
         for (int i = index - 1; i < MAX_LENGTH; ++i) bytes[i] = 0;
         write_bytes(tuple, std::max(MIN_LENGTH, index - 1), bytes);
     } else {
-        raise_invalid_type(value->type());
+        raise::invalid_type(value->type());
     }
 }
 
@@ -408,7 +397,7 @@ cell* do_math(int op) {
         if (op == integer::OP_SUBTRACT || op == integer::OP_DIVIDE || op == integer::OP_REMAINDER) {
             const cell name = integer::op_word(op);
             cell* word = stack::push_copy(&name);
-            cell t = datatype_of(left->type());
+            cell t = datatype::value_of(left->type());
             raise::throw_error(err::script_not_related, word, &t);
         }
         std::swap(*left, *right);
@@ -449,7 +438,7 @@ cell* do_math(int op) {
             break;
         }
         default:
-            raise_invalid_type(right->type());
+            raise::invalid_type(right->type());
     }
     write_bytes(left, length, bytes);
     return left;
