@@ -1,10 +1,11 @@
 // Series-frame compaction.
 //
 // The frames are visited in address order; in each, the marked buffers are found through
-// the live map (dead ones are never read). A marked buffer loses its mark and slides down
-// over the space of the dead ones before it, or into the free tail of the frame before
-// while that frame keeps more than 0xCCCC bytes of room; contiguous buffers move as one
-// run with one overlapping move. Each moved buffer's node, head and tail follow it. A
+// the live map, which also holds their marks (dead buffers are never read, nor are live
+// ones that stay where they are). A marked buffer slides down over the space of the dead
+// ones before it, or into the free tail of the frame before while that frame keeps more
+// than 0xCCCC bytes of room; contiguous buffers move as one run with one overlapping
+// move. Each moved buffer's node, head and tail follow it. A
 // pinned buffer stays where it is, and the buffers after it slide down to it. A frame
 // left empty is released unless it is the last one, or unless it is needed to give the
 // next collection period its room (see allowance_after).
@@ -68,11 +69,17 @@ bool compact_frame(size_t map_index, series_frame* frame, series_frame* target, 
     std::byte* dest = frame_start(frame);
     bool receiving = target && room_of(target) > memory::FRAME_ROOM_MINIMUM;
     pending_run run;
-    for (std::byte* at = next_live_buffer(map_index, dest, end); at;) {
+    std::byte* next = nullptr;
+    for (std::byte* at = next_live_buffer(map_index, dest, end, &next); at;
+         at = next_live_buffer(map_index, next, end, &next)) {
+        int64_t step = next - at;
+        if (at == dest && !receiving) {
+            // In place already: the whole run of live buffers is passed over unread.
+            flush_run(run);
+            dest = next = end_of_live_run(map_index, at, end);
+            continue;
+        }
         auto* b = reinterpret_cast<series_buffer*>(at);
-        int64_t step = footprint(b);
-        std::byte* next = at + step;
-        b->flags &= ~memory::FLAG_MARK;
         if (b->flags & memory::FLAG_PINNED) {
             flush_run(run);
             if (poison) poison_range(dest, at);
@@ -87,7 +94,6 @@ bool compact_frame(size_t map_index, series_frame* frame, series_frame* target, 
             add_to_run(run, at, dest, step);
             dest += step;
         }
-        at = next_live_buffer(map_index, next, end);
     }
     flush_run(run);
     if (poison) poison_range(dest, end);

@@ -1,7 +1,8 @@
 // Node-frame evacuation: the used nodes of a sparsely used node frame move to free nodes
 // of other frames, so that the frame can be released when the collection ends. Each move
-// is recorded in the relocation map (old node to new node); marking rewrites every
-// reference it reaches through the map, which is why evacuation runs before marking.
+// is recorded in the relocation map (old node to new node, one table per evacuated frame
+// indexed by slot); marking rewrites every reference it reaches through the map, which is
+// why evacuation runs before marking.
 //
 // A frame is evacuated when its used count stayed the same over the last six collections,
 // it has fewer than 5,000 used nodes, more than 10,000 free nodes exist in other frames,
@@ -11,11 +12,12 @@
 //
 // Invariant: the old node slots keep their buffer addresses until the node frames are
 // swept, and every buffer's back reference names its new node.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "runtime/gc-internal.h"
-#include "runtime/hashtable.h"
+#include "runtime/heap.h"
 
 namespace zor::gc {
 
@@ -27,7 +29,32 @@ constexpr uint32_t HISTORY_MASK = 0x3F;  // an unchanged used count over six col
 constexpr uint32_t SPARSE_USED_LIMIT = 5000;
 constexpr int64_t FREE_ELSEWHERE_MINIMUM = 10000;
 
-hashtable::address_map* relocation_map = nullptr;
+// The relocation map: for each evacuated node frame, indexed by its region in the node
+// space, the new node of each of its slots (0 for a slot that was free). A lookup is an
+// index, not a hash probe, which matters because marking looks up every reference.
+node_ref** relocation_by_region = nullptr;
+size_t relocation_regions = 0;
+std::vector<size_t> relocated_regions;  // the regions given a table in this collection
+
+inline size_t region_of(node_ref node) {
+    return static_cast<uint32_t>(node - memory::FIRST_NODE_REGION) / memory::NODE_REGION_BYTES;
+}
+
+node_ref* relocation_table_for(const node_frame* frame) {
+    size_t region = region_of(frame->first);
+    if (region >= relocation_regions) {
+        size_t regions = std::max(region + 1, relocation_regions * 2);
+        relocation_by_region =
+            static_cast<node_ref**>(heap::resize(relocation_by_region, regions * sizeof(node_ref*)));
+        std::fill(relocation_by_region + relocation_regions, relocation_by_region + regions, nullptr);
+        relocation_regions = regions;
+    }
+    auto* table = static_cast<node_ref*>(heap::allocate(memory::NODES_PER_FRAME * sizeof(node_ref)));
+    std::fill(table, table + memory::NODES_PER_FRAME, node_ref{0});
+    relocation_by_region[region] = table;
+    relocated_regions.push_back(region);
+    return table;
+}
 
 inline uint64_t& raw_slot(node_ref node) { return *reinterpret_cast<uint64_t*>(memory::node_space + node); }
 
@@ -54,10 +81,8 @@ node_frame* receiving_frame() {
 }
 
 void evacuate_frame(node_frame* frame) {
-    if (!relocation_map) {
-        relocation_map = hashtable::make_address_map(frame->used);
-        relocation_active = true;
-    }
+    node_ref* moved_to = relocation_table_for(frame);
+    relocation_active = true;
     // The free slots are the ones on the frame's free list; every other slot is used.
     std::vector<bool> is_free(frame->count, false);
     for (node_ref n = frame->free_head; n; n = static_cast<node_ref>(raw_slot(n))) {
@@ -74,7 +99,7 @@ void evacuate_frame(node_frame* frame) {
         memory::series_buffer* buffer = memory::slot_of(old_node);
         memory::slot_of(new_node) = buffer;
         if (buffer && buffer->node == old_node) buffer->node = new_node;
-        hashtable::address_map_put(relocation_map, old_node, new_node);
+        moved_to[i] = new_node;
         --frame->used;
     }
 }
@@ -129,14 +154,19 @@ bool evacuate_node_frames(bool torture) {
 bool relocation_active = false;
 
 node_ref relocation_of(node_ref node) {
-    if (!relocation_map) return 0;
-    uint32_t* moved = hashtable::address_map_get(relocation_map, node);
-    return moved ? *moved : 0;
+    size_t region = region_of(node);
+    if (region >= relocation_regions || !relocation_by_region[region]) return 0;
+    uint32_t offset = static_cast<uint32_t>(node - memory::FIRST_NODE_REGION) % memory::NODE_REGION_BYTES;
+    uint32_t slot = offset / static_cast<uint32_t>(sizeof(void*));
+    return slot < memory::NODES_PER_FRAME ? relocation_by_region[region][slot] : 0;
 }
 
 void free_relocation_map() {
-    hashtable::free_address_map(relocation_map);
-    relocation_map = nullptr;
+    for (size_t region : relocated_regions) {
+        heap::release(relocation_by_region[region]);
+        relocation_by_region[region] = nullptr;
+    }
+    relocated_regions.clear();
     relocation_active = false;
 }
 

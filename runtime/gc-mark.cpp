@@ -6,7 +6,10 @@
 // cell series to trace, a context, a hashtable, a handle-registry index). It is written
 // once as a template over a visitor, so the same description serves marking and the
 // relocation-only rewrite of cells that the collector must not keep alive (the records of
-// weak tables). A type whose cell holds no node has no function.
+// weak tables). A type whose cell holds no node has no function. Whether a series is
+// traced depends on its buffer (unit 16 is a cell series), never on the value that
+// reached it first; a buffer's mark lives in its frame's live map (gc-live-map.cpp), or
+// in its header for big and tracked-heap buffers.
 //
 // Invariant: nothing here allocates from the series frames. Cell series are traced from
 // head to tail through raw pointers, which is safe because no buffer moves while marking.
@@ -118,14 +121,26 @@ inline node_ref follow_value(node_ref node) {
 }
 
 // Sets the mark bit of the node's buffer; answers whether it was clear.
+// A buffer in a series frame is marked in its frame's live map; a big or tracked-heap
+// buffer (or, defensively, one found in no frame) by the mark bit of its header.
 inline bool set_mark(node_ref node) {
     series_buffer* b = memory::buffer_of(node);
-    if (!b || (b->flags & memory::FLAG_MARK)) return false;
-    b->flags |= memory::FLAG_MARK;
-    if (b->flags & memory::FLAG_HEAP) heap_marked.push(b);
-    note_live(node, b);
+    if (!b) return false;
+    int in_frame = (b->flags & (memory::FLAG_BIG | memory::FLAG_HEAP)) ? -1 : mark_in_frame(b);
+    if (in_frame == 0) return false;
+    if (in_frame < 0) {
+        if (b->flags & memory::FLAG_MARK) return false;
+        b->flags |= memory::FLAG_MARK;
+        if (!(b->flags & memory::FLAG_BIG)) heap_marked.push(b);  // the big-series sweep clears the others
+    }
+    note_live_node(node);
     ++marks_set;
     return true;
+}
+
+inline bool buffer_marked(const series_buffer* b) {
+    if (b->flags & memory::FLAG_MARK) return true;
+    return !(b->flags & (memory::FLAG_BIG | memory::FLAG_HEAP)) && marked_in_frame(b);
 }
 
 // Whether a buffer is traced follows from the buffer, never from the value that reached
@@ -328,7 +343,7 @@ bool hook_is_marked(node_ref node) {
     node = follow_value(node);
     if (!node) return false;
     series_buffer* b = memory::buffer_of(node);
-    return b && (b->flags & memory::FLAG_MARK);
+    return b && buffer_marked(b);
 }
 const hashtable::gc_marker table_marker{hook_mark_series, hook_mark_cells, hook_is_marked};
 
@@ -363,7 +378,9 @@ void relocate_table_words(node_ref table) {
 
 void mark_table_node(node_ref* reference) {
     node_ref table = follow(reference);
-    if (!table || !set_mark(table)) return;
+    if (!table) return;
+    set_mark(table);
+    if (!first_table_visit(table)) return;
     if (relocating()) relocate_table_words(table);
     auto* r = reinterpret_cast<hashtable::table_record*>(memory::buffer_of(table)->head);
     if (r->kind >= hashtable::KIND_RECORDS) weak_tables.push(table);

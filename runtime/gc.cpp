@@ -34,9 +34,7 @@ uint32_t cycles = 0;
 uint32_t evacuations = 0;
 uint64_t collecting_ns = 0;  // time spent in collections, all told
 // Bytes in the series frames and big series that the last collection left; the trigger
-// lets at least as many more be carved (and never less than a first frame's worth)
-// before it collects again, so a large live heap is not traced again for every frame
-// that fills.
+// lets allowance_after(survived_bytes) more be carved before it collects again.
 int64_t survived_bytes = 0;
 uint32_t collecting = 0;  // the in-collection flag
 int torture = -1;         // -1: environment not read yet

@@ -49,17 +49,29 @@ void init();
 // One collection now, whatever the flag says. Does nothing when called from inside a
 // collection (a mark callback or a release callback must not allocate).
 void collect();
-// The allocator's trigger, called when no series frame has room and before every big
-// series: a collection when the flag allows it and at least as many bytes were carved
-// since the last collection as it left alive (at least a first frame's worth, 1 MB);
-// otherwise the allocator takes a new frame. So the work of tracing a large live heap
-// is spread over as much new allocation, instead of repeated for each frame that fills.
+// The allocator's trigger, called when no series frame has comfortable room and before
+// every big series: a collection when the flag allows it and enough bytes were carved
+// since the last collection (a multiple of what it left alive, and at least a fixed
+// floor); otherwise the allocator takes a new frame. So the work of tracing a large live
+// heap is spread over proportionally much new allocation, instead of repeated for each
+// frame that fills.
 void trigger();
 // Called by every allocation: collects in torture mode.
 void torture_point();
 bool torture_mode();
 // Switches torture mode on or off for the rest of the process (tests and benchmarks).
 void set_torture_mode(bool on);
+
+// The pacing of the trigger: after a collection that left `survived` bytes in the series
+// frames and big series, allowance_after(survived) more may be carved before the trigger
+// collects again. A multiple of what survived spreads the cost of tracing and compacting
+// over proportionally much allocation; the floor keeps small heaps from being collected
+// for every frame that fills. Compaction keeps emptied frames for the same allowance.
+inline constexpr int64_t GROWTH_FACTOR = 3;
+inline constexpr int64_t MINIMUM_ALLOWANCE = int64_t(16) << 20;
+inline int64_t allowance_after(int64_t survived) {
+    return survived * GROWTH_FACTOR > MINIMUM_ALLOWANCE ? survived * GROWTH_FACTOR : MINIMUM_ALLOWANCE;
+}
 
 // Collections completed, and collections that evacuated at least one node frame.
 uint32_t cycle_count();

@@ -12,6 +12,7 @@
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc.h"
+#include "runtime/hash-index.h"
 #include "runtime/heap.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
@@ -211,9 +212,11 @@ inline int64_t value_count(const table_record* r) {
 
 [[noreturn]] void raise_not_done() { raise::throw_error(err::internal_not_done); }
 
+// Kind 0 (hash!) keeps its entries in runtime/hash-index.cpp.
+bool is_hash_index(node_ref table) { return table && record_of(table)->kind == KIND_HASH; }
+
 void require_kind(const table_record* r, bool allowed) {
     if (allowed) return;
-    if (r->kind == KIND_HASH) raise_not_done();
     cell kind{TYPE_INTEGER, 0, static_cast<uint32_t>(r->kind), 0};
     raise::throw_error(err::script_invalid_arg, &kind);
 }
@@ -392,6 +395,7 @@ void rehash_kick_out(table_record* r, uint8_t* old_flags, uint8_t* flags, int32_
 }
 
 cell* put_entry(node_ref table, cell* value, int32_t* status) {
+    if (is_hash_index(table)) return hash_index::put(table, value, status);
     nodes_stay guard;
     table_record* r = record_of(table);
     require_kind(r, r->kind == KIND_MAP || r->kind == KIND_SYMBOL);
@@ -586,7 +590,7 @@ void place_entry(node_ref table, uint32_t bucket, int32_t key) {
 node_ref make(int64_t requested, const cell* values, int32_t kind, int32_t width) {
     nodes_stay guard;
     if (kind < KIND_HASH || kind > KIND_OWNERSHIP) raise_out_of_range(kind);
-    if (kind == KIND_HASH) raise_not_done();
+    if (kind == KIND_HASH) return hash_index::make(requested, values);
     if (requested < 0) requested = 0;
     int64_t record_width = 0;
     if (kind >= KIND_RECORDS) {
@@ -651,6 +655,7 @@ cell* put(node_ref table, cell* value) { return put_entry(table, value, nullptr)
 cell* put_with_status(node_ref table, cell* value, int32_t* status) { return put_entry(table, value, status); }
 
 cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, bool last, bool reverse) {
+    if (is_hash_index(table)) return hash_index::find(table, key, start, skip, op, last, reverse);
     nodes_stay guard;  // a comparison may allocate
     // Only hash! keeps duplicates to choose among.
     (void)start, (void)skip, (void)last, (void)reverse;
@@ -677,6 +682,7 @@ cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, b
 }
 
 cell* find_next(node_ref table, cell* key, int32_t* saved_bucket, int32_t* saved_step) {
+    if (is_hash_index(table)) return hash_index::find_next(table, key, saved_bucket, saved_step);
     nodes_stay guard;  // a comparison may allocate
     table_record* r = record_of(table);
     require_kind(r, r->kind == KIND_MAP || r->kind == KIND_SYMBOL);
@@ -715,6 +721,7 @@ cell* find_next(node_ref table, cell* key, int32_t* saved_bucket, int32_t* saved
 }
 
 void delete_cell(node_ref table, cell* value) {
+    if (is_hash_index(table)) return hash_index::delete_cell(table, value);
     table_record* r = record_of(table);
     require_kind(r, r->kind == KIND_MAP || r->kind == KIND_SYMBOL);
     int64_t index = cell_index(r, value);
@@ -735,6 +742,7 @@ void delete_cell(node_ref table, cell* value) {
 }
 
 void clear(node_ref table) {
+    if (is_hash_index(table)) return hash_index::clear(table);
     table_view v = view(table);
     std::memset(v.flags, 0xAA, static_cast<size_t>(flag_bytes(v.record->buckets)));
     v.record->size = v.record->occupied = 0;
@@ -744,7 +752,7 @@ void clear(node_ref table) {
 
 node_ref copy(node_ref table, node_ref values) {
     nodes_stay guard;
-    if (record_of(table)->kind == KIND_HASH) raise_not_done();
+    if (record_of(table)->kind == KIND_HASH) return hash_index::copy(table, values);
     slot_scope scope;
     node_ref record_copy = memory::copy_series(memory::buffer_of(table));
     scope.hold_bytes(record_copy);
@@ -841,6 +849,7 @@ bool grow_if_full(node_ref table) {
         case KIND_SYMBOL: resize(table, cleanup ? request : request * 16); break;
         case KIND_RECORDS:
         case KIND_OWNERSHIP: rebuild_records(table, request); break;
+        case KIND_HASH: hash_index::grow(table); break;
         default: raise_not_done();
     }
     return true;
@@ -851,6 +860,10 @@ void resize(node_ref table, int64_t request) {
     table_record* r = record_of(table);
     if (r->kind >= KIND_RECORDS) {
         rebuild_records(table, request);
+        return;
+    }
+    if (r->kind == KIND_HASH) {
+        hash_index::rebuild_hash(table, request);
         return;
     }
     require_kind(r, r->kind == KIND_MAP || r->kind == KIND_SYMBOL);

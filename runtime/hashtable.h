@@ -96,7 +96,8 @@ uint32_t hash_value(const cell* value, bool case_sensitive);
 // block! to index (kind 1 enters its pairs from the block's index; kind 2 only adopts the
 // block), null for a new block; kind 2 with width 2 and a context! value copies that
 // context's table (record, flags, keys, key list). width: value cells per record (kinds 3,
-// 4). Kind 0 raises internal/not-done here: hash! builds its index in its own module.
+// 4). Kind 0, and every call below on a kind-0 table, is the hash! index of
+// runtime/hash-index.h.
 node_ref make(int64_t requested, const cell* values, int32_t kind, int32_t width);
 
 // `hashtable/put` (kinds 1, 2): enters the cell, which must lie in the table's value

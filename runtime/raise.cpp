@@ -65,12 +65,8 @@ const cell* check_arg_set(const cell* value) {
     throw_error(err::script_expect_arg, &where, &type, &argument);
 }
 
-// The parameter word at a position of the current function's spec. Function specs come
-// with the function! datatype; until a function names its parameters the word is none.
-cell parameter_word(int position) {
-    (void)position;
-    return cell{TYPE_NONE, 0, 0, 0};
-}
+// The parameter word at a position of the current function's spec.
+cell parameter_word(int position) { return error::get_argument_word(position); }
 
 }  // namespace zor::raise
 

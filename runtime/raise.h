@@ -28,7 +28,8 @@ bool typeset_has(const cell* typeset, type_id type);
 // Returns the value when its type is in the typeset; else script/expect-arg with the
 // current function's word, the value's datatype and the argument's word.
 const cell* check_arg_type(const cell* typeset, int argument_index, const cell* value);
-// The word of the current function's parameter at a position, none when unknown.
+// The word of the current function's parameter at a position, <anon> when unknown
+// (error::get_argument_word).
 cell parameter_word(int position);
 // No check when the slot offset is -1 or lower (the refinement carrying it is absent).
 void check_native_arg(int slot_offset, const cell* typeset, int argument_index);

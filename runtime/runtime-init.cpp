@@ -6,15 +6,24 @@
 #include "runtime/case-fold.h"
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/op.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
@@ -22,6 +31,10 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/error-catalogue-objects.h"
+#include "runtime/eval/actions.h"
+#include "runtime/eval/natives.h"
+#include "runtime/eval/interpreter.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc.h"
 #include "runtime/handle-registry.h"
@@ -30,6 +43,7 @@
 #include "runtime/memory.h"
 #include "runtime/mold-guard.h"
 #include "runtime/output-hooks.h"
+#include "runtime/owner-track.h"
 #include "runtime/slot-table.h"
 #include "runtime/symbol.h"
 #include "runtime/type-registry.h"
@@ -69,21 +83,21 @@ void register_datatypes() {
     word::init_set_word_type();
     word::init_get_word_type();
     word::init_refinement_type();
-    register_named(TYPE_CHAR, "char!");
-    register_named(TYPE_NATIVE, "native!");
-    register_named(TYPE_ACTION, "action!");
-    register_named(TYPE_OP, "op!");
-    register_named(TYPE_PATH, "path!");
-    register_named(TYPE_LIT_PATH, "lit-path!");
-    register_named(TYPE_SET_PATH, "set-path!");
-    register_named(TYPE_GET_PATH, "get-path!");
-    register_named(TYPE_FUNCTION, "function!");
-    register_named(TYPE_ROUTINE, "routine!");
+    char_::init_type();
+    native::init_type();
+    action_::init_type();
+    op::init_type();
+    path::init_type();
+    lit_path::init_type();
+    set_path::init_type();
+    get_path::init_type();
+    function::init_type();
+    routine::init_type();
     paren::init_type();
-    register_named(TYPE_ISSUE, "issue!");
+    issue::init_type();
     register_named(TYPE_URL, "url!");
     register_named(TYPE_FILE, "file!");
-    register_named(TYPE_OBJECT, "object!");
+    object::init_type();
     register_named(TYPE_BITSET, "bitset!");
     triple::init_type();
     float_::init_type();
@@ -91,7 +105,7 @@ void register_datatypes() {
     error::init_type();
     register_named(TYPE_VECTOR, "vector!");
     register_named(TYPE_MAP, "map!");
-    register_named(TYPE_HASH, "hash!");
+    hash::init_type();
     pair::init_type();
     percent::init_type();
     tuple::init_type();
@@ -127,6 +141,7 @@ void start() {
     handle_registry::init();
     type_registry::init();
     register_datatypes();
+    actions::init_table();
 
     memory::new_node_frame(memory::NODES_PER_FRAME);
     memory::new_series_frame();
@@ -149,6 +164,12 @@ void start() {
     type_registry::set_word_maker(&word::make_type_word);
     type_registry::bind_type_words();
     word_table::init();
+    natives::init_table();
+    // The error catalogue objects, once their words can be made; errors are raised from them.
+    error_catalogue_objects::init();
+    owner_track::init();
+    // The interpreter's cells and the tracing state.
+    eval::init();
 
     slot_table::init();
     gc::init();

@@ -3,6 +3,7 @@
 
 #include "runtime/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory.h"
@@ -61,6 +62,9 @@ void init() {
 #define ZOR_MAKE_REFINEMENT(name, text) refinements::name.root_index = keep_in_root(refinement::make_from_name(text));
     ZOR_PREDEFINED_REFINEMENTS(ZOR_MAKE_REFINEMENT)
 #undef ZOR_MAKE_REFINEMENT
+
+    // The one predefined issue, kept alive by the root block.
+    issue::push_c_string("ooo");
 
     stack::set_frame_symbols(static_cast<uint32_t>(words::body.symbol()), static_cast<uint32_t>(words::anon.symbol()));
 }

@@ -536,9 +536,13 @@ cell* swap(cell* series, cell* other) {
     bool left_owned = series::notify(series, series::SWAP, nullptr, left, 1);
     bool right_owned = series::notify(other, series::SWAP, nullptr, right, 1);
     if (left < length_of(series) && right < length_of(other)) {
+        // Both cells leave their indexes before they change places (the two may share one
+        // hash!), so that no entry names a cell whose value changed under it.
+        if (series->is(TYPE_HASH)) hashtable::delete_cell(series->w3, cell_at(series, left));
+        if (other->is(TYPE_HASH)) hashtable::delete_cell(other->w3, cell_at(other, right));
         std::swap(*cell_at(series, left), *cell_at(other, right));
-        if (series->is(TYPE_HASH)) series::hash_index::reenter_cell(series, left);
-        if (other->is(TYPE_HASH)) series::hash_index::reenter_cell(other, right);
+        if (series->is(TYPE_HASH)) series::hash_index::enter_cell(series, left);
+        if (other->is(TYPE_HASH)) series::hash_index::enter_cell(other, right);
     }
     if (left_owned) series::notify(series, series::SWAPED, nullptr, left, 1);
     if (right_owned) series::notify(other, series::SWAPED, nullptr, right, 1);

@@ -632,6 +632,14 @@ cell* reverse(cell* s, cell* part, cell* skip_argument) {
     int64_t records = count / skip_size;
     bool hash = is_hash(s);
     for (int64_t i = 0, j = records - 1; i < j; ++i, --j) {
+        if (hash) {
+            // Both records leave the index before they change places: an entry left naming a
+            // cell whose value changed would keep an equal value out of its bucket.
+            for (int64_t k = 0; k < skip_size; ++k) {
+                hashtable::delete_cell(s->w3, buffer_of(s)->head_cell() + index + i * skip_size + k);
+                hashtable::delete_cell(s->w3, buffer_of(s)->head_cell() + index + j * skip_size + k);
+            }
+        }
         std::byte* left = unit_address(s, index + i * skip_size);
         std::byte* right = unit_address(s, index + j * skip_size);
         std::memcpy(scratch.data(), left, static_cast<size_t>(record));
@@ -639,8 +647,8 @@ cell* reverse(cell* s, cell* part, cell* skip_argument) {
         std::memcpy(right, scratch.data(), static_cast<size_t>(record));
         if (hash) {
             for (int64_t k = 0; k < skip_size; ++k) {
-                hash_index::reenter_cell(s, index + i * skip_size + k);
-                hash_index::reenter_cell(s, index + j * skip_size + k);
+                hash_index::enter_cell(s, index + i * skip_size + k);
+                hash_index::enter_cell(s, index + j * skip_size + k);
             }
         }
     }

@@ -169,7 +169,9 @@ void init_type() {
         scratch = static_cast<std::byte*>(heap::allocate(SCRATCH_SIZE));
         scratch_size = SCRATCH_SIZE;
     }
-    type_registry::register_type(TYPE_STRING, TYPE_SERIES, "string!", type_registry::action_list(TYPE_SERIES));
+    type_registry::action_list list(TYPE_SERIES);
+    register_actions(list);
+    type_registry::register_type(TYPE_STRING, TYPE_SERIES, "string!", list);
 }
 
 // --- Making and loading ---------------------------------------------------------------------------

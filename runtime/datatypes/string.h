@@ -19,6 +19,9 @@
 // every allocation, so the cell itself must live in a rooted place that does not move
 // while it runs (an argument-stack slot or a root cell, not a cell inside a block). No
 // address answered here (get_position, get_tail) survives an allocation.
+//
+// string!'s form and mold (string-mold.cpp) and its actions (string-actions.cpp) are
+// declared at the end of this header.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +30,10 @@
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
+
+namespace zor::type_registry {
+class action_list;
+}
 
 namespace zor::string {
 
@@ -193,5 +200,60 @@ const char* int_to_hex(int32_t value, bool trim);
 // The characters from the index as UTF-8 (for tests and diagnostics; a unit above
 // 0x10FFFF shows as U+FFFD).
 std::string to_utf8(const cell* string);
+
+// --- Form, mold and escapes (string-mold.cpp) -----------------------------------------------------
+
+// string!/form: appends the characters from the index (at most the budget of them when a
+// /part argument is given); answers the budget less the characters from the index to the
+// tail (negative when the output was cut).
+int form(cell* value, cell* output, cell* part, int budget);
+// string!/mold: appends the string as source text, between double quotes or, with three
+// line feeds or more, a double quote, or 50 characters or more from the index, between
+// braces (unbalanced braces then written as ^{ and ^}); control characters and the caret
+// in caret form, and with all every character above 0x7F as ^(hex). With a /part
+// argument only the budget's worth of characters from the index is molded. Answers the
+// budget less the characters molded and the two delimiters.
+int mold(cell* value, cell* output, bool only, bool all, bool flat, cell* part, int budget, int indent);
+// Appends one character as mold writes it between double quotes: ^(hex) for 0x1E and
+// 0x80..0x9F (and, with all, for everything above 0x7F), the caret letter for the
+// controls, the double quote and the caret, ^~ for DEL, else the character itself.
+void append_escaped_char(cell* output, uint32_t codepoint, bool all);
+// The double quotes and line feeds among the units between start and end.
+void count_quotes_and_lines(const std::byte* start, const std::byte* end, uint32_t unit, int64_t& quotes,
+                            int64_t& lines);
+// Whether the opening brace at start finds its closing brace before end (nesting counted).
+bool brace_balanced(const std::byte* start, const std::byte* end, uint32_t unit);
+// The unit offset from start of the first opening brace that brace_balanced refuses, or
+// -1 when every one is balanced (one backward pass instead of a scan per brace).
+int64_t first_unbalanced_brace(const std::byte* start, const std::byte* end, uint32_t unit);
+
+// --- The string! actions (string-actions.cpp) -------------------------------------------------------
+
+// Fills string!'s own action slots in its registration list and marks the ones it does
+// not support; the rest stay inherited from series!.
+void register_actions(type_registry::action_list& list);
+
+cell* make(cell* value, cell* spec, type_id type);
+cell* to(cell* value, cell* spec, type_id type);
+int compare(cell* value, cell* other, int op);
+cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
+                int position, int pass_through, bool get_only, bool tail, bool in_place);
+cell* find(cell* series, cell* value, cell* part, bool only, bool case_sensitive, bool same, bool any, cell* with,
+           cell* skip, bool last, bool reverse, bool tail, bool match);
+cell* select(cell* series, cell* value, cell* part, bool only, bool case_sensitive, bool same, bool any,
+             cell* with, cell* skip, bool last, bool reverse);
+// append (append set) and insert: part -1 and dup -1 when absent. append answers the
+// series at its head, insert the position after the inserted text.
+cell* append(cell* series, cell* value, int part, bool only, int dup, bool append);
+cell* change(cell* series, cell* value, int part, bool only, int dup);
+cell* swap(cell* series, cell* other);
+cell* take(cell* series, cell* part, bool deep, bool last);
+cell* trim(cell* series, bool head, bool tail, bool automatic, bool lines, bool all, cell* with);
+cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell* part, bool all, bool reverse,
+           bool stable);
+// unique (8), union (9), intersect (10), exclude (11) and difference (12) of two strings
+// by records of skip characters (an integer! or null); the new string is written into
+// first (keeping its type, index 0), which is answered.
+cell* set_operation(cell* first, cell* second, bool case_sensitive, cell* skip, int op);
 
 }  // namespace zor::string

@@ -3,8 +3,12 @@
 
 #include "platform/fatal.h"
 #include "runtime/context.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/eval/actions.h"
 #include "runtime/eval/throw.h"
 #include "runtime/gc.h"
 #include "runtime/memory.h"
@@ -38,9 +42,9 @@ cell* base_at(uint32_t index) { return state.args_begin + index; }
 
 void push_frame(uint32_t header, const cell* word, node_ref function_context, uint32_t saved_values) {
     if (state.frames_top >= state.frames_end) overflow();
-    uint32_t symbol = word ? word->w2 : 0;
     frame* f = state.frames_top++;
-    f->header = header | ((symbol & 0xFFFF) << 8);
+    f->header = header;
+    f->symbol_id = word ? word->w2 : 0;
     f->saved_base = base_index(state.args_base);
     f->word_context = word ? word->w1 : 0;
     f->function_context = function_context;
@@ -57,6 +61,18 @@ void restore_function_context(const frame* f) {
     if (f->kind() == FRAME_FUNCTION && f->function_context) {
         memory::buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
     }
+}
+
+// Frames of the word `self` name the object's block, not a context.
+bool is_self_frame(const frame* f) {
+    return f->symbol() != 0 && symbols::self > 0 && symbol::canonical_id(static_cast<int32_t>(f->symbol())) ==
+                                                         symbol::canonical_id(symbols::self);
+}
+
+// The frame's word: the key word of its symbol in its word context, else a global word.
+cell frame_word(const frame* f) {
+    auto symbol = static_cast<int32_t>(f->symbol());
+    return context::word_for_symbol(is_self_frame(f) ? 0 : f->word_context, symbol);
 }
 
 bool is_listed(const frame* f) {
@@ -176,7 +192,12 @@ void push_loop_frame() { push_frame(uint32_t(FRAME_LOOP) << 24, nullptr, 0, 0); 
 
 void push_block_frame() {
     push_frame((uint32_t(FRAME_BLOCK) << 24) | FRAME_INTERPRETER_FLAG, nullptr, 0, 0);
-    (state.frames_top - 1)->header |= (state.body_symbol & 0xFFFF) << 8;
+    (state.frames_top - 1)->symbol_id = state.body_symbol;
+}
+
+void push_body_frame(const cell* word, const cell* function) {
+    context::set_stack_values(function->w1, state.args_base);
+    push_frame((uint32_t(FRAME_CALL) << 24) | FRAME_BODY_FLAG, word, 0, 0);
 }
 
 void set_body_flag(bool on) {
@@ -300,9 +321,11 @@ void unwind_to_kind_pass_result(frame_kind kind) {
     state.args_base = state.args_top = inner;
 }
 
+frame* unwind_to_loop_frame(bool keep) { return unwind_to_kind(FRAME_LOOP, keep); }
+
 void mark_frames() {
     for (frame* f = state.frames_begin; f < state.frames_top; ++f) {
-        gc::mark_context(&f->word_context);
+        if (is_self_frame(f)) gc::mark_block(&f->word_context); else gc::mark_context(&f->word_context);
         if (!f->function_context) continue;
         gc::mark_context(&f->function_context);
         // On-stack values are an argument-stack slot index, which holds no node; a context
@@ -315,17 +338,13 @@ void mark_frames() {
 }
 
 cell current_function_word() {
-    frame* f = state.saved_frame_top ? state.saved_frame_top : state.frames_top;
+    // A remembered top above the current one names frames that no longer exist.
+    frame* f = state.saved_frame_top && state.saved_frame_top <= state.frames_top ? state.saved_frame_top
+                                                                                  : state.frames_top;
     state.saved_frame_top = nullptr;
     while (f > state.frames_begin) {
         --f;
-        if (f->symbol() != 0 && is_listed(f)) {
-            // A frame keeps only the low 16 bits of its symbol id; an id that no symbol has
-            // cannot name a word.
-            auto symbol = static_cast<int32_t>(f->symbol());
-            if (symbol > symbol::count()) break;
-            return context::word_for_symbol(f->word_context, symbol);
-        }
+        if (f->symbol() != 0 && is_listed(f)) return frame_word(f);
     }
     if (words::not_found.root_index >= 0) return *words::not_found;
     return cell{TYPE_NONE, 0, 0, 0};
@@ -355,40 +374,151 @@ void throw_error(cell* error) {
     throw_code(THROW_ERROR);
 }
 
-void throw_loop_exit(bool is_continue, bool with_value) {
+uint32_t pending_code = 0;
+
+void throw_pending() {
+    uint32_t code = take_pending();
+    throw_code(code);
+}
+
+namespace {
+
+// Records the exit as pending; it travels by return values from here.
+uint32_t record_pending(uint32_t code) {
+    last_throw_code = code;
+    pending_code = code;
+    return code;
+}
+
+// Raises the error of an exit that found no target. The walk changed nothing, so the
+// error comes from the native's own frame.
+[[noreturn]] void no_target(err id, const cell* value = nullptr) { raise::throw_error(id, value); }
+
+}  // namespace
+
+uint32_t leave_loop(bool is_continue, bool with_value) {
     cell value = *state.args_base;
     frame* found = find_exit_frame([](const frame* f) { return f->kind() == FRAME_LOOP; });
-    if (!found) raise::throw_error(is_continue ? err::throw_continue : err::throw_break);
+    if (!found) no_target(is_continue ? err::throw_continue : err::throw_break);
     cell* inner = base_inside(found);
     pop_above(found);
-    state.args_base = state.args_top = inner;
+    // The value stays below args_top until the catch point takes it, so that nothing
+    // run on the way there (a tracer's epilog event) can overwrite it.
+    state.args_base = inner;
+    state.args_top = inner + 1;
     if (with_value && !is_continue) *inner = value; else cell::init_unset(inner);
-    throw_code(is_continue ? THROW_CONTINUE : THROW_BREAK);
+    return record_pending(is_continue ? THROW_CONTINUE : THROW_BREAK);
 }
 
-void throw_function_exit(bool with_value) {
+uint32_t leave_function(bool with_value) {
     cell value = *state.args_base;
     frame* found = find_exit_frame([](const frame* f) { return (f->header & FRAME_BODY_FLAG) != 0; });
-    if (!found) raise::throw_error(err::throw_return);
+    if (!found) no_target(err::throw_return);
     cell* inner = base_inside(found);
     pop_above(found);
-    state.args_base = state.args_top = inner;
+    state.args_base = inner;
+    state.args_top = inner + 1;
     if (with_value) *inner = value; else cell::init_unset(inner);
-    throw_code(with_value ? THROW_RETURN : THROW_EXIT);
+    return record_pending(with_value ? THROW_RETURN : THROW_EXIT);
 }
 
-void throw_value(uint32_t code) {
+uint32_t leave_to_catch(uint32_t code) {
     cell value = state.args_base[0];
     cell name = state.args_top > state.args_base + 1 ? state.args_base[1] : cell{TYPE_NONE, 0, 0, 0};
-    if (!state.saved_frame_top && state.frames_top > state.frames_begin) state.saved_frame_top = state.frames_top - 1;
+    const bool saving = !state.saved_frame_top && state.frames_top > state.frames_begin;
+    if (saving) state.saved_frame_top = state.frames_top - 1;
     frame* found = find_exit_frame([](const frame* f) { return f->kind() == FRAME_CATCH; });
-    if (!found) raise::throw_error(err::throw_throw, &value);
+    if (!found) no_target(err::throw_throw, &value);
+    // The remembered top serves the "where" of a throw that finds no catch; once the
+    // throw lands, the frames it names are gone and must not be read again.
+    if (saving) state.saved_frame_top = nullptr;
     cell* inner = base_inside(found);
     pop_above(found);
     state.args_base = state.args_top = inner;
     *push_slot() = value;
     *push_slot() = name;
-    throw_code(code);
+    return record_pending(code);
+}
+
+void throw_loop_exit(bool is_continue, bool with_value) {
+    leave_loop(is_continue, with_value);
+    throw_pending();
+}
+
+void throw_function_exit(bool with_value) {
+    leave_function(with_value);
+    throw_pending();
+}
+
+void throw_value(uint32_t code) {
+    leave_to_catch(code);
+    throw_pending();
+}
+
+// --- Walks ---------------------------------------------------------------------------------------
+
+namespace {
+
+frame* frame_at_depth(int depth) {
+    int top = frame_depth();
+    return state.frames_begin + (depth < 0 ? 0 : depth > top ? top : depth);
+}
+
+// Whether the call trail lists the frame: its symbol's value in its word context is a
+// function!, or any frame at a detail above 1.
+bool in_call_trail(const frame* f, int detail) {
+    if (f->symbol() == 0 || !is_listed(f)) return false;
+    if (detail > 1) return true;
+    auto symbol = static_cast<int32_t>(f->symbol());
+    node_ref context = is_self_frame(f) || !f->word_context ? context::global : f->word_context;
+    const cell* value = context::value_of_symbol(context, symbol);
+    return value && value->is(TYPE_FUNCTION);
+}
+
+}  // namespace
+
+void collect_trace(cell* block) {
+    cell* scratch = push_slot();
+    // Frames are read by depth: appending allocates, and a collection may rewrite them.
+    for (int depth = frame_depth() - 1; depth >= 1; --depth) {
+        frame* f = state.frames_begin + depth;
+        if (f->symbol() == 0 || !is_listed(f)) continue;
+        uint32_t base = f->saved_base;
+        *scratch = frame_word(state.frames_begin + depth);
+        block::append_copy(block, scratch);
+        *scratch = cell{TYPE_INTEGER, 0, base, 0};
+        block::append_copy(block, scratch);
+    }
+    drop_slots(1);
+}
+
+void collect_call_trail(int detail, cell* block, int end_depth) {
+    cell* scratch = push_slot();
+    int end = static_cast<int>(frame_at_depth(end_depth) - state.frames_begin);
+    for (int depth = 0; depth < end; ++depth) {
+        frame* f = state.frames_begin + depth;
+        if (!in_call_trail(f, detail)) continue;
+        *scratch = *word::make_global(static_cast<int32_t>(state.frames_begin[depth].symbol()));
+        block::append_copy(block, scratch);
+    }
+    drop_slots(1);
+}
+
+int form_call_trail(int detail, cell* string, int end_depth, int budget) {
+    cell* scratch = push_slot();
+    cell* limit = push_slot();
+    int end = static_cast<int>(frame_at_depth(end_depth) - state.frames_begin);
+    for (int depth = 0; depth < end; ++depth) {
+        frame* f = state.frames_begin + depth;
+        if (!in_call_trail(f, detail)) continue;
+        *scratch = *word::make_global(static_cast<int32_t>(state.frames_begin[depth].symbol()));
+        *limit = cell{TYPE_INTEGER, 0, static_cast<uint32_t>(budget), 0};
+        budget = actions::dispatch_form(scratch, string, limit, budget);
+        string::append_c_string(string, " ");
+        budget -= 1;
+    }
+    drop_slots(2);
+    return budget;
 }
 
 }  // namespace zor::stack

@@ -4,13 +4,27 @@
 // argument cell is also its result slot. Both stacks live in fixed buffers that never
 // move, so pointers to their cells stay valid (the cells' contents are roots for the
 // collector up to args_top). Call frames record the called word, the caller's base and
-// which non-local exits the frame stops; the exits travel as C++ exceptions carrying a
-// throw code (runtime/eval/throw.h).
+// which non-local exits the frame stops.
+//
+// Non-local exits. Errors and quit travel as C++ exceptions carrying a throw code
+// (runtime/eval/throw.h). break, continue, return, exit and throw are ordinary control
+// flow and travel as a pending exit instead: the exit operation (leave_loop,
+// leave_function, leave_to_catch) unwinds the frame stack to the frame that takes the
+// exit, leaves its value there, records the code in pending_code and returns normally.
+// From then on every evaluating routine returns at once, without touching either stack,
+// until the catch point that owns the code takes it (take_pending). The invariant for
+// every routine that evaluates code: after a call that may evaluate, test
+// exit_pending(); when it is set, return at once and leave the stacks as they are.
+// C++ code that cannot pass an exit on by returning (a callback called from inside an
+// action handler, say) calls throw_if_pending(), which turns the pending exit into the
+// C++ exception; a catch point turns such an exception back into the pending exit
+// (catch_exits), so an exit reaches its target either way.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/eval/throw.h"
 
 namespace zor::stack {
 
@@ -27,17 +41,22 @@ enum frame_kind : uint32_t {
 inline constexpr uint32_t FRAME_BODY_FLAG = 0x10000000;         // target of return and exit
 inline constexpr uint32_t FRAME_INTERPRETER_FLAG = 0x80000000;  // pushed by the interpreter
 
+inline constexpr uint32_t FRAME_KIND_SHIFT = 24;
+
+// A call frame. The symbol id has a word of its own: every id names its word, however
+// many symbols exist.
 struct frame {
-    uint32_t header;          // bits 8-23 symbol id, 24-27 kind, 28 body flag, 31 interpreter flag
+    uint32_t header;          // bits 24-27 kind, 28 body flag, 31 interpreter flag
+    uint32_t symbol_id;       // symbol of the called word, 0 for none
     uint32_t saved_base;      // the caller's args_base, as a cell index from args_begin
-    node_ref word_context;    // context of the called word
+    node_ref word_context;    // context of the called word (a block node for `self`)
     node_ref function_context;
     uint32_t saved_values;    // the function context's values before the call
 
-    frame_kind kind() const { return static_cast<frame_kind>((header >> 24) & 0xF); }
-    uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
+    frame_kind kind() const { return static_cast<frame_kind>((header >> FRAME_KIND_SHIFT) & 0xF); }
+    uint32_t symbol() const { return symbol_id; }
 };
-static_assert(sizeof(frame) == 20);
+static_assert(sizeof(frame) == 24);
 
 struct record {
     cell* args_begin = nullptr;
@@ -54,8 +73,10 @@ struct record {
 extern record state;
 
 inline constexpr int ARGUMENT_CELLS = 20000;
-inline constexpr int FRAME_STORAGE_CELLS = 15000;
 inline constexpr int FRAME_COUNT = 12000;
+// The frame storage block holds FRAME_COUNT frames exactly.
+inline constexpr int FRAME_STORAGE_CELLS = FRAME_COUNT * int(sizeof(frame)) / int(sizeof(cell));
+static_assert(FRAME_STORAGE_CELLS * sizeof(cell) == FRAME_COUNT * sizeof(frame));
 
 // Takes the buffers of the two fixed root blocks made at start-up.
 void init_bounds(node_ref argument_storage, node_ref frame_storage);
@@ -85,6 +106,9 @@ void push_barrier_frame();
 void push_catch_frame();
 void push_loop_frame();
 void push_block_frame();
+// `stack/push-body-frame`: the function's context takes its values from args_base (its
+// arguments and locals), then a plain call frame with the body flag is pushed.
+void push_body_frame(const cell* word, const cell* function);
 void set_body_flag(bool on);
 void set_interpreter_flag();
 frame* mark_caller_body();
@@ -105,6 +129,7 @@ void pop_frame_discard_result();
 // Unwinding.
 frame* unwind_to_kind(frame_kind kind, bool keep);
 void unwind_to_kind_pass_result(frame_kind kind);
+frame* unwind_to_loop_frame(bool keep);
 
 // The collector's root hook: marks (and rewrites, when their nodes moved) every call
 // frame's word context and function context, and the saved values of a function context
@@ -116,11 +141,68 @@ void mark_frames();
 // frame qualifies (none before the predefined words exist).
 cell current_function_word();
 
-// Non-local exits.
-[[noreturn]] void throw_error(cell* error);
+// --- Walks ---------------------------------------------------------------------------------
+
+// `stack/collect-trace`: for each frame from the top down to the one above the bottom
+// frame, skipping <body> and <anon>, appends the frame's word (bound to its word
+// context, else global) and an integer! of its saved base as a cell index. The block is
+// a rooted block! cell.
+void collect_trace(cell* block);
+// `stack/collect-call-trail`: for the frames from the first up to (not including) the
+// frame at end_depth, skipping <body> and <anon>, appends a global word of the frame's
+// symbol when that symbol's value in the frame's word context is a function!, or for
+// every such frame when detail is above 1.
+void collect_call_trail(int detail, cell* block, int end_depth);
+// `stack/form-call-trail`: the same walk, forming each listed word into the string
+// (limited by the budget) followed by one space; answers the budget left.
+int form_call_trail(int detail, cell* string, int end_depth, int budget);
+
+// --- Non-local exits ------------------------------------------------------------------------
+
+// The exit in progress (THROW_BREAK ... THROW_THROW), 0 when none. See the module comment.
+extern uint32_t pending_code;
+inline bool exit_pending() { return pending_code != 0; }
+// The codes that travel as pending exits.
+inline bool is_exit_code(uint32_t code) { return code >= THROW_THROW && code <= THROW_BREAK; }
+// A catch point takes the exit: answers the code and clears it.
+inline uint32_t take_pending() {
+    uint32_t code = pending_code;
+    pending_code = 0;
+    return code;
+}
+// Turns a pending exit into the C++ exception (for C++ code that cannot return it).
+[[noreturn]] void throw_pending();
+inline void throw_if_pending() {
+    if (pending_code) throw_pending();
+}
+// A catch point for exits: runs the body; an exit that arrives as a C++ exception becomes
+// the pending exit again. Errors and every other code pass on as exceptions. Answers the
+// pending code, 0 when the body completed.
+template <typename Body> uint32_t catch_exits(Body&& body) {
+    try {
+        body();
+    } catch (const zor_throw& thrown) {
+        if (!is_exit_code(thrown.code)) throw;
+        pending_code = thrown.code;
+    }
+    return pending_code;
+}
+
+// The exits. Each is called from the frame of the native that performs it, so the search
+// starts one frame below the top; none of them passes a barrier frame. The leave_ forms
+// unwind to the target, leave the value there and record the pending exit; the throw_
+// forms do the same and then throw it as a C++ exception. With no target, the error of
+// the exit (throw/break, throw/continue, throw/return, throw/throw) is raised from the
+// native's own frame.
+uint32_t leave_loop(bool is_continue, bool with_value);
+uint32_t leave_function(bool with_value);
+uint32_t leave_to_catch(uint32_t code);
 [[noreturn]] void throw_loop_exit(bool is_continue, bool with_value);
 [[noreturn]] void throw_function_exit(bool with_value);
 [[noreturn]] void throw_value(uint32_t code);
+// Unwinds to the nearest try or barrier frame and throws the error there; with no such
+// frame prints the error report and ends the process with the uncaught-error status.
+[[noreturn]] void throw_error(cell* error);
 
 // Restores both stack tops and the frame top on scope exit: the guard of every catch
 // point that resumes evaluation after a throw.

@@ -409,7 +409,9 @@ TEST_F(GcTest, LiveBuffersGatherInTheFirstFrameAndSpareEmptyFramesAreReleased) {
     gc::collect();
     // Garbage enough for several new frames, with a few live buffers spread among it.
     std::vector<std::pair<node_ref, int>> live;
-    for (int i = 0; i < 300; ++i) {
+    // Garbage of three times what the next period may use: most of its frames must go.
+    int garbage_buffers = static_cast<int>(3 * gc::allowance_after(0) / 60000);
+    for (int i = 0; i < garbage_buffers; ++i) {
         patterned_bytes(200 + i % 50, 60000);
         if (i % 50 == 0) {
             node_ref node = patterned_bytes(i);
@@ -422,6 +424,9 @@ TEST_F(GcTest, LiveBuffersGatherInTheFirstFrameAndSpareEmptyFramesAreReleased) {
     gc::collect();
     std::vector<memory::series_frame*> frames = series_frames();
     EXPECT_LT(frames.size(), frames_before) << "empty frames beyond what the next period needs are released";
+    int64_t room = 0;
+    for (memory::series_frame* f : frames) room += f->end - f->fill;
+    EXPECT_LT(room, gc::allowance_after(0) + 2 * memory::MAX_FRAME_SIZE) << "no more room kept than the next period needs";
     for (auto [node, seed] : live) {
         EXPECT_TRUE(holds_pattern(node, seed));
         EXPECT_EQ(series_frame_holding(memory::buffer_of(node)), frames.front());
@@ -677,6 +682,60 @@ TEST_F(GcTest, MoldGuardEntriesFollowEvacuatedNodes) {
     collect_moving();
     EXPECT_TRUE(mold_guard::contains(slot->w2));
     EXPECT_TRUE(block_holds_pattern(slot->w2, 5));
+}
+
+int64_t bytes_carved() {
+    int64_t bytes = 0;
+    for (memory::series_frame* f : series_frames()) bytes += f->fill - reinterpret_cast<std::byte*>(f + 1);
+    for (memory::big_link* l = memory::state.big_head; l; l = l->next) bytes += int64_t(l->size);
+    return bytes;
+}
+
+TEST_F(GcTest, TriggerCollectsOnceTheAllowanceIsCarved) {
+    gc::enabled = 1;
+    gc::collect();
+    int64_t allowance = gc::allowance_after(bytes_carved());
+    uint32_t cycles = gc::cycle_count();
+    gc::trigger();
+    EXPECT_EQ(gc::cycle_count(), cycles) << "nothing carved since the collection";
+    // Garbage up to just below the allowance, built with collection off.
+    gc::enabled = 0;
+    int64_t start = bytes_carved();
+    while (bytes_carved() - start < allowance - 100000) memory::alloc_bytes(60000);
+    gc::enabled = 1;
+    gc::trigger();
+    EXPECT_EQ(gc::cycle_count(), cycles) << "below the allowance, the allocator takes a new frame instead";
+    gc::enabled = 0;
+    while (bytes_carved() - start < allowance) memory::alloc_bytes(60000);
+    gc::enabled = 1;
+    gc::trigger();
+    EXPECT_EQ(gc::cycle_count(), cycles + 1);
+    gc::enabled = 0;
+    gc::trigger();
+    EXPECT_EQ(gc::cycle_count(), cycles + 1) << "never while collection is off";
+}
+
+TEST_F(GcTest, ANearlyFullFrameDoesNotHideRoomyFramesBehindIt) {
+    // In a manager of its own (collection stays off): three frames, the first in address
+    // order left with less than 0xCCCC bytes, the second with plenty, the third (current)
+    // full. A request that fits the first goes to the second, and no frame is made: were
+    // the first frame with any room the only candidate, it would be refused for its small
+    // room and a new frame made at every request, and the collector never asked.
+    memory::manager saved = memory::state;
+    memory::state = memory::manager{};
+    memory::new_series_frame();
+    memory::new_series_frame();
+    memory::new_series_frame();
+    std::vector<memory::series_frame*> frames = series_frames();
+    frames[0]->fill = frames[0]->end - (memory::FRAME_ROOM_MINIMUM - 1008);
+    frames[2]->fill = frames[2]->end - 64;
+    memory::state.series_current = frames[2];
+    memory::series_buffer* b = memory::buffer_of(memory::alloc_bytes(1000));
+    EXPECT_EQ(series_frame_holding(b), frames[1]);
+    EXPECT_EQ(series_frames().size(), 3u);
+    EXPECT_EQ(memory::state.series_current, frames[1]);
+    memory::release_all();
+    memory::state = saved;
 }
 
 TEST_F(GcTest, AllocationCollectsOnlyWhileEnabledAndRecycleAlwaysDoes) {

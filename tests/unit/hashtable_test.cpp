@@ -329,8 +329,12 @@ TEST_F(Hashtable, NewTablesAreSizedByTheLoadFactor) {
 }
 
 TEST_F(Hashtable, BadRequestsRaise) {
-    EXPECT_EQ(testing::raised_code([] { hashtable::make(4, nullptr, hashtable::KIND_HASH, 0); }),
-              code_of(err::internal_not_done));
+    cell stray_cell = integer_cell(1);
+    // Kind 0 is the hash! index (tests/unit/hash_index_test.cpp): a table, not an error.
+    EXPECT_EQ(record(rooted(hashtable::make(4, nullptr, hashtable::KIND_HASH, 0))).kind, hashtable::KIND_HASH);
+    node_ref index = rooted(hashtable::make(4, nullptr, hashtable::KIND_HASH, 0));
+    EXPECT_EQ(testing::raised_code([&] { hashtable::put_record(index, 1); }), code_of(err::script_invalid_arg));
+    EXPECT_EQ(testing::raised_code([&] { hashtable::put(index, &stray_cell); }), code_of(err::script_invalid_arg));
     EXPECT_EQ(testing::raised_code([] { hashtable::make(4, nullptr, 5, 0); }), code_of(err::script_out_of_range));
     EXPECT_EQ(testing::raised_code([] { hashtable::make(4, nullptr, 3, -1); }), code_of(err::script_out_of_range));
     EXPECT_EQ(testing::raised_code([] { hashtable::make(int64_t(1) << 40, nullptr, 1, 0); }),

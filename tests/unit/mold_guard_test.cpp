@@ -16,10 +16,11 @@
 namespace zor {
 namespace {
 
-// Node references here are only compared, never resolved.
-constexpr node_ref NODE_A = 0x1000;
-constexpr node_ref NODE_B = 0x2000;
-constexpr node_ref NODE_C = 0x3000;
+// Node references here are only compared, never resolved. They lie far beyond any node
+// frame a test makes, so no collection relocates them.
+constexpr node_ref NODE_A = 0xF0001000;
+constexpr node_ref NODE_B = 0xF0002000;
+constexpr node_ref NODE_C = 0xF0003000;
 
 class MoldGuard : public ::testing::Test {
 protected:

@@ -1,0 +1,302 @@
+// Operator fast paths: the inline cores and the members that compiled code calls.
+#include "runtime/eval/fast-paths.h"
+
+#include "platform/fatal.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/eval/actions.h"
+#include "runtime/eval/stack.h"
+#include "runtime/memory.h"
+
+namespace zor::fast_paths {
+
+namespace {
+
+bool is_arithmetic_code(int op) {
+    switch (op) {
+        case integer::OP_ADD: case integer::OP_SUBTRACT: case integer::OP_MULTIPLY:
+        case integer::OP_OR: case integer::OP_AND: case integer::OP_XOR:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+bool math_inline(int op, cell* left, const cell* right) {
+    if (left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER)) {
+        const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
+        switch (op) {
+            case integer::OP_ADD: case integer::OP_SUBTRACT: case integer::OP_MULTIPLY:
+                // The integer core's own checked operation: an overflow gives the float!.
+                integer::arithmetic(a, b, op, left);
+                return true;
+            case integer::OP_OR: integer::set_cell(left, a | b); return true;
+            case integer::OP_AND: integer::set_cell(left, a & b); return true;
+            case integer::OP_XOR: integer::set_cell(left, a ^ b); return true;
+            default: return false;
+        }
+    }
+    if (left->is(TYPE_FLOAT) && right->is(TYPE_FLOAT)) {
+        const double a = float_::get(left), b = float_::get(right);
+        switch (op) {
+            case integer::OP_ADD: float_::store(left, a + b); return true;
+            case integer::OP_SUBTRACT: float_::store(left, a - b); return true;
+            case integer::OP_MULTIPLY: float_::store(left, a * b); return true;
+            default: return false;
+        }
+    }
+    return false;
+}
+
+bool compare_inline(int op, cell* left, const cell* right) {
+    if (!left->is(TYPE_INTEGER) || !right->is(TYPE_INTEGER)) return false;
+    const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
+    bool truth;
+    switch (op) {
+        case 0: case 2: truth = a == b; break;
+        case 1: truth = a != b; break;
+        case 3: truth = a < b; break;
+        case 4: truth = a <= b; break;
+        case 5: truth = a > b; break;
+        case 6: truth = a >= b; break;
+        default: return false;
+    }
+    logic::make_in(left, truth);
+    return true;
+}
+
+int operator_code(type_id source_type, int table_index) {
+    if (source_type == TYPE_ACTION) {
+        switch (table_index) {
+            case ACTION_ADD: return integer::OP_ADD;
+            case ACTION_SUBTRACT: return integer::OP_SUBTRACT;
+            case ACTION_MULTIPLY: return integer::OP_MULTIPLY;
+            case ACTION_AND_T: return integer::OP_AND;
+            case ACTION_OR_T: return integer::OP_OR;
+            case ACTION_XOR_T: return integer::OP_XOR;
+            default: return -1;
+        }
+    }
+    if (source_type == TYPE_NATIVE) {
+        // The comparison natives, equal? (25) to greater-or-equal? (31), by their codes.
+        switch (table_index) {
+            case 25: return COMPARE_BASE + 0;
+            case 26: return COMPARE_BASE + 1;
+            case 27: return COMPARE_BASE + 2;
+            case 28: return COMPARE_BASE + 3;
+            case 29: return COMPARE_BASE + 5;
+            case 30: return COMPARE_BASE + 4;
+            case 31: return COMPARE_BASE + 6;
+            default: return -1;
+        }
+    }
+    return -1;
+}
+
+}  // namespace zor::fast_paths
+
+namespace zor::actions {
+
+namespace {
+
+[[noreturn]] void impossible_code() { platform::quit_with_error(platform::RUNTIME_ERROR_NO_SWITCH, 0); }
+
+void check_math_code(int op) {
+    if (!fast_paths::is_arithmetic_code(op)) impossible_code();
+}
+
+void check_compare_code(int op) {
+    if (op < 0 || op > 6) impossible_code();
+}
+
+// The action entry of an arithmetic code, run on the two arguments from args_base.
+void run_math_entry(int op) {
+    switch (op) {
+        case integer::OP_ADD: entry_add(); break;
+        case integer::OP_SUBTRACT: entry_subtract(); break;
+        case integer::OP_MULTIPLY: entry_multiply(); break;
+        case integer::OP_OR: entry_or_t(); break;
+        case integer::OP_AND: entry_and_t(); break;
+        case integer::OP_XOR: entry_xor_t(); break;
+        default: impossible_code();
+    }
+}
+
+// The general case: one plain call frame named by the word, the operands pushed as its
+// arguments, the action entry, and the frame popped keeping the result where the left
+// operand was pushed. Answers that cell.
+cell* math_fallback(int op, const cell* word, const cell& left, const cell& right) {
+    cell* result = stack::state.args_top;
+    stack::push_call_frame(word);
+    stack::push_copy(&left);
+    stack::push_copy(&right);
+    run_math_entry(op);
+    stack::pop_frame();
+    return result;
+}
+
+cell* compare_fallback(int op, const cell* word, const cell& left, const cell& right) {
+    cell* result = stack::state.args_top;
+    stack::push_call_frame(word);
+    stack::push_copy(&left);
+    stack::push_copy(&right);
+    compare_to_logic(op);
+    stack::pop_frame();
+    return result;
+}
+
+cell integer_cell(int32_t value) { return cell{TYPE_INTEGER, 0, static_cast<uint32_t>(value), 0}; }
+
+cell* math_pushed(int op, const cell* word, const cell& left, const cell& right) {
+    check_math_code(op);
+    cell* result = stack::push_copy(&left);
+    if (fast_paths::math_inline(op, result, &right)) return result;
+    stack::drop_slots(1);
+    return math_fallback(op, word, left, right);
+}
+
+// The "into" members: the result replaces the last pushed cell.
+cell* math_into(int op, const cell* word, const cell& right) {
+    check_math_code(op);
+    cell* left = stack::last_slot();
+    if (fast_paths::math_inline(op, left, &right)) return left;
+    const cell left_copy = *left;
+    cell* result = math_fallback(op, word, left_copy, right);
+    *left = *result;
+    stack::state.args_top = left + 1;
+    return left;
+}
+
+cell* compare_pushed(int op, const cell* word, const cell& left, const cell& right) {
+    check_compare_code(op);
+    cell* result = stack::push_copy(&left);
+    if (fast_paths::compare_inline(op, result, &right)) return result;
+    stack::drop_slots(1);
+    return compare_fallback(op, word, left, right);
+}
+
+cell* compare_into(int op, const cell* word, const cell& right) {
+    check_compare_code(op);
+    cell* left = stack::last_slot();
+    if (fast_paths::compare_inline(op, left, &right)) return left;
+    const cell left_copy = *left;
+    cell* result = compare_fallback(op, word, left_copy, right);
+    *left = *result;
+    stack::state.args_top = left + 1;
+    return left;
+}
+
+bool compare_truth(int op, const cell* word, const cell& left, const cell& right) {
+    cell* answer = compare_pushed(op, word, left, right);
+    bool truth = logic::get_value(answer) == 1;
+    stack::state.args_top = answer;
+    return truth;
+}
+
+}  // namespace
+
+cell* fast_math(int op, const cell* word, const cell* left, const cell* right) {
+    return math_pushed(op, word, *left, *right);
+}
+
+cell* fast_math_int(int op, const cell* word, const cell* left, int32_t right) {
+    return math_pushed(op, word, *left, integer_cell(right));
+}
+
+cell* fast_math_into(int op, const cell* word, const cell* right) { return math_into(op, word, *right); }
+
+cell* fast_math_int_into(int op, const cell* word, int32_t right) { return math_into(op, word, integer_cell(right)); }
+
+cell* fast_compare(int op, const cell* word, const cell* left, const cell* right) {
+    return compare_pushed(op, word, *left, *right);
+}
+
+cell* fast_compare_int(int op, const cell* word, const cell* left, int32_t right) {
+    return compare_pushed(op, word, *left, integer_cell(right));
+}
+
+bool fast_compare_truth(int op, const cell* word, const cell* left, const cell* right) {
+    return compare_truth(op, word, *left, *right);
+}
+
+bool fast_compare_int_truth(int op, const cell* word, const cell* left, int32_t right) {
+    return compare_truth(op, word, *left, integer_cell(right));
+}
+
+int fast_compare_test(int op, const cell* word, const cell* left, const cell* right, int expected) {
+    return compare_truth(op, word, *left, *right) != (expected != 0) ? 1 : 0;
+}
+
+int fast_compare_int_test(int op, const cell* word, const cell* left, int32_t right, int expected) {
+    return compare_truth(op, word, *left, integer_cell(right)) != (expected != 0) ? 1 : 0;
+}
+
+cell* fast_compare_cells_into(int op, const cell* word, const cell* right) { return compare_into(op, word, *right); }
+
+cell* fast_compare_int_into(int op, const cell* word, int32_t right) {
+    return compare_into(op, word, integer_cell(right));
+}
+
+cell* fast_pick(const cell* series, int32_t index, const cell* word) {
+    const cell held = *series;
+    if (held.is(TYPE_BLOCK)) {
+        memory::series_buffer* b = memory::buffer_of(held.w2);
+        int64_t at = static_cast<int32_t>(held.w1);
+        if (at < 0) at = 0;
+        int64_t rest = b->length() - at;
+        if (index >= 1 && index <= rest) return stack::push_copy(b->head_cell() + at + index - 1);
+        return stack::push_copy(&none::value);
+    }
+    cell* result = stack::state.args_top;
+    stack::push_call_frame(word);
+    stack::push_copy(&held);
+    integer::make_in(stack::push_slot(), index);
+    entry_eval_path(-1);
+    stack::pop_frame();
+    return result;
+}
+
+cell* fast_series_query(const cell* series, int query, const cell* word) {
+    const cell held = *series;
+    if (query < QUERY_LENGTH || query > QUERY_TAIL) impossible_code();
+    if (held.is(TYPE_BLOCK)) {
+        const int64_t length = memory::buffer_of(held.w2)->length();
+        const int64_t position = static_cast<int32_t>(held.w1);
+        const int64_t rest = length - position;
+        cell* result = stack::push_copy(&held);
+        switch (query) {
+            case QUERY_LENGTH: integer::make_in(result, static_cast<int32_t>(rest < 0 ? 0 : rest)); break;
+            case QUERY_INDEX: integer::make_in(result, static_cast<int32_t>(position + 1)); break;
+            case QUERY_HEAD_Q: logic::make_in(result, position == 0); break;
+            case QUERY_TAIL_Q: logic::make_in(result, rest < 1); break;
+            case QUERY_NEXT: if (rest > 0) result->w1 = static_cast<uint32_t>(position + 1); break;
+            case QUERY_BACK: if (position > 0) result->w1 = static_cast<uint32_t>(position - 1); break;
+            case QUERY_HEAD: result->w1 = 0; break;
+            case QUERY_TAIL: result->w1 = static_cast<uint32_t>(position + rest); break;
+            default: impossible_code();
+        }
+        return result;
+    }
+    cell* result = stack::state.args_top;
+    stack::push_call_frame(word);
+    stack::push_copy(&held);
+    switch (query) {
+        case QUERY_LENGTH: entry_length_q(); break;
+        case QUERY_INDEX: entry_index_q(); break;
+        case QUERY_HEAD_Q: entry_head_q(); break;
+        case QUERY_TAIL_Q: entry_tail_q(); break;
+        case QUERY_NEXT: entry_next(); break;
+        case QUERY_BACK: entry_back(); break;
+        case QUERY_HEAD: entry_head(); break;
+        case QUERY_TAIL: entry_tail(); break;
+        default: impossible_code();
+    }
+    stack::pop_frame();
+    return result;
+}
+
+}  // namespace zor::actions

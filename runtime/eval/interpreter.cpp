@@ -1,0 +1,1262 @@
+// The interpreter: blocks, expressions, calls with their argument gathering, paths,
+// function bodies and routine calls.
+//
+// Stack discipline. An expression's value is always produced in the cell at args_top
+// where the expression began (T); a call reserves T with the called value, runs in a
+// frame whose base is T + 1 and moves its result down to T; an infix operator's frame
+// starts at T itself, where its left operand already lies. Result mode then copies T to
+// the frame's base and cuts the frame to its result slot.
+//
+// Every cell that a C++ frame here keeps across an evaluation lives in an argument-stack
+// slot or in a held_cells record (a root guard), never in a bare local: the collector may
+// move any node at any allocation.
+#include "runtime/eval/interpreter.h"
+
+#include <bit>
+#include <optional>
+
+#include "platform/fatal.h"
+#include "platform/process.h"
+#include "runtime/code-registry.h"
+#include "runtime/context.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/op.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/eval/actions.h"
+#include "runtime/eval/fast-paths.h"
+#include "runtime/eval/invoke.h"
+#include "runtime/eval/natives.h"
+#include "runtime/eval/stack.h"
+#include "runtime/eval/tracing.h"
+#include "runtime/gc.h"
+#include "runtime/memory.h"
+#include "runtime/mold-guard.h"
+#include "runtime/raise.h"
+#include "runtime/symbol.h"
+#include "runtime/word-table.h"
+
+namespace zor::eval {
+
+namespace {
+
+// The current-code cell and the work cell; the collector keeps them current.
+cell interpreter_cells[2] = {};
+cell& current = interpreter_cells[0];
+cell& work = interpreter_cells[1];
+
+void mark_interpreter_cells() { gc::mark_cells(interpreter_cells, interpreter_cells + 2); }
+
+// Cells that a C++ frame keeps across evaluation, kept current by the collector.
+template <size_t N> struct held_cells {
+    cell c[N];
+    gc::root_guard guard{c, N};
+    held_cells() {
+        for (cell& x : c) cell::init_unset(&x);
+    }
+    cell& operator[](size_t i) { return c[i]; }
+    held_cells(const held_cells&) = delete;
+    held_cells& operator=(const held_cells&) = delete;
+};
+
+// Restores the current-code cell when a block evaluation ends, however it ends.
+class code_scope {
+public:
+    code_scope() { saved_[0] = current; }
+    ~code_scope() { current = saved_[0]; }
+    code_scope(const code_scope&) = delete;
+    code_scope& operator=(const code_scope&) = delete;
+
+private:
+    held_cells<1> saved_;
+};
+
+const cell none_cell{TYPE_NONE, 0, 0, 0};
+const cell unset_cell{TYPE_UNSET, 0, 0, 0};
+
+inline memory::series_buffer* buffer(const cell* series) { return memory::buffer_of(series->w2); }
+inline int64_t length_of(const cell* series) { return buffer(series)->length(); }
+inline const cell* at(const cell* series, int64_t i) { return buffer(series)->head_cell() + i; }
+inline int64_t index_of(const cell* series) {
+    int64_t i = static_cast<int32_t>(series->w1);
+    return i < 0 ? 0 : i;
+}
+
+inline void trace(uint32_t event, const cell* code, int64_t position, const cell* reference, const cell* value) {
+    if (tracing::active) [[unlikely]]
+        tracing::fire(event, code, position, reference, value);
+}
+
+// The native-depth guard: deep recursion raises the catchable stack overflow before the
+// thread's stack runs out.
+inline void check_native_depth() {
+    if (platform::native_stack_low()) [[unlikely]] {
+        mold_guard::reset();
+        raise::throw_error(err::internal_stack_overflow);
+    }
+}
+
+inline bool is_callable(type_id type) {
+    return type == TYPE_NATIVE || type == TYPE_ACTION || type == TYPE_FUNCTION || type == TYPE_ROUTINE;
+}
+
+inline bool same_name(int32_t a, int32_t b) { return symbol::canonical_id(a) == symbol::canonical_id(b); }
+
+// The value of a word when it has one that can be read now; null otherwise. Never raises.
+const cell* peek_value(const cell* word) {
+    node_ref context = word->w1;
+    auto index = static_cast<int32_t>(word->w3);
+    if (!context || index < 0) return nullptr;
+    if (context::values_on_stack(context)) {
+        cell* first = context::stack_values(context);
+        return first && index < context::key_count(context) ? first + index : nullptr;
+    }
+    return context::value_at(context, index);
+}
+
+// The callable an op! stands for: its source value (with the source's own header flags
+// when the op! kept a copy of it), or the op! retyped to its source's type.
+cell op_source(const cell* op) {
+    type_id source = op::source_type(op);
+    if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) {
+        const cell* kept = function::extras_cell(op, function::EXTRAS_OP_SOURCE);
+        if (kept->is(source)) return *kept;
+    }
+    cell copy = *op;
+    copy.header = source;
+    return copy;
+}
+
+// A refinement! of the word's symbol, for error arguments.
+cell as_refinement(const cell* word) {
+    cell r = *word;
+    r.header = TYPE_REFINEMENT;
+    return r;
+}
+
+cell as_word(const cell* word) {
+    cell w = *word;
+    w.header = TYPE_WORD;
+    return w;
+}
+
+// --- Argument descriptors ----------------------------------------------------------------------
+
+// The layout of runtime/datatypes/function.h: cell 0 the positional count, cell 1 the
+// section size, then two cells per section entry.
+inline int32_t descriptor_count(const cell* descriptors, int i) { return integer::read_cell(at(descriptors, i)); }
+inline const cell* entry_word(const cell* descriptors, int32_t entry) { return at(descriptors, 2 + 2 * entry); }
+inline const cell* entry_detail(const cell* descriptors, int32_t entry) { return at(descriptors, 3 + 2 * entry); }
+
+// A spec may name one set-word, `return:`; any other raises script/bad-func-def.
+void check_spec_set_words(const cell* callee) {
+    memory::series_buffer* spec = memory::buffer_of(callee->w2);
+    for (const cell* c = spec->head_cell(); c < spec->tail_cell(); ++c) {
+        if (c->is(TYPE_SET_WORD) && !same_name(static_cast<int32_t>(c->w2), symbols::return_)) {
+            cell named = *c;
+            raise::throw_error(err::script_bad_func_def, &named);
+        }
+    }
+}
+
+// Reads (building and caching it on first use) the descriptor block of the callable into
+// the destination. The callable lies in a held cell.
+void load_descriptors(cell* callee, cell* destination) {
+    memory::series_buffer* x = memory::buffer_of(callee->w3);
+    if (x->length() > function::EXTRAS_DESCRIPTORS && x->head_cell()[function::EXTRAS_DESCRIPTORS].is(TYPE_BLOCK)) {
+        *destination = x->head_cell()[function::EXTRAS_DESCRIPTORS];
+        return;
+    }
+    check_spec_set_words(callee);
+    cell* made = function::argument_descriptors(callee);
+    *destination = *made;
+    stack::drop_slots(1);
+}
+
+// --- Argument sources ------------------------------------------------------------------------
+
+// Where a call takes its arguments from: the code after the called value, or apply's
+// block (evaluated like code, or with every value taken as it is).
+struct argument_source {
+    const cell* code;  // a rooted block cell (null with stack values)
+    int64_t position;
+    bool literal_values = false;  // apply/all: every value taken as it is
+    // Values that C++ callers hand over in argument-stack cells, taken as they are.
+    const cell* stack_values = nullptr;
+    int64_t stack_count = 0;
+
+    int64_t end() const { return stack_values ? stack_count : length_of(code); }
+    const cell* value_at(int64_t i) const { return stack_values ? stack_values + i : at(code, i); }
+};
+
+int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions);
+int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool set, bool get, bool push,
+                     path_resume* resume);
+void invoke(cell* function, node_ref context, const cell* word, uint32_t kind);
+
+// Pushes a literal argument's value: a paren! evaluated, a get-word!'s value, a
+// get-path! evaluated as a get-path, anything else as it is.
+void push_literal_argument(argument_source& source) {
+    cell value = *at(source.code, source.position);
+    if (tracing::active) [[unlikely]] {
+        tracing::fire(tracing::EVENT_FETCH, source.code, source.position, nullptr, &value);
+        value = *at(source.code, source.position);
+    }
+    ++source.position;
+    switch (value.type()) {
+        case TYPE_PAREN: {
+            stack::push_interp_call_frame(words::anon);
+            if (eval_block(&value, true)) return;
+            stack::pop_frame();
+            break;
+        }
+        case TYPE_GET_WORD:
+            get_word::push_value(&value);
+            break;
+        case TYPE_GET_PATH:
+            source.position = eval_path_at(&value, source.code, source.position, false, true, true, nullptr);
+            if (stack::exit_pending()) return;
+            break;
+        default:
+            stack::push_copy(&value);
+            break;
+    }
+    trace(tracing::EVENT_PUSH, source.code, source.position, nullptr, stack::last_slot());
+}
+
+// Pushes the next argument. Answers false when the source has no value left (and pushed
+// nothing); a pending exit is left to the caller's test.
+bool fetch_argument(argument_source& source, type_id kind, const cell* typeset_cell, bool infix) {
+    if (source.position >= source.end()) {
+        // An optional literal argument at the end of the code becomes unset!.
+        if (kind == TYPE_LIT_WORD && typeset::has(typeset_cell, TYPE_UNSET)) {
+            stack::push_slot();
+            return true;
+        }
+        return false;
+    }
+    if (source.literal_values || source.stack_values) {
+        stack::push_copy(source.value_at(source.position));
+        ++source.position;
+        return true;
+    }
+    switch (kind) {
+        case TYPE_GET_WORD: {
+            trace(tracing::EVENT_FETCH, source.code, source.position, nullptr, at(source.code, source.position));
+            cell* pushed = stack::push_copy(at(source.code, source.position));
+            ++source.position;
+            trace(tracing::EVENT_PUSH, source.code, source.position, nullptr, pushed);
+            return true;
+        }
+        case TYPE_LIT_WORD:
+            push_literal_argument(source);
+            return true;
+        default:
+            source.position = eval_expression_at(source.code, source.position, infix, true, false);
+            return true;
+    }
+}
+
+// script/expect-arg with the call's word, the value's datatype and the argument's word.
+[[noreturn]] void expect_arg(const cell* call_word, const cell* value, const cell* argument_word) {
+    cell where = as_word(call_word);
+    cell type = datatype::value_of(value->type());
+    cell argument = as_word(argument_word);
+    raise::throw_error(err::script_expect_arg, &where, &type, &argument);
+}
+
+void check_argument(const cell* call_word, const cell* value, const cell* descriptors, int32_t entry) {
+    const cell* typeset_cell = entry_detail(descriptors, entry);
+    if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, value->type())) {
+        const cell argument = *entry_word(descriptors, entry);
+        expect_arg(call_word, value, &argument);
+    }
+}
+
+[[noreturn]] void no_arg(const cell* call_word, const cell* descriptors, int32_t entry) {
+    cell where = as_word(call_word);
+    cell argument = as_word(entry_word(descriptors, entry));
+    raise::throw_error(err::script_no_arg, &where, &argument);
+}
+
+// --- Calls ------------------------------------------------------------------------------------
+
+// The most refinements an action's or a native's spec has, with room to spare.
+constexpr int MAX_NATIVE_REFINEMENTS = 24;
+
+struct call_record {
+    held_cells<4> held;  // 0 the callee, 1 the call's word, 2 the descriptors, 3 the path
+    cell& callee() { return held[0]; }
+    cell& word() { return held[1]; }
+    cell& descriptors() { return held[2]; }
+    cell& path() { return held[3]; }
+    int32_t positional = 0;
+    int32_t section = 0;
+    // native! and action!: the refinement positions, spec order.
+    int32_t positions[MAX_NATIVE_REFINEMENTS];
+    int32_t refinement_count = 0;
+    bool native_layout = false;  // natives and actions: no refinement cells in the frame
+    uint32_t callback_kind = 0;  // invoke.h's kinds, for function calls
+};
+
+// Pushes the frame cells after the positional arguments: for functions and routines a
+// logic! false per refinement (the /local refinement too) and a none! per argument and
+// local; for natives and actions a none! per refinement argument, with every refinement's
+// position -1.
+void push_section_defaults(call_record& r) {
+    r.refinement_count = 0;
+    for (int32_t e = r.positional; e < r.section; ++e) {
+        if (entry_word(&r.descriptors(), e)->is(TYPE_REFINEMENT)) {
+            if (r.native_layout) {
+                if (r.refinement_count < MAX_NATIVE_REFINEMENTS) r.positions[r.refinement_count] = -1;
+                ++r.refinement_count;
+            } else {
+                logic::make_in(stack::push_slot(), false);
+            }
+        } else {
+            *stack::push_slot() = none_cell;
+        }
+    }
+    if (r.refinement_count > MAX_NATIVE_REFINEMENTS) raise::throw_error(err::internal_not_done);
+}
+
+bool is_local_refinement(const cell* c) {
+    return c->is(TYPE_REFINEMENT) && same_name(static_cast<int32_t>(c->w2), refinements::local.symbol());
+}
+
+// Where a refinement named in a path lives: its descriptor entry, its ordinal among the
+// refinements, the frame offset of its flag (functions) and of its first argument.
+struct refinement_place {
+    int32_t entry = -1;
+    int32_t ordinal = -1;
+    int32_t flag_offset = -1;
+    int32_t first_argument = -1;
+    int32_t argument_count = 0;
+};
+
+refinement_place find_refinement(call_record& r, int32_t symbol) {
+    int32_t native_offset = r.positional;
+    int32_t ordinal = 0;
+    for (int32_t e = r.positional; e < r.section; ++e) {
+        const cell* w = entry_word(&r.descriptors(), e);
+        if (!w->is(TYPE_REFINEMENT)) {
+            ++native_offset;
+            continue;
+        }
+        if (is_local_refinement(w)) break;
+        if (same_name(static_cast<int32_t>(w->w2), symbol)) {
+            refinement_place p;
+            p.entry = e;
+            p.ordinal = ordinal;
+            p.flag_offset = e;
+            p.first_argument = r.native_layout ? native_offset : e + 1;
+            p.argument_count = integer::read_cell(entry_detail(&r.descriptors(), e));
+            return p;
+        }
+        ++ordinal;
+    }
+    return {};
+}
+
+// The refinements of a call through a path: the elements after path_position in the
+// order written, each fetching its arguments from the source. Answers false when an exit
+// is pending.
+bool gather_refinements(call_record& r, argument_source& source, int64_t path_position) {
+    for (int64_t k = path_position + 1; k < length_of(&r.path()); ++k) {
+        const cell element = *at(&r.path(), k);
+        bool use = true;
+        if (element.is(TYPE_GET_WORD)) {
+            use = logic::is_true(word::get_value(&element), false, nullptr) != 0;
+        } else if (!element.is(TYPE_WORD)) {
+            raise::throw_error(err::script_bad_refine, &element);
+        }
+        refinement_place place = find_refinement(r, static_cast<int32_t>(element.w2));
+        if (place.entry < 0) {
+            cell where = as_word(&r.word());
+            cell named = as_refinement(&element);
+            raise::throw_error(err::script_no_refine, &where, &named);
+        }
+        if (!use) continue;
+        cell* base = stack::state.args_base;
+        bool used = r.native_layout ? r.positions[place.ordinal] != -1 : base[place.flag_offset].w1 != 0;
+        if (used) {
+            cell path_copy = r.path();
+            raise::throw_error(err::script_dup_refine, &path_copy);
+        }
+        if (r.native_layout) r.positions[place.ordinal] = place.first_argument;
+        else logic::make_in(base + place.flag_offset, true);
+        for (int32_t a = 0; a < place.argument_count; ++a) {
+            int32_t entry = place.entry + 1 + a;
+            type_id kind = entry_word(&r.descriptors(), entry)->type();
+            if (!fetch_argument(source, kind, entry_detail(&r.descriptors(), entry), false)) {
+                no_arg(&r.word(), &r.descriptors(), entry);
+            }
+            if (stack::exit_pending()) return false;
+            cell* value = stack::last_slot();
+            check_argument(&r.word(), value, &r.descriptors(), entry);
+            stack::state.args_base[place.first_argument + a] = *value;
+            stack::drop_slots(1);
+        }
+    }
+    return true;
+}
+
+// apply/all: after the positional arguments, every section entry's value comes from the
+// block in spec order, a refinement's as its truth; with /safer the arguments of an unused
+// refinement stay none!.
+bool gather_apply_all(call_record& r, argument_source& source, bool safer) {
+    int32_t native_offset = r.positional;
+    int32_t ordinal = -1;
+    bool refinement_used = true;
+    for (int32_t e = r.positional; e < r.section; ++e) {
+        const cell* w = entry_word(&r.descriptors(), e);
+        bool have = source.position < source.end();
+        if (w->is(TYPE_REFINEMENT)) {
+            if (is_local_refinement(w)) break;
+            ++ordinal;
+            refinement_used = have && logic::is_true(source.value_at(source.position), false, nullptr);
+            if (have) ++source.position;
+            if (r.native_layout) {
+                if (refinement_used) r.positions[ordinal] = native_offset;
+            } else {
+                logic::make_in(stack::state.args_base + e, refinement_used);
+            }
+            continue;
+        }
+        int32_t target = r.native_layout ? native_offset++ : e;
+        if (!have) continue;
+        cell value = *source.value_at(source.position);
+        ++source.position;
+        if (safer && !refinement_used) continue;
+        check_argument(&r.word(), &value, &r.descriptors(), e);
+        stack::state.args_base[target] = value;
+    }
+    return true;
+}
+
+// Runs the callee on the arguments of the frame at args_base. A pending exit is left.
+void dispatch(call_record& r, node_ref object_context) {
+    cell* callee = &r.callee();
+    switch (callee->type()) {
+        case TYPE_NATIVE: {
+            uint32_t code = natives::call(native::table_index(callee), r.positions, r.refinement_count, true);
+            if (code && !stack::pending_code) stack::pending_code = code;
+            break;
+        }
+        case TYPE_ACTION: {
+            actions::entry_routine routine = actions::entry(native::table_index(callee));
+            if (!routine) raise::throw_error(err::internal_not_done);
+            routine(r.positions);
+            break;
+        }
+        case TYPE_ROUTINE:
+            call_routine(callee);
+            break;
+        case TYPE_FUNCTION:
+            invoke(callee, object_context ? object_context : callee->w1, &r.word(), r.callback_kind);
+            break;
+        default:
+            platform::quit_with_error(platform::RUNTIME_ERROR_NO_SWITCH, 0);
+    }
+}
+
+enum class infix_mode { none, left_in_place, both_in_frame };
+
+// `eval/call`. The callee (an op! turned into its source), its word, and where the
+// arguments come from. In left_in_place mode the left operand lies at args_top - 1 and
+// becomes the first argument; in both_in_frame mode the caller already pushed the
+// frame with both operands in it (an infix fast path that did not apply).
+int64_t call_callable(const cell* called, argument_source& source, bool push, const cell* path, int64_t path_position,
+                      const cell* word, infix_mode infix, node_ref object_context, uint32_t apply_mode,
+                      uint32_t callback_kind = 0) {
+    check_native_depth();
+    call_record r;
+    r.callback_kind = callback_kind;
+    r.callee() = called->is(TYPE_OP) ? op_source(called) : *called;
+    if (path) r.path() = *path;
+    if (word && word->type() >= TYPE_WORD && word->type() <= TYPE_REFINEMENT) {
+        r.word() = *word;
+    } else if (!word && !apply_mode && source.code && source.position > 0 && source.position <= source.end() &&
+               at(source.code, source.position - 1)->is(TYPE_WORD)) {
+        r.word() = *at(source.code, source.position - 1);
+    } else {
+        r.word() = *words::anon;
+    }
+    type_id kind = r.callee().type();
+    if (!is_callable(kind)) platform::quit_with_error(platform::RUNTIME_ERROR_NO_SWITCH, 0);
+    r.native_layout = kind == TYPE_NATIVE || kind == TYPE_ACTION;
+    load_descriptors(&r.callee(), &r.descriptors());
+    r.positional = descriptor_count(&r.descriptors(), 0);
+    r.section = descriptor_count(&r.descriptors(), 1);
+
+    trace(tracing::EVENT_OPEN, source.code, source.position, nullptr, &r.word());
+
+    cell* reserved = nullptr;
+    int32_t in_place = 0;
+    if (infix == infix_mode::both_in_frame) {
+        in_place = 2;
+    } else {
+        if (infix == infix_mode::none) {
+            reserved = stack::push_copy(&r.callee());
+        } else {
+            stack::state.args_top -= 1;  // the left operand is the frame's first cell
+            in_place = 1;
+        }
+        if (kind == TYPE_FUNCTION) stack::push_interp_function_frame(&r.word(), r.callee().w1);
+        else stack::push_interp_call_frame(&r.word());
+    }
+    cell* base = stack::state.args_base;
+    const bool is_infix = infix != infix_mode::none;
+
+    // Positional arguments.
+    if (r.positional < in_place) in_place = r.positional;
+    for (int32_t e = 0; e < r.positional; ++e) {
+        if (e < in_place) {
+            stack::state.args_top = base + e + 1;
+            check_argument(&r.word(), base + e, &r.descriptors(), e);
+            continue;
+        }
+        type_id arg_kind = entry_word(&r.descriptors(), e)->type();
+        if (!fetch_argument(source, arg_kind, entry_detail(&r.descriptors(), e), is_infix)) {
+            no_arg(&r.word(), &r.descriptors(), e);
+        }
+        if (stack::exit_pending()) return source.position;
+        check_argument(&r.word(), stack::last_slot(), &r.descriptors(), e);
+    }
+    push_section_defaults(r);
+    if (apply_mode & APPLY_ALL) {
+        gather_apply_all(r, source, (apply_mode & APPLY_SAFER) != 0);
+    } else if (path) {
+        if (!gather_refinements(r, source, path_position)) return source.position;
+    }
+
+    dispatch(r, object_context);
+    if (stack::exit_pending()) return source.position;
+
+    if (kind == TYPE_FUNCTION) stack::pop_function_frame();
+    else stack::pop_frame();
+    trace(tracing::EVENT_RETURN, source.code, source.position, &r.word(), base);
+    if (reserved) {
+        *reserved = *base;
+        stack::state.args_top = reserved + 1;
+    }
+    if (!push) stack::set_result_truncate(stack::last_slot());
+    return source.position;
+}
+
+// --- Expressions -----------------------------------------------------------------------------
+
+[[noreturn]] void raise_with(err id, const cell* value) {
+    cell copy = *value;
+    raise::throw_error(id, &copy);
+}
+
+// An operator met after a complete expression, when the next value is a word! whose
+// value is an op!. The left operand lies at args_top - 1 (= start). Answers the position
+// after the operator's right operand.
+int64_t call_infix(const cell* code, int64_t position, cell* start) {
+    held_cells<2> held;
+    cell& op_word = held[0];
+    cell& op_value = held[1];
+    op_word = *at(code, position);
+    op_value = *peek_value(&op_word);
+    trace(tracing::EVENT_FETCH, code, position, nullptr, &op_word);
+    stack::state.args_top = start + 1;
+    argument_source source{code, position + 1};
+
+    int fast = tracing::active ? -1 : fast_paths::operator_code(op::source_type(&op_value), native::table_index(&op_value));
+    // Without a right operand the full call raises the missing argument.
+    if (fast < 0 || source.position >= length_of(code)) {
+        return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::left_in_place, 0, 0);
+    }
+    // The fast path still runs in the operator's frame, so an error in the right operand
+    // names the operator as a full call would.
+    stack::state.args_top = start;
+    stack::push_interp_call_frame(&op_word);
+    stack::state.args_top = start + 1;
+    source.position = eval_expression_at(code, source.position, true, true, false);
+    if (stack::exit_pending()) return source.position;
+    if (fast_paths::run_inline(fast, start, start + 1)) {
+        stack::pop_frame();
+        return source.position;
+    }
+    return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::both_in_frame, 0, 0);
+}
+
+int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions) {
+    check_native_depth();
+    cell* start = stack::state.args_top;
+    const int64_t expression_start = position;
+    cell value = *at(code, position);
+    if (tracing::active) [[unlikely]] {
+        // The tracer may allocate: the value is read again, never kept across it.
+        tracing::fire(tracing::EVENT_FETCH, code, position, nullptr, &value);
+        value = *at(code, position);
+    }
+    ++position;
+
+    switch (value.type()) {
+        case TYPE_PAREN: {
+            stack::push_interp_call_frame(words::body);
+            if (eval_block(&value, true)) return position;
+            stack::pop_frame();
+            break;
+        }
+        case TYPE_SET_WORD: {
+            stack::push_interp_call_frame(&value);
+            cell* set_word = stack::push_copy(&value);
+            trace(tracing::EVENT_PUSH, code, position, nullptr, set_word);
+            if (position >= length_of(code)) raise_with(err::script_need_value, set_word);
+            position = eval_expression_at(code, position, false, true, false);
+            if (stack::exit_pending()) return position;
+            trace(tracing::EVENT_SET, code, position, stack::state.args_base, stack::state.args_base + 1);
+            word::set_from_args();
+            stack::pop_frame();
+            break;
+        }
+        case TYPE_SET_PATH: {
+            // The set-path is kept across the evaluation of its value.
+            held_cells<1> set_path;
+            set_path[0] = value;
+            trace(tracing::EVENT_PUSH, code, position, nullptr, &set_path[0]);
+            if (position >= length_of(code)) raise_with(err::script_need_value, &set_path[0]);
+            stack::push_interp_call_frame(words::set_path);
+            position = eval_expression_at(code, position, false, true, false);
+            if (stack::exit_pending()) return position;
+            trace(tracing::EVENT_SET, code, position, &set_path[0], stack::state.args_base);
+            eval_path_at(&set_path[0], code, position, true, false, false, nullptr);
+            if (stack::exit_pending()) return position;
+            stack::pop_frame();
+            break;
+        }
+        case TYPE_GET_WORD:
+            get_word::push_value(&value);
+            trace(tracing::EVENT_PUSH, code, position, nullptr, start);
+            break;
+        case TYPE_LIT_WORD: {
+            cell* w = stack::push_copy(&value);
+            cell::set_type(w, TYPE_WORD);
+            trace(tracing::EVENT_PUSH, code, position, nullptr, w);
+            break;
+        }
+        case TYPE_WORD: {
+            const cell* v = word::get_value(&value);
+            switch (v->type()) {
+                case TYPE_UNSET:
+                    raise_with(err::script_no_value, &value);
+                case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
+                    const cell callee = *v;
+                    argument_source source{code, position};
+                    position = call_callable(&callee, source, true, nullptr, 0, &value, infix_mode::none, 0, 0);
+                    if (stack::exit_pending()) return position;
+                    break;
+                }
+                case TYPE_OP:
+                    raise_with(err::script_no_op_arg, &value);
+                default:
+                    stack::push_copy(v);
+                    trace(tracing::EVENT_PUSH, code, position, nullptr, start);
+                    break;
+            }
+            break;
+        }
+        case TYPE_PATH:
+            position = eval_path_at(&value, code, position, false, false, true, nullptr);
+            if (stack::exit_pending()) return position;
+            break;
+        case TYPE_LIT_PATH: {
+            cell* p = stack::push_copy(&value);
+            p->header = TYPE_PATH;
+            p->w3 = 0;
+            trace(tracing::EVENT_PUSH, code, position, nullptr, p);
+            break;
+        }
+        case TYPE_GET_PATH:
+            position = eval_path_at(&value, code, position, false, true, true, nullptr);
+            if (stack::exit_pending()) return position;
+            break;
+        case TYPE_ISSUE: {
+            if (position < length_of(code) && at(code, position)->is(TYPE_BLOCK)) {
+                int32_t canonical = symbol::canonical_id(static_cast<int32_t>(value.w2));
+                if (canonical == symbol::canonical_id(symbols::system) ||
+                    canonical == symbol::canonical_id(symbols::system_global)) {
+                    raise::throw_error(err::internal_zor_system);
+                }
+            }
+            stack::push_copy(&value);
+            trace(tracing::EVENT_PUSH, code, position, nullptr, start);
+            break;
+        }
+        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+            if (keep_functions) {
+                stack::push_copy(&value);
+                trace(tracing::EVENT_PUSH, code, position, nullptr, start);
+            } else {
+                argument_source source{code, position};
+                position = call_callable(&value, source, true, nullptr, 0, words::anon, infix_mode::none, 0, 0);
+                if (stack::exit_pending()) return position;
+            }
+            break;
+        case TYPE_OP:
+            raise::throw_error(err::internal_not_done);
+        default:
+            stack::push_copy(&value);
+            trace(tracing::EVENT_PUSH, code, position, nullptr, start);
+            break;
+    }
+
+    if (!no_infix) {
+        while (position < length_of(code)) {
+            const cell* next = at(code, position);
+            if (!next->is(TYPE_WORD)) break;
+            const cell* op_value = peek_value(next);
+            if (!op_value || !op_value->is(TYPE_OP)) break;
+            position = call_infix(code, position, start);
+            if (stack::exit_pending()) return position;
+        }
+    }
+
+    if (!push) {
+        cell* base = stack::state.args_base;
+        *base = *start;
+        stack::state.args_top = base + 1;
+        trace(tracing::EVENT_EXPR, code, position, nullptr, base);
+        (void)expression_start;
+    }
+    return position;
+}
+
+// --- Paths ------------------------------------------------------------------------------------
+
+// The in-place flag of a path step: set mode, at least the third element, the last one,
+// and a parent that is a block!, paren!, hash!, a path type or an object.
+bool in_place_parent(type_id type) {
+    switch (type) {
+        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
+        case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_OBJECT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool set, bool get, bool push,
+                     path_resume* resume) {
+    check_native_depth();
+    held_cells<2> held;
+    cell& the_path = held[0];
+    cell& the_code = held[1];
+    the_path = *path;
+    if (code) the_code = *code;
+    const cell* code_cell = code ? &the_code : nullptr;
+    cell* start = stack::state.args_top;
+    cell* set_value = stack::state.args_base;
+
+    const int64_t head = index_of(&the_path);
+    const int64_t length = length_of(&the_path);
+    if (head >= length) raise_with(err::script_empty_path, &the_path);
+    trace(tracing::EVENT_ENTER, nullptr, -1, nullptr, nullptr);
+
+    // The walk's cells: the value before the parent, the parent (the current value), the
+    // previous element and the element.
+    cell* grandparent = stack::push_slot();
+    cell* parent = stack::push_slot();
+    cell* previous = stack::push_slot();
+    cell* element = stack::push_slot();
+    cell* walk_top = stack::state.args_top;
+
+    int64_t first = head + 1;
+    if (resume && resume->element > head) {
+        // Resuming a walk that stopped: its value and parent come back from the record.
+        first = resume->element;
+        *grandparent = resume->parent;
+        *parent = resume->value;
+        *previous = *at(&the_path, first - 1);
+        resume->element = -1;
+    } else {
+        trace(tracing::EVENT_FETCH, &the_path, head, nullptr, at(&the_path, head));
+        const cell head_word = *at(&the_path, head);
+        if (!head_word.is(TYPE_WORD)) raise_with(err::script_word_first, &the_path);
+        const cell* v = word::get_value(&head_word);
+        if (v->is(TYPE_UNSET)) {
+            cell named = head_word;
+            cell whole = the_path;
+            raise::throw_error(err::script_unset_path, &whole, &named);
+        }
+        if (is_callable(v->type())) {
+            if (set) raise_with(err::script_invalid_path_set, &the_path);
+            if (get) raise_with(err::script_invalid_path_get, &the_path);
+            const cell callee = *v;
+            stack::state.args_top = start;
+            argument_source source{code_cell ? code_cell : &the_path, code_cell ? position : length};
+            return call_callable(&callee, source, push, &the_path, head, &head_word, infix_mode::none, 0, 0);
+        }
+        *parent = *v;
+        *previous = head_word;
+        trace(tracing::EVENT_PUSH, &the_path, head + 1, nullptr, parent);
+    }
+
+    for (int64_t k = first; k < length_of(&the_path); ++k) {
+        const bool last = k == length_of(&the_path) - 1;
+        *element = *at(&the_path, k);
+        trace(tracing::EVENT_FETCH, &the_path, k, nullptr, element);
+        if (element->is(TYPE_PAREN) && resume && resume->stop_at_paren) {
+            resume->element = k;
+            resume->value = *parent;
+            resume->parent = *grandparent;
+            break;
+        }
+        if (element->is(TYPE_GET_WORD)) {
+            *element = *word::get_value(element);
+        } else if (element->is(TYPE_PAREN)) {
+            const cell paren = *element;
+            stack::push_interp_call_frame(words::anon);
+            if (eval_block(&paren, true)) return position;
+            stack::pop_frame();
+            *element = *stack::last_slot();
+            stack::state.args_top = walk_top;
+        }
+        trace(tracing::EVENT_PUSH, &the_path, k + 1, nullptr, element);
+        if (element->is(TYPE_UNSET)) {
+            cell whole = the_path;
+            cell named = *element;
+            raise::throw_error(err::script_invalid_path, &whole, &named);
+        }
+        auto handler = reinterpret_cast<action_handler<ACTION_EVAL_PATH>>(
+            actions::find_path_handler(parent, ACTION_EVAL_PATH, &the_path, element, static_cast<int>(k)));
+        const bool in_place = set && k - head >= 2 && last && in_place_parent(parent->type());
+        cell* answer = handler(parent, element, set && last ? set_value : nullptr, &the_path, grandparent, previous,
+                               static_cast<int>(k), 0, get, last, in_place);
+        const cell result = set && last ? *set_value : *answer;
+        stack::state.args_top = walk_top;
+        *grandparent = *parent;
+        *parent = result;
+        *previous = *element;
+        if (!set && !get && is_callable(parent->type())) {
+            // A function reached through the path takes the elements after it as its
+            // refinements, and the call ends the path.
+            held_cells<1> callee;
+            callee[0] = *parent;
+            node_ref object_context = 0;
+            if (grandparent->is(TYPE_OBJECT) && grandparent->w1 != context::global) object_context = grandparent->w1;
+            const cell call_word = element->type() >= TYPE_WORD && element->type() <= TYPE_GET_WORD
+                                       ? as_word(element)
+                                       : *words::anon;
+            stack::state.args_top = start;
+            argument_source source{code_cell ? code_cell : &the_path, code_cell ? position : length};
+            return call_callable(&callee[0], source, push, &the_path, k, &call_word, infix_mode::none, object_context,
+                                 0);
+        }
+    }
+
+    trace(tracing::EVENT_EXIT, nullptr, -1, nullptr, parent);
+    const cell value = *parent;
+    stack::state.args_top = start;
+    if (push) stack::push_copy(&value);
+    else stack::set_result_truncate(&value);
+    return position;
+}
+
+// --- Function bodies ---------------------------------------------------------------------------
+
+// What a function body changes for its run and gives back however the run ends: the
+// context's values, the body flag of the frame it ran in (through that frame, and only
+// while it still exists) and the tracing switch.
+class body_scope {
+public:
+    body_scope(const cell* function)
+        : frame_depth_(stack::frame_depth() - 1), saved_active_(tracing::active) {
+        held_[0] = *function;
+        cell* context_cell = context::context_cell(function->w1);
+        saved_values_ = context_cell->w2;
+        context::set_stack_values(function->w1, stack::state.args_base);
+        if (frame_depth_ >= 0) {
+            stack::frame* f = stack::state.frames_begin + frame_depth_;
+            had_body_flag_ = (f->header & stack::FRAME_BODY_FLAG) != 0;
+            f->header |= stack::FRAME_BODY_FLAG;
+        }
+        if (function->header & function::FLAG_TRACE) {
+            if (tracing::tracer_active) tracing::active = true;
+        } else if (function->header & function::FLAG_NO_TRACE) {
+            tracing::active = false;
+        }
+    }
+    ~body_scope() {
+        tracing::active = saved_active_;
+        if (frame_depth_ >= 0 && frame_depth_ < stack::frame_depth() && !had_body_flag_) {
+            stack::state.frames_begin[frame_depth_].header &= ~stack::FRAME_BODY_FLAG;
+        }
+        context::context_cell(held_[0].w1)->w2 = saved_values_;
+    }
+    body_scope(const body_scope&) = delete;
+    body_scope& operator=(const body_scope&) = delete;
+
+private:
+    held_cells<1> held_;
+    int frame_depth_;
+    bool saved_active_;
+    bool had_body_flag_ = false;
+    uint32_t saved_values_ = 0;
+};
+
+bool ends_in_body(uint32_t code) { return code == THROW_RETURN || code == THROW_EXIT; }
+
+// `eval/run-function-body`: the arguments and locals at args_base become the context's
+// values, the body runs as a block passing its result to args_base, and a return or exit
+// aimed at this body ends here.
+void run_function_body(const cell* function, const cell* word) {
+    held_cells<3> held;
+    held[0] = *function;
+    held[1] = *function::extras_cell(function, function::EXTRAS_BODY);
+    held[2] = word ? *word : none_cell;
+    cell* base = stack::state.args_base;
+    {
+        body_scope scope(&held[0]);
+        const int64_t body_head = held[1].is(TYPE_BLOCK) ? index_of(&held[1]) : -1;
+        trace(tracing::EVENT_PROLOG, &held[1], body_head, &held[2], &held[0]);
+        if (held[1].is(TYPE_BLOCK)) {
+            // The body is a catch point: an exit that had to cross C++ code as an exception
+            // becomes pending again here.
+            stack::catch_exits([&] { (void)eval_block(&held[1], true); });
+        } else {
+            cell::init_unset(base);
+            stack::state.args_top = base + 1;
+        }
+        if (tracing::active) {
+            uint32_t set_aside = stack::take_pending();
+            const int64_t body_tail = held[1].is(TYPE_BLOCK) ? length_of(&held[1]) : -1;
+            tracing::fire(tracing::EVENT_EPILOG, &held[1], body_tail, &held[2], &held[0]);
+            stack::pending_code = set_aside;
+        }
+    }
+    if (ends_in_body(stack::pending_code)) {
+        stack::take_pending();
+        stack::state.args_base = base;
+        stack::state.args_top = base + 1;
+    }
+}
+
+// A compiled function body: the code-registry entry named by extras cell 2.
+void run_compiled_body(const cell* function, int32_t code_index, node_ref context) {
+    auto body = reinterpret_cast<compiled_body>(code_registry::code_of(code_index));
+    if (!body) raise::throw_error(err::internal_not_done);
+    held_cells<1> held;
+    held[0] = *function;
+    cell* context_cell = context::context_cell(function->w1);
+    const uint32_t saved_values = context_cell->w2;
+    context::set_stack_values(function->w1, stack::state.args_base);
+    struct restore_values {
+        held_cells<1>& held;
+        uint32_t saved;
+        ~restore_values() { context::context_cell(held[0].w1)->w2 = saved; }
+    } restore{held, saved_values};
+    uint32_t code = 0;
+    stack::catch_exits([&] { code = body(context == context::global ? 0 : context); });
+    if (code && !stack::pending_code) stack::pending_code = code;
+    if (ends_in_body(stack::pending_code)) {
+        stack::take_pending();
+        stack::pop_frame_pass_result();
+    }
+}
+
+void invoke(cell* function, node_ref context, const cell* word, uint32_t kind) {
+    check_native_depth();
+    std::optional<tracing::switch_scope> callback_switch;
+    if (kind && tracing::active && !(tracing::callback_bits & kind)) callback_switch.emplace(false);
+    held_cells<2> held;
+    held[0] = *function;
+    held[1] = word ? *word : none_cell;
+    const cell* code = function::extras_cell(&held[0], function::EXTRAS_CODE);
+    if (code->is(TYPE_INTEGER) && integer::read_cell(code) != 0) {
+        run_compiled_body(&held[0], integer::read_cell(code), context);
+        return;
+    }
+    tracing::fire_call(&held[1], &held[0]);
+    run_function_body(&held[0], &held[1]);
+    if (stack::exit_pending()) return;
+    tracing::fire_function_return(&held[1]);
+}
+
+// --- Routines -----------------------------------------------------------------------------------
+
+void check_routine_arguments(const cell* routine, int32_t count) {
+    memory::series_buffer* spec = memory::buffer_of(routine->w2);
+    int32_t argument = 0;
+    for (int64_t i = 0; i < spec->length() && argument < count; ++i) {
+        const cell c = memory::buffer_of(routine->w2)->head_cell()[i];
+        if (c.is(TYPE_REFINEMENT) || c.is(TYPE_SET_WORD)) break;
+        if (!c.is(TYPE_WORD) && !c.is(TYPE_LIT_WORD) && !c.is(TYPE_GET_WORD)) continue;
+        const cell* value = stack::state.args_base + argument;
+        ++argument;
+        if (i + 1 >= memory::buffer_of(routine->w2)->length()) break;
+        const cell types = memory::buffer_of(routine->w2)->head_cell()[i + 1];
+        if (!types.is(TYPE_BLOCK)) continue;
+        if (index_of(&types) >= length_of(&types)) continue;
+        const cell first = *at(&types, index_of(&types));
+        if (!first.is(TYPE_WORD)) raise_with(err::script_invalid_type_spec, &first);
+        const cell* named = peek_value(&first);
+        if (!named) continue;
+        bool accepted = named->is(TYPE_TYPESET) ? typeset::has(named, value->type())
+                        : named->is(TYPE_DATATYPE) ? named->w1 == value->type()
+                                                   : true;
+        if (!accepted) {
+            cell where = stack::current_function_word();
+            cell type = datatype::value_of(value->type());
+            cell argument_word = as_word(&c);
+            raise::throw_error(err::script_expect_arg, &where, &type, &argument_word);
+        }
+    }
+}
+
+// `block::call_comparator`: a sort comparator called with two values in a frame named
+// <compare-callback>; answers its result cell (the last pushed cell).
+cell* call_comparator(cell* function, cell* first, cell* second) {
+    cell* values = stack::push_copy(first);
+    stack::push_copy(second);
+    argument_source source{nullptr, 0, true, values, 2};
+    call_callable(function, source, true, nullptr, 0, words::compare_callback, infix_mode::none, 0, 0,
+                  INVOKE_SORT);
+    stack::throw_if_pending();
+    *values = *stack::last_slot();
+    stack::state.args_top = values + 1;
+    return values;
+}
+
+// Runs a native! or action! whose argument section (function layout: a logic! cell per
+// refinement, then its arguments) lies at args_base: the refinement cells are taken out
+// and turned into positions, then the entry runs.
+void call_with_section(const cell* value) {
+    call_record r;
+    r.callee() = *value;
+    r.native_layout = true;
+    load_descriptors(&r.callee(), &r.descriptors());
+    r.positional = descriptor_count(&r.descriptors(), 0);
+    r.section = descriptor_count(&r.descriptors(), 1);
+    cell* base = stack::state.args_base;
+    int32_t write = r.positional;
+    for (int32_t e = r.positional; e < r.section; ++e) {
+        if (entry_word(&r.descriptors(), e)->is(TYPE_REFINEMENT)) {
+            if (r.refinement_count >= MAX_NATIVE_REFINEMENTS) raise::throw_error(err::internal_not_done);
+            bool used = base + e < stack::state.args_top && logic::is_true(base + e, false, nullptr);
+            r.positions[r.refinement_count++] = used ? write : -1;
+        } else {
+            base[write++] = base + e < stack::state.args_top ? base[e] : none_cell;
+        }
+    }
+    stack::state.args_top = base + write;
+    if (stack::state.args_top == base) stack::push_slot();
+    r.word() = stack::current_function_word();
+    dispatch(r, 0);
+    stack::throw_if_pending();
+}
+
+// The routine's 64-bit machine value of an argument cell.
+uint64_t machine_value(cell* argument) {
+    switch (argument->type()) {
+        case TYPE_INTEGER: return static_cast<uint64_t>(static_cast<int64_t>(integer::read_cell(argument)));
+        case TYPE_LOGIC: return logic::get_value(argument) == 1 ? 1 : 0;
+        case TYPE_FLOAT: return std::bit_cast<uint64_t>(float_::get(argument));
+        default: return reinterpret_cast<uint64_t>(argument);
+    }
+}
+
+}  // namespace
+
+// --- invoke.h --------------------------------------------------------------------------------------
+
+void invoke_function(cell* function, node_ref context, const cell* word, uint32_t flags) {
+    if (function->is(TYPE_ROUTINE)) {
+        call_routine(function);
+        return;
+    }
+    if (!function->is(TYPE_FUNCTION)) platform::quit_with_error(platform::RUNTIME_ERROR_NO_SWITCH, 0);
+    invoke(function, context, word, flags);
+    if (flags) stack::throw_if_pending();
+}
+
+void call_native(const cell* native) { call_with_section(native); }
+
+void call_action(const cell* action) { call_with_section(action); }
+
+void call_op(const cell* op) {
+    held_cells<1> held;
+    held[0] = op_source(op);
+    if (held[0].is(TYPE_NATIVE) || held[0].is(TYPE_ACTION)) {
+        call_with_section(&held[0]);
+        return;
+    }
+    // Functions and routines: the two arguments at args_base, then the rest of the section.
+    call_record r;
+    r.callee() = held[0];
+    r.word() = stack::current_function_word();
+    load_descriptors(&r.callee(), &r.descriptors());
+    r.positional = descriptor_count(&r.descriptors(), 0);
+    r.section = descriptor_count(&r.descriptors(), 1);
+    stack::state.args_top = stack::state.args_base + (r.positional < 2 ? r.positional : 2);
+    push_section_defaults(r);
+    dispatch(r, 0);
+    stack::throw_if_pending();
+}
+
+void call_routine(const cell* routine) {
+    held_cells<1> held;
+    held[0] = *routine;
+    const cell* extras_code = function::extras_cell(&held[0], function::EXTRAS_CODE);
+    const int32_t code_index = extras_code->is(TYPE_INTEGER) ? integer::read_cell(extras_code) : 0;
+    code_registry::code code = code_registry::code_of(code_index);
+    if (!code) raise::throw_error(err::internal_not_done);
+    cell* base = stack::state.args_base;
+    if (held[0].header & routine::FLAG_CELL_CALLING) {
+        stack::push_call_frame(words::body);
+        cell* answer = reinterpret_cast<routine_cell_code>(code)(base);
+        const cell result = answer ? *answer : unset_cell;
+        stack::pop_frame_drop_values();
+        *base = result;
+        stack::state.args_top = base + 1;
+        return;
+    }
+    const cell* extras_type = function::extras_cell(&held[0], function::EXTRAS_EXTRA);
+    const int32_t return_type = extras_type->is(TYPE_INTEGER) ? integer::read_cell(extras_type) : -1;
+    held_cells<1> descriptors;
+    load_descriptors(&held[0], &descriptors[0]);
+    const int32_t count = descriptor_count(&descriptors[0], 0);
+    check_routine_arguments(&held[0], count);
+    constexpr int32_t MAX_ARGUMENTS = routine::MAX_ARITY + 1;
+    uint64_t values[MAX_ARGUMENTS] = {};
+    const int32_t n = count < MAX_ARGUMENTS ? count : MAX_ARGUMENTS;
+    for (int32_t i = 0; i < n; ++i) values[i] = machine_value(base + i);
+    const uint64_t answer = reinterpret_cast<routine_code>(code)(routine_arguments{values, n});
+    switch (return_type) {
+        case TYPE_LOGIC: logic::make_in(base, static_cast<uint32_t>(answer) != 0); break;
+        case TYPE_INTEGER: integer::make_in(base, static_cast<int32_t>(static_cast<uint32_t>(answer))); break;
+        case TYPE_FLOAT: float_::init_cell(base, std::bit_cast<double>(answer)); break;
+        default: break;  // the routine wrote its own result
+    }
+}
+
+// --- Public entries ----------------------------------------------------------------------------------
+
+void init() {
+    static bool registered = false;
+    if (!registered) {
+        gc::add_mark_callback(&mark_interpreter_cells);
+        registered = true;
+    }
+    cell::init_unset(&current);
+    cell::init_unset(&work);
+    tracing::init();
+    block::call_comparator = &call_comparator;
+}
+
+const cell& current_code() { return current; }
+
+uint32_t eval_block(const cell* block, bool pass_result) {
+    check_native_depth();
+    held_cells<1> held;
+    held[0] = *block;
+    const cell* code = &held[0];
+    code_scope scope;
+    stack::push_block_frame();
+    int64_t position = index_of(code);
+    trace(tracing::EVENT_ENTER, code, position, nullptr, nullptr);
+    if (position >= length_of(code)) {
+        cell::init_unset(stack::state.args_base);
+        stack::state.args_top = stack::state.args_base + 1;
+    } else {
+        current = *code;
+        while (position < length_of(code)) {
+            current.w1 = static_cast<uint32_t>(position);
+            position = eval_expression_at(code, position, false, false, false);
+            if (stack::exit_pending()) return stack::pending_code;
+            if (position < length_of(code)) stack::clear_frame_args();
+        }
+    }
+    trace(tracing::EVENT_EXIT, code, length_of(code), nullptr, stack::state.args_base);
+    if (pass_result) stack::pop_frame_pass_result();
+    else stack::pop_frame();
+    return 0;
+}
+
+void run_block(const cell* block, bool pass_result) {
+    (void)eval_block(block, pass_result);
+    stack::throw_if_pending();
+}
+
+int64_t eval_expression(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions) {
+    if (position >= length_of(code)) {
+        if (push) stack::push_slot();
+        else stack::set_result_truncate(&unset_cell);
+        return position;
+    }
+    return eval_expression_at(code, position, no_infix, push, keep_functions);
+}
+
+int64_t eval_next(const cell* code, int64_t position, bool push) {
+    held_cells<1> held;
+    held[0] = *code;
+    cell* start = stack::state.args_top;
+    stack::push_interp_call_frame(words::body);
+    position = eval_expression(&held[0], position, false, true, false);
+    if (stack::exit_pending()) return position;
+    stack::pop_frame();
+    if (!push) stack::set_result_truncate(start);
+    return position;
+}
+
+int64_t do_next(const cell* block) {
+    held_cells<1> held;
+    held[0] = *block;
+    int64_t position = index_of(&held[0]);
+    if (position >= length_of(&held[0])) {
+        stack::set_result_truncate(&unset_cell);
+        return position;
+    }
+    code_scope scope;
+    current = held[0];
+    current.w1 = static_cast<uint32_t>(position);
+    return eval_next(&held[0], position, false);
+}
+
+int64_t call(const cell* called, const cell* code, int64_t position, bool push, const cell* path,
+             int64_t path_position, const cell* word, bool infix) {
+    held_cells<1> held;
+    if (code) held[0] = *code;
+    else block::make_empty(&held[0], 1);
+    argument_source source{&held[0], code ? position : 0};
+    return call_callable(called, source, push, path, path_position, word,
+                         infix ? infix_mode::left_in_place : infix_mode::none, 0, 0);
+}
+
+void apply(const cell* function, const cell* arguments, uint32_t mode, const cell* path, const cell* word) {
+    held_cells<1> held;
+    held[0] = *arguments;
+    argument_source source{&held[0], index_of(&held[0]), (mode & APPLY_ALL) != 0};
+    call_callable(function, source, false, path, path ? index_of(path) : 0, word, infix_mode::none, 0,
+                  mode & (APPLY_ALL | APPLY_SAFER));
+}
+
+int64_t eval_path(const cell* path, const cell* code, int64_t position, bool set, bool get, bool push,
+                  path_resume* resume) {
+    return eval_path_at(path, code, position, set, get, push, resume);
+}
+
+uint32_t eval_value(const cell* value) {
+    held_cells<1> held;
+    held[0] = *value;
+    cell* block = block::push_empty(1);
+    block::append_copy(block, &held[0]);
+    if (uint32_t code = eval_block(block, true)) return code;
+    stack::keep_result_slot();
+    return 0;
+}
+
+}  // namespace zor::eval

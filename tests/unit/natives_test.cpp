@@ -1,0 +1,456 @@
+// The natives table and calling convention (the table after start-up, the spec data, the
+// type tests of the check flag), the conditional natives and the comparison, logic and
+// type natives, each as a table of cases run through the table's entries.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/eval/natives.h"
+#include "runtime/eval/stack.h"
+#include "runtime/symbol.h"
+#include "tests/unit/spec_notation.h"
+
+namespace zor {
+namespace {
+
+using testing::code;
+using testing::code_of;
+using testing::molded;
+using testing::raise_of;
+
+// Native indexes used below.
+enum : int {
+    N_IF = 1, N_UNLESS = 2, N_EITHER = 3, N_ANY = 4, N_ALL = 5, N_WHILE = 6, N_SWITCH = 18, N_CASE = 19,
+    N_DO = 20, N_EQUAL = 25, N_NOT_EQUAL, N_STRICT_EQUAL, N_LESSER, N_GREATER, N_LESSER_OR_EQUAL,
+    N_GREATER_OR_EQUAL, N_SAME, N_NOT, N_TYPE, N_APPLY = 107,
+};
+
+class NativesTest : public testing::stack_fixture {
+protected:
+    // The first value of the notation, in its own stack slot. The words true, false and
+    // unset stand for those values (the notation has no literal for them), also inside
+    // nested blocks.
+    cell* value(const std::string& text) {
+        cell* made = stack::push_copy(block::get_cell(code(text), 0));
+        literalize(made);
+        return made;
+    }
+
+    static void literalize(cell* c) {
+        static const int32_t true_symbol = symbol::make("true");
+        static const int32_t false_symbol = symbol::make("false");
+        static const int32_t unset_symbol = symbol::make("unset");
+        if (c->is(TYPE_WORD)) {
+            if (int32_t(c->w2) == true_symbol) *c = logic::true_value;
+            else if (int32_t(c->w2) == false_symbol) *c = logic::false_value;
+            else if (int32_t(c->w2) == unset_symbol) cell::init_unset(c);
+            return;
+        }
+        if (c->is(TYPE_BLOCK) || c->is(TYPE_PAREN)) {
+            // No allocation here, so the buffer stays put while it is walked.
+            memory::series_buffer* b = memory::buffer_of(c->w2);
+            for (cell* inner = b->head_cell(); inner < b->tail_cell(); ++inner) literalize(inner);
+        }
+    }
+
+    // Calls native `index` as the interpreter does: a call frame named by its word, the
+    // argument cells from the new base, the refinement positions and the check flag.
+    // Answers a slot below the call holding its result.
+    cell* run(int index, const std::vector<const cell*>& arguments, std::vector<int32_t> refinements = {},
+              bool check = true) {
+        refinements.resize(static_cast<size_t>(natives::refinement_count(index)), -1);
+        cell* out = stack::push_slot();
+        cell::init_unset(out);
+        cell* saved_base = stack::state.args_base;
+        stack::frame* saved_frames = stack::state.frames_top;
+        cell* word = word::push_global(symbol::make(natives::spec_of(index)->name));
+        stack::push_call_frame(word);
+        for (const cell* argument : arguments) stack::push_copy(argument);
+        uint32_t exit = natives::call(index, refinements.data(), int32_t(refinements.size()), check);
+        EXPECT_EQ(exit, 0u);
+        *out = *stack::result_slot();
+        stack::state.args_base = saved_base;
+        stack::state.args_top = out + 1;
+        stack::state.frames_top = saved_frames;
+        return out;
+    }
+
+    // The result molded, or the error's id as "error <code>".
+    std::string outcome(int index, const std::vector<const cell*>& arguments, std::vector<int32_t> refinements = {}) {
+        std::string text;
+        testing::raised_error e = raise_of([&] { text = molded(run(index, arguments, refinements)); });
+        return e.code >= 0 ? "error " + std::to_string(e.code) : text;
+    }
+    static std::string error_text(err e) { return "error " + std::to_string(code_of(e)); }
+};
+
+// --- The table ----------------------------------------------------------------------------------------
+
+TEST_F(NativesTest, StartUpFillsTheFirst107PositionsInIndexOrder) {
+    EXPECT_EQ(natives::count(), 108);
+    EXPECT_EQ(natives::filled_count(), 107);
+    for (int i = 1; i <= natives::TABLE_SIZE; ++i) EXPECT_EQ(natives::entry(i) != nullptr, i <= 107) << i;
+    struct name_case {
+        int index;
+        const char* name;
+        int refinements;
+    };
+    const name_case cases[] = {
+        {1, "if", 0},        {18, "switch", 1},  {19, "case", 1},   {20, "do", 4},       {34, "type?", 1},
+        {37, "stats", 2},    {62, "NaN?", 0},    {77, "break", 1},  {78, "continue", 0}, {96, "now", 10},
+        {99, "call", 7},     {106, "transcode", 7}, {107, "apply", 2},
+    };
+    for (const name_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(natives::spec_of(c.index), nullptr);
+        EXPECT_STREQ(natives::spec_of(c.index)->name, c.name);
+        EXPECT_EQ(natives::refinement_count(c.index), c.refinements);
+        EXPECT_NE(natives::specs_source().find(std::string(c.name) + " " + std::to_string(c.index) + " ["),
+                  std::string_view::npos);
+    }
+    EXPECT_EQ(natives::spec_of(0), nullptr);
+    EXPECT_EQ(natives::spec_of(108), nullptr);
+    EXPECT_EQ(natives::spec_of(20)->spec_text,
+              "[value [any-type!] /expand /args arg /next position [word!] /trace callback [function!]]");
+    EXPECT_EQ(natives::unknown_spec_type(), "") << "every type name of the specs names a type";
+    // An index naming no entry is refused.
+    EXPECT_EQ(raise_of([&] { natives::call(108, nullptr, 0, true); }).code, code_of(err::script_invalid_arg));
+}
+
+TEST_F(NativesTest, ArgumentTypesetsFollowTheSpecsTypeBlocks) {
+    struct type_case {
+        int index;
+        int position;  // among the spec's words, refinements counted
+        type_id type;
+        bool accepted;
+    };
+    const type_case cases[] = {
+        {N_IF, 0, TYPE_UNSET, true},       {N_IF, 1, TYPE_BLOCK, true},       {N_IF, 1, TYPE_PAREN, false},
+        {N_DO, 3, TYPE_INTEGER, true},     {N_DO, 3, TYPE_UNSET, false},      // arg has no type block
+        {N_DO, 5, TYPE_WORD, true},        {N_DO, 5, TYPE_INTEGER, false},    {N_DO, 7, TYPE_FUNCTION, true},
+        {8, 0, TYPE_FLOAT, true},          {8, 0, TYPE_PERCENT, false},       // loop count
+        {11, 1, TYPE_MAP, true},           {11, 1, TYPE_VECTOR, true},        {11, 1, TYPE_INTEGER, false},
+        {51, 0, TYPE_DATE, true},          {51, 0, TYPE_POINT3D, true},       {51, 0, TYPE_HASH, true},
+        {51, 0, TYPE_NONE, false},         {100, 0, TYPE_POINT2D, true},      {100, 0, TYPE_STRING, false},
+        {39, 0, TYPE_PORT, true},          {39, 0, TYPE_OP, true},            {39, 1, TYPE_REFINEMENT, true},
+        {39, 1, TYPE_ISSUE, false},        {N_APPLY, 0, TYPE_ROUTINE, true},  {N_APPLY, 0, TYPE_GET_PATH, false},
+    };
+    for (const type_case& c : cases) {
+        SCOPED_TRACE(std::string(natives::spec_of(c.index)->name) + " " + std::to_string(c.position) + " " +
+                     type_registry::type_entries[c.type].name);
+        cell types = natives::argument_typeset(c.index, c.position);
+        ASSERT_TRUE(types.is(TYPE_TYPESET));
+        EXPECT_EQ(typeset::has(&types, c.type), c.accepted);
+    }
+    EXPECT_TRUE(natives::argument_typeset(N_DO, 2).is(TYPE_NONE)) << "a refinement has no typeset";
+    EXPECT_TRUE(natives::argument_typeset(N_DO, 8).is(TYPE_NONE)) << "past the spec";
+    cell any_type;
+    ASSERT_TRUE(natives::named_typeset("any-type!", &any_type));
+    EXPECT_EQ(typeset::count(&any_type), type_registry::max_type_id - 4)
+        << "every type but the internal symbol!, context!, triple! and series!";
+}
+
+TEST_F(NativesTest, TheCheckFlagTestsPositionalArgumentsAndPresentRefinementsOnly) {
+    // do: value 0, /expand, /args arg (1), /next position (2), /trace callback (3). The
+    // routine of do comes later: reaching it raises internal/not-done.
+    cell* one = value("1");
+    cell unset_cell;
+    cell::init_unset(&unset_cell);
+    struct check_case {
+        std::vector<int32_t> refinements;
+        bool check;
+        err expected;
+    };
+    const check_case cases[] = {
+        {{-1, -1, -1, -1}, true, err::internal_not_done},  // the unset! arg cell is not looked at
+        {{-1, 1, -1, -1}, true, err::script_expect_arg},   // /args given: arg takes no unset!
+        {{-1, 1, -1, -1}, false, err::internal_not_done},  // no check at all
+        {{-1, -1, 1, -1}, true, err::script_expect_arg},   // /next's position is a word!
+    };
+    for (const check_case& c : cases) {
+        EXPECT_EQ(raise_of([&] { run(N_DO, {one, &unset_cell, &unset_cell, &unset_cell}, c.refinements, c.check); }).code,
+                  code_of(c.expected));
+    }
+    // Positional arguments: if's then-blk must be a block!.
+    EXPECT_EQ(raise_of([&] { run(N_IF, {&logic::true_value, one}); }).code, code_of(err::script_expect_arg));
+    // A refinement argument is tested where its position says: throw/name's word at 1.
+    cell* number = value("5");
+    EXPECT_EQ(raise_of([&] { run(81, {number, number}, {1}); }).code, code_of(err::script_expect_arg));
+    EXPECT_EQ(raise_of([&] { run(81, {number, value("w")}, {1}); }).code, code_of(err::internal_not_done));
+}
+
+TEST_F(NativesTest, ARefinementAtOffsetZeroIsPresent) {
+    // A native without positional arguments has its first refinement's arguments at offset
+    // 0 (break/return's value, stats' /show): presence is ">= 0", never "> 0".
+    const int32_t positions[] = {0, -1, 3, -7};
+    natives::native_call call{positions, 4, false};
+    EXPECT_TRUE(call.has(0));
+    EXPECT_FALSE(call.has(1));
+    EXPECT_TRUE(call.has(2));
+    EXPECT_FALSE(call.has(3));
+    EXPECT_FALSE(call.has(4)) << "past the positions given";
+    EXPECT_FALSE(call.has(-1));
+    EXPECT_EQ(call.position(2), 3);
+}
+
+TEST_F(NativesTest, NativesOfLaterPartsRaiseNotDone) {
+    for (int index : {int(N_WHILE), int(N_DO), 41, 96, int(N_APPLY)}) {
+        std::vector<const cell*> arguments(4, &none::value);
+        EXPECT_EQ(raise_of([&] { run(index, arguments, {}, false); }).code, code_of(err::internal_not_done))
+            << natives::spec_of(index)->name;
+    }
+}
+
+// --- Conditionals --------------------------------------------------------------------------------------
+
+TEST_F(NativesTest, IfUnlessAndEitherTestTheCondition) {
+    struct truth_case {
+        const char* condition;
+        const char* if_result;
+        const char* unless_result;
+        const char* either_result;
+    };
+    const std::string no_return = error_text(err::script_no_return);
+    const truth_case cases[] = {
+        {"true", "7", "none", "1"},
+        {"false", "none", "7", "2"},
+        {"none", "none", "7", "2"},
+        {"unset", "7", "none", no_return.c_str()},  // if and unless count unset! as true
+        {"0", "7", "none", "1"},
+        {"\"\"", "7", "none", "1"},
+    };
+    for (const truth_case& c : cases) {
+        SCOPED_TRACE(c.condition);
+        cell* condition = value(c.condition);
+        cell* seven = value("[7]");
+        EXPECT_EQ(outcome(N_IF, {condition, seven}), c.if_result);
+        EXPECT_EQ(outcome(N_UNLESS, {condition, seven}), c.unless_result);
+        EXPECT_EQ(outcome(N_EITHER, {condition, value("[1]"), value("[2]")}), c.either_result);
+    }
+}
+
+TEST_F(NativesTest, AnyAndAllStopAtTheFirstDecidingValue) {
+    struct walk_case {
+        int index;
+        const char* block;
+        const char* expected;
+    };
+    // undefined-word has no value: reaching it would raise script/no-value.
+    const walk_case cases[] = {
+        {N_ANY, "[]", "none"},
+        {N_ANY, "[none false 3]", "3"},
+        {N_ANY, "[none false]", "none"},
+        {N_ANY, "[false 0]", "0"},
+        {N_ANY, "[1 undefined-word]", "1"},
+        {N_ANY, "[unset]", "unset"},  // unset! counts as true and stays the result
+        {N_ALL, "[]", "none"},
+        {N_ALL, "[1 2]", "2"},
+        {N_ALL, "[1 none 2]", "none"},
+        {N_ALL, "[1 false]", "none"},
+        {N_ALL, "[none undefined-word]", "none"},
+        {N_ALL, "[true]", "true"},
+    };
+    for (const walk_case& c : cases) {
+        SCOPED_TRACE(std::string(natives::spec_of(c.index)->name) + " " + c.block);
+        EXPECT_EQ(outcome(c.index, {value(c.block)}), c.expected);
+    }
+    // The walk starts at the block's index.
+    cell* at_two = value("[1 none 3]");
+    at_two->w1 = 1;
+    EXPECT_EQ(outcome(N_ALL, {at_two}), "none");
+    at_two->w1 = 2;
+    EXPECT_EQ(outcome(N_ALL, {at_two}), "3");
+}
+
+TEST_F(NativesTest, SwitchFindsAnEqualValueOfTheSameType) {
+    struct switch_case {
+        const char* subject;
+        const char* cases;
+        const char* fallback;  // the /default block, or null
+        const char* expected;
+    };
+    const switch_case cases[] = {
+        {"1.0", "[1 [7]]", nullptr, "none"},             // types differ
+        {"\"A\"", "[\"a\" [7]]", nullptr, "7"},          // equality mode ignores case
+        {"1", "[1 2 3]", nullptr, "none"},               // a match with no block after it
+        {"1", "[1 2 3]", "[9]", "none"},                 // ... also with /default
+        {"5", "[1 [2]]", "[9]", "9"},                    // no match: the default
+        {"5", "[1 [2]]", nullptr, "none"},
+        {"[1]", "[[1] [2]]", "[9]", "9"},                // a block! never matches
+        {"2", "[1 [5] 2 3 [6]]", nullptr, "6"},          // forward from the match to a block
+        {"\"b\"", "[b [1] \"b\" [2]]", nullptr, "2"},
+        {"3", "[1 2 3 4 [8]]", nullptr, "8"},            // every cell is looked at
+    };
+    for (const switch_case& c : cases) {
+        SCOPED_TRACE(std::string(c.subject) + " in " + c.cases);
+        std::vector<const cell*> arguments{value(c.subject), value(c.cases)};
+        std::vector<int32_t> refinements{-1};
+        if (c.fallback) {
+            arguments.push_back(value(c.fallback));
+            refinements[0] = 2;
+        } else {
+            arguments.push_back(&none::value);
+        }
+        EXPECT_EQ(outcome(N_SWITCH, arguments, refinements), c.expected);
+    }
+}
+
+TEST_F(NativesTest, SwitchFindCaseStepsAndAnswersAsAskedFor) {
+    struct find_case {
+        const char* subject;
+        const char* cases;
+        bool push, want_block;
+        const char* expected;
+    };
+    const find_case cases[] = {
+        {"2", "[1 2 3 [b]]", true, true, "[b]"},
+        {"2", "[1 2 3 [b]]", true, false, "3"},   // the cell after the match
+        {"3", "[1 2 3]", true, false, "3"},       // the match itself when it is the last cell
+        {"2", "[1 2 3 [b]]", false, false, "none"},  // pairs: 2 sits at a value position
+        {"3", "[1 2 3 [b]]", false, false, "[b]"},
+        {"9", "[1 2]", true, true, "none"},
+    };
+    for (const find_case& c : cases) {
+        SCOPED_TRACE(std::string(c.subject) + " " + c.cases + (c.push ? " push" : "") + (c.want_block ? " block" : ""));
+        cell* subject = value(c.subject);
+        cell* block = value(c.cases);
+        cell* base = stack::state.args_top;
+        stack::push_copy(subject);
+        stack::push_copy(block);
+        stack::state.args_base = base;
+        cell* answer = natives::switch_find_case(c.push, c.want_block);
+        EXPECT_EQ(answer == base, !c.push) << "pushed, or in the result slot";
+        EXPECT_EQ(molded(answer), c.expected);
+        stack::state.args_base = stack::state.args_begin;
+    }
+}
+
+TEST_F(NativesTest, CaseTakesTheFirstTrueConditionsBranch) {
+    struct case_case {
+        const char* cases;
+        bool all;
+        std::string expected;
+    };
+    const case_case cases[] = {
+        {"[false [undefined-word] true [2]]", false, "2"},  // only the second block runs
+        {"[false 5 6 7]", false, "7"},        // after a false condition one cell is skipped
+        {"[true 3 true [4]]", false, "3"},    // a branch that is no block is an expression
+        {"[none [1] 0 [2]]", false, "2"},
+        {"[false [1]]", false, "none"},
+        {"[]", false, "none"},
+        {"[true]", false, error_text(err::script_need_value)},
+        {"[false [1] true]", false, error_text(err::script_need_value)},
+        {"[unset [1]]", false, error_text(err::script_no_return)},
+        {"[true [1] true [2]]", true, "2"},
+        {"[true [1] false [2]]", true, "false"},  // the value of the last condition
+        {"[false [1] none [2]]", true, "none"},
+        {"[true [1] false [2] true [3]]", true, "3"},
+    };
+    for (const case_case& c : cases) {
+        SCOPED_TRACE(std::string(c.cases) + (c.all ? " /all" : ""));
+        EXPECT_EQ(outcome(N_CASE, {value(c.cases)}, {c.all ? 1 : -1}), c.expected);
+    }
+}
+
+// --- Comparison, logic and type ----------------------------------------------------------------------
+
+TEST_F(NativesTest, TheComparisonsAnswerThroughTheCompareAction) {
+    struct comparison_case {
+        const char* left;
+        const char* right;
+        // equal? not-equal? strict-equal? lesser? greater? lesser-or-equal? greater-or-equal?;
+        // 'T' true, 'F' false, 'E' script/invalid-compare
+        const char* answers;
+    };
+    const comparison_case cases[] = {
+        {"1", "2", "FTFTFTF"},
+        {"2", "2", "TFTFFTT"},
+        {"1", "1.0", "TFFFFTT"},          // integer! against float!: equal, not strictly
+        {"\"abc\"", "\"ABC\"", "TFFFFTT"},  // equality and order ignore case, == does not
+        {"\"abc\"", "\"abd\"", "FTFTFTF"},
+        {"true", "1", "FTFEEEE"},         // logic! and integer! cannot be ordered
+        {"none", "none", "TFTEEEE"},      // none! is equal to itself but has no order
+    };
+    const int natives_in_order[] = {N_EQUAL, N_NOT_EQUAL, N_STRICT_EQUAL, N_LESSER, N_GREATER,
+                                     N_LESSER_OR_EQUAL, N_GREATER_OR_EQUAL};
+    for (const comparison_case& c : cases) {
+        for (int i = 0; i < 7; ++i) {
+            SCOPED_TRACE(std::string(natives::spec_of(natives_in_order[i])->name) + " " + c.left + " " + c.right);
+            std::string expected = c.answers[i] == 'T'   ? "true"
+                                   : c.answers[i] == 'F' ? "false"
+                                                         : error_text(err::script_invalid_compare);
+            EXPECT_EQ(outcome(natives_in_order[i], {value(c.left), value(c.right)}), expected);
+        }
+    }
+}
+
+TEST_F(NativesTest, SameTestsIdentityByType) {
+    cell* text = value("\"abc\"");
+    cell* later = stack::push_copy(text);
+    later->w1 = 1;
+    cell* nan = float_::init_cell(stack::push_slot(), std::nan(""));
+    const uint8_t bytes[tuple::MAX_LENGTH] = {1, 2, 3};
+    cell* tuple_value = tuple::make_at(stack::push_slot(), 3, bytes);
+    cell* longer_tuple = tuple::make_at(stack::push_slot(), 4, bytes);
+    cell native_a{TYPE_NATIVE, 3, 100, 200}, native_b{TYPE_NATIVE, 3, 100, 300}, native_c{TYPE_NATIVE, 4, 100, 200};
+    cell op_a{TYPE_OP, 1, 100, 200}, op_b{TYPE_OP, 2, 100, 200}, op_c{TYPE_OP, 1, 100, 300};
+    struct same_case {
+        const cell* left;
+        const cell* right;
+        bool same;
+        const char* why;
+    };
+    const same_case cases[] = {
+        {text, text, true, "the same series at the same index"},
+        {text, later, false, "the same series at another index"},
+        {text, value("\"abc\""), false, "equal text in another series"},
+        {value("1"), value("1"), true, "equal integers"},
+        {value("1"), value("1.0"), false, "the types differ"},
+        {value("0.0"), value("-0.0"), false, "floats bit for bit"},
+        {nan, nan, true, "an identical NaN"},
+        {&none::value, &none::value, true, "none!"},
+        {value("unset"), value("unset"), true, "unset!"},
+        {value("true"), value("true"), true, "logic!"},
+        {value("true"), value("false"), false, "logic!"},
+        {value("integer!"), value("integer!"), true, "datatype!"},
+        {value("integer!"), value("float!"), false, "datatype!"},
+        {tuple_value, tuple_value, true, "tuple! of one length"},
+        {tuple_value, longer_tuple, false, "tuple! lengths differ"},
+        {&native_a, &native_b, true, "native!: words 1 and 2"},
+        {&native_a, &native_c, false, "native!: another entry"},
+        {&op_a, &op_b, true, "op!: words 2 and 3"},
+        {&op_a, &op_c, false, "op!: words 2 and 3"},
+    };
+    for (const same_case& c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(natives::is_same(c.left, c.right), c.same);
+        EXPECT_EQ(outcome(N_SAME, {c.left, c.right}), c.same ? "true" : "false");
+    }
+}
+
+TEST_F(NativesTest, NotAndTypeOf) {
+    const std::pair<const char*, const char*> negations[] = {
+        {"true", "false"}, {"false", "true"}, {"none", "true"}, {"unset", "false"}, {"0", "false"}, {"[]", "false"},
+    };
+    for (const auto& [operand, expected] : negations) EXPECT_EQ(outcome(N_NOT, {value(operand)}), expected) << operand;
+
+    EXPECT_EQ(outcome(N_TYPE, {value("1")}, {-1}), "integer!");
+    cell* word = run(N_TYPE, {value("1")}, {1});
+    EXPECT_TRUE(word->is(TYPE_WORD)) << "type?/word gives the datatype's word";
+    EXPECT_EQ(molded(word), "integer!");
+    cell* datatype_value = run(N_TYPE, {value("\"x\"")}, {-1});
+    ASSERT_TRUE(datatype_value->is(TYPE_DATATYPE));
+    EXPECT_EQ(datatype_value->w1, uint32_t(TYPE_STRING));
+    EXPECT_EQ(outcome(N_TYPE, {value("unset")}, {-1}), "unset!");
+}
+
+}  // namespace
+}  // namespace zor
