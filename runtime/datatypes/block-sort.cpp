@@ -93,6 +93,11 @@ struct sort_state {
 
 // Answers -2 (not comparable) as the difference of the type ids, so every pair orders.
 int order_cells(cell* a, cell* b, int op) {
+    // Two integers order by value, as their compare action would answer, without the call.
+    if (a->is(TYPE_INTEGER) && b->is(TYPE_INTEGER)) {
+        auto x = static_cast<int32_t>(a->w2), y = static_cast<int32_t>(b->w2);
+        return (x > y) - (x < y);
+    }
     int answer = compare_cells(a, b, op);
     if (answer == -2) answer = int(a->type()) - int(b->type());
     return answer;
@@ -159,6 +164,22 @@ int compare_records(const void* x, const void* y, void* argument, void*) {
         cell* a = cell_at(state->series, state->start + i * state->size + first_field + f);
         cell* b = cell_at(state->series, state->start + j * state->size + first_field + f);
         int answer = order_cells(a, b, state->op);
+        if (answer != 0) return answer;
+    }
+    return 0;
+}
+
+// Records compared where they lie, for sorts without a user function: comparing values
+// never allocates, so the cells can be sorted in place with sequential access.
+int compare_records_in_place(const void* x, const void* y, void* argument, void*) {
+    auto* state = static_cast<sort_state*>(argument);
+    auto* a = static_cast<cell*>(const_cast<void*>(x));
+    auto* b = static_cast<cell*>(const_cast<void*>(y));
+    if (state->reverse) std::swap(a, b);
+    int64_t fields = state->all ? state->size : 1;
+    int64_t first_field = state->all ? 0 : state->offset;
+    for (int64_t f = first_field; f < first_field + fields; ++f) {
+        int answer = order_cells(a + f, b + f, state->op);
         if (answer != 0) return answer;
     }
     return 0;
@@ -254,6 +275,18 @@ cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell
     }
     bool owned = series::notify(series, series::SORT, nullptr, start, 0);
     if (length_of(series) < start + count) raise::throw_error(err::script_past_end);
+    if (!function) {
+        pin_guard pin(series);
+        cell* first = cell_at(series, start);
+        int64_t record_bytes = size * CELL_BYTES;
+        if (stable) {
+            sort::stable_merge_sort(first, state.records, record_bytes, &state, nullptr, &compare_records_in_place);
+        } else {
+            sort::quick_sort(first, state.records, record_bytes, &state, nullptr, &compare_records_in_place);
+        }
+        if (owned) series::notify(series, series::SORTED, nullptr, start, 0);
+        return series;
+    }
     std::vector<int32_t> order(static_cast<size_t>(state.records));
     for (int64_t k = 0; k < state.records; ++k) order[static_cast<size_t>(k)] = static_cast<int32_t>(k);
     {
