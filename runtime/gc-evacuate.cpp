@@ -6,9 +6,9 @@
 //
 // A frame is evacuated when its used count stayed the same over the last six collections,
 // it has fewer than 5,000 used nodes, more than 10,000 free nodes exist in other frames,
-// and it is not the current frame. In torture mode every frame that can be emptied is
-// evacuated into a frame made for the purpose, so that every node moves at every
-// collection.
+// and it is not the current frame. In torture mode frames up to a budget of nodes (the
+// newest first) are evacuated into frames made for the purpose, so that recent nodes, and
+// in all but large heaps every node, move at every collection.
 //
 // Invariant: the old node slots keep their buffer addresses until the node frames are
 // swept, and every buffer's back reference names its new node.
@@ -70,12 +70,19 @@ node_ref take_node(node_frame* f) {
 }
 
 // A frame that can take a node: one not being evacuated, with room. The current frame is
-// preferred, so moved nodes gather where allocation happens.
+// preferred, so moved nodes gather where allocation happens; after it, the frames in list
+// order, the search resuming where the last one ended.
+node_frame* receiving = nullptr;
+
 node_frame* receiving_frame() {
     node_frame* current = memory::state.node_current;
     if (current && !current->evacuate && current->free_head) return current;
+    if (receiving && !receiving->evacuate && receiving->free_head) return receiving;
+    for (node_frame* f = receiving ? receiving : memory::state.node_head; f; f = f->next) {
+        if (!f->evacuate && f->free_head) return receiving = f;
+    }
     for (node_frame* f = memory::state.node_head; f; f = f->next) {
-        if (!f->evacuate && f->free_head) return f;
+        if (!f->evacuate && f->free_head) return receiving = f;
     }
     return nullptr;
 }
@@ -104,28 +111,53 @@ void evacuate_frame(node_frame* frame) {
     }
 }
 
+// Torture mode: node frames up to TORTURE_NODE_BUDGET used nodes in all move into frames
+// made for the purpose at the list's tail: first the current frame (where the newest
+// nodes are), then the newest frames from the tail, then the oldest from the head, so
+// that recently made nodes move at every collection and every other frame moves in turn.
+// A heap of up to that many nodes has every node moved at every collection; a larger one
+// keeps the cost of a collection bounded.
+constexpr int64_t TORTURE_NODE_BUDGET = 20000;
+
+bool evacuate_for_torture() {
+    memory::manager& state = memory::state;
+    std::vector<node_frame*> chosen;
+    int64_t moving = 0;
+    auto choose = [&](node_frame* f, int64_t budget) {
+        if (!f || f->evacuate || f->used == 0) return true;
+        if (moving > 0 && moving + f->used > budget) return false;
+        moving += f->used;
+        f->evacuate = true;
+        chosen.push_back(f);
+        return true;
+    };
+    choose(state.node_current, TORTURE_NODE_BUDGET);
+    for (node_frame* f = state.node_tail; f && choose(f, TORTURE_NODE_BUDGET / 2); f = f->previous) {}
+    for (node_frame* f = state.node_head; f && choose(f, TORTURE_NODE_BUDGET); f = f->next) {}
+    if (chosen.empty()) return false;
+    node_frame* fresh = memory::new_node_frame(memory::NODES_PER_FRAME);
+    for (int64_t room = fresh->count; room < moving; room += memory::NODES_PER_FRAME) {
+        memory::new_node_frame(memory::NODES_PER_FRAME);
+    }
+    state.node_current = fresh;
+    receiving = fresh;
+    for (node_frame* f : chosen) evacuate_frame(f);
+    return true;
+}
+
 }  // namespace
 
 bool evacuate_node_frames(bool torture) {
     memory::manager& state = memory::state;
     if (!state.node_head) return false;
-    if (torture) {
-        // Fresh frames with room for every used node, so that every other frame empties.
-        int64_t used = 0;
-        for (node_frame* f = state.node_head; f; f = f->next) used += f->used;
-        node_frame* fresh = memory::new_node_frame(memory::NODES_PER_FRAME);
-        for (int64_t room = fresh->count; room < used; room += memory::NODES_PER_FRAME) {
-            memory::new_node_frame(memory::NODES_PER_FRAME);
-        }
-        state.node_current = fresh;
-    } else {
-        node_frame* first_with_room = nullptr;
-        for (node_frame* f = state.node_head; f && !first_with_room; f = f->next) {
-            if (f->free_head && !f->evacuate) first_with_room = f;
-        }
-        if (!first_with_room) return false;
-        state.node_current = first_with_room;
+    receiving = nullptr;
+    if (torture) return evacuate_for_torture();
+    node_frame* first_with_room = nullptr;
+    for (node_frame* f = state.node_head; f && !first_with_room; f = f->next) {
+        if (f->free_head && !f->evacuate) first_with_room = f;
     }
+    if (!first_with_room) return false;
+    state.node_current = first_with_room;
     int64_t free_nodes = 0;
     for (node_frame* f = state.node_head; f; f = f->next) {
         if (!f->evacuate) free_nodes += free_of(f);
@@ -137,9 +169,8 @@ bool evacuate_node_frames(bool torture) {
     for (node_frame* f = state.node_tail; f; f = f->previous) {
         if (f == state.node_current || f->evacuate || f->used == 0) continue;
         int64_t elsewhere = free_nodes - free_of(f);
-        bool candidate = torture ? elsewhere >= int64_t(f->used)
-                                 : (f->history & HISTORY_MASK) == HISTORY_MASK && f->used < SPARSE_USED_LIMIT &&
-                                       elsewhere > FREE_ELSEWHERE_MINIMUM;
+        bool candidate = (f->history & HISTORY_MASK) == HISTORY_MASK && f->used < SPARSE_USED_LIMIT &&
+                         elsewhere > FREE_ELSEWHERE_MINIMUM;
         if (!candidate) continue;
         // The frame's own free nodes leave the pool, and its used ones take as many
         // elsewhere (for a frame with room, its whole node count).

@@ -49,23 +49,41 @@ namespace zor::eval {
 
 namespace {
 
-// The current-code cell and the work cell; the collector keeps them current.
-cell interpreter_cells[2] = {};
-cell& current = interpreter_cells[0];
-cell& work = interpreter_cells[1];
+// The current-code cell; the collector keeps it current.
+cell current = {};
 
-void mark_interpreter_cells() { gc::mark_cells(interpreter_cells, interpreter_cells + 2); }
+// The held-cell stack: the cells that the interpreter's C++ frames keep across
+// evaluation, taken and given back strictly in nesting order (by held_cells below, also
+// while an exception unwinds). The collector marks and rewrites the used part. It is
+// sized for the deepest evaluation the frame stack allows.
+constexpr size_t HELD_CELLS = size_t(1) << 18;
+cell held_stack[HELD_CELLS];
+size_t held_top = 0;
 
-// Cells that a C++ frame keeps across evaluation, kept current by the collector.
-template <size_t N> struct held_cells {
-    cell c[N];
-    gc::root_guard guard{c, N};
+void mark_interpreter_cells() {
+    gc::mark_cells(&current, &current + 1);
+    gc::mark_cells(held_stack, held_stack + held_top);
+}
+
+// N cells of the held-cell stack for the lifetime of a C++ scope.
+template <size_t N> class held_cells {
+public:
     held_cells() {
-        for (cell& x : c) cell::init_unset(&x);
+        if (held_top + N > HELD_CELLS) [[unlikely]] {
+            mold_guard::reset();
+            raise::throw_error(err::internal_stack_overflow);
+        }
+        cells_ = held_stack + held_top;
+        for (size_t i = 0; i < N; ++i) cell::init_unset(cells_ + i);
+        held_top += N;
     }
-    cell& operator[](size_t i) { return c[i]; }
+    ~held_cells() { held_top -= N; }
+    cell& operator[](size_t i) { return cells_[i]; }
     held_cells(const held_cells&) = delete;
     held_cells& operator=(const held_cells&) = delete;
+
+private:
+    cell* cells_;
 };
 
 // Restores the current-code cell when a block evaluation ends, however it ends.
@@ -84,7 +102,10 @@ const cell none_cell{TYPE_NONE, 0, 0, 0};
 const cell unset_cell{TYPE_UNSET, 0, 0, 0};
 
 inline memory::series_buffer* buffer(const cell* series) { return memory::buffer_of(series->w2); }
-inline int64_t length_of(const cell* series) { return buffer(series)->length(); }
+// The cells of a cell series (code blocks, paths, descriptors): by the cell size, which
+// the compiler turns into a shift, instead of the buffer's general division by its unit.
+inline int64_t cell_count(memory::series_buffer* b) { return (b->tail - b->head) / int64_t(sizeof(cell)); }
+inline int64_t length_of(const cell* series) { return cell_count(buffer(series)); }
 inline const cell* at(const cell* series, int64_t i) { return buffer(series)->head_cell() + i; }
 inline int64_t index_of(const cell* series) {
     int64_t i = static_cast<int32_t>(series->w1);
@@ -111,16 +132,23 @@ inline bool is_callable(type_id type) {
 
 inline bool same_name(int32_t a, int32_t b) { return symbol::canonical_id(a) == symbol::canonical_id(b); }
 
-// The value of a word when it has one that can be read now; null otherwise. Never raises.
-const cell* peek_value(const cell* word) {
-    node_ref context = word->w1;
-    auto index = static_cast<int32_t>(word->w3);
+// The value of a word when it has one that can be read now; null otherwise (unbound,
+// unresolved, a function's word outside a call). Never raises; word::get_value gives the
+// error of each null case. Read straight from the context record (runtime/context.h),
+// since every word and every operator lookahead comes here.
+inline const cell* peek_value(const cell* word) {
+    const node_ref context = word->w1;
+    const auto index = static_cast<int32_t>(word->w3);
     if (!context || index < 0) return nullptr;
-    if (context::values_on_stack(context)) {
-        cell* first = context::stack_values(context);
-        return first && index < context::key_count(context) ? first + index : nullptr;
+    const cell* record = memory::buffer_of(context)->head_cell();
+    if (record->header & context::FLAG_ON_STACK) {
+        const uint32_t position = record->w2;  // first value's slot index + 1; 0: no call runs
+        if (!position) return nullptr;
+        const cell* slot = stack::state.args_begin + (position - 1) + index;
+        return slot < stack::state.args_end ? slot : nullptr;
     }
-    return context::value_at(context, index);
+    memory::series_buffer* values = memory::buffer_of(record->w2);
+    return index < cell_count(values) ? values->head_cell() + index : nullptr;
 }
 
 // The callable an op! stands for: its source value (with the source's own header flags
@@ -172,7 +200,7 @@ void check_spec_set_words(const cell* callee) {
 // the destination. The callable lies in a held cell.
 void load_descriptors(cell* callee, cell* destination) {
     memory::series_buffer* x = memory::buffer_of(callee->w3);
-    if (x->length() > function::EXTRAS_DESCRIPTORS && x->head_cell()[function::EXTRAS_DESCRIPTORS].is(TYPE_BLOCK)) {
+    if (cell_count(x) > function::EXTRAS_DESCRIPTORS && x->head_cell()[function::EXTRAS_DESCRIPTORS].is(TYPE_BLOCK)) {
         *destination = x->head_cell()[function::EXTRAS_DESCRIPTORS];
         return;
     }
@@ -649,7 +677,9 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
             break;
         }
         case TYPE_WORD: {
-            const cell* v = word::get_value(&value);
+            const cell* v = peek_value(&value);
+            if (!v) [[unlikely]]
+                v = word::get_value(&value);
             switch (v->type()) {
                 case TYPE_UNSET:
                     raise_with(err::script_no_value, &value);
@@ -1152,7 +1182,7 @@ void init() {
         registered = true;
     }
     cell::init_unset(&current);
-    cell::init_unset(&work);
+    held_top = 0;
     tracing::init();
     block::call_comparator = &call_comparator;
 }

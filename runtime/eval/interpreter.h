@@ -14,8 +14,8 @@
 // - Non-local exits (break, continue, return, exit, throw) come back as a pending exit
 //   (runtime/eval/stack.h): after any of the calls below, when stack::exit_pending() is
 //   set, return at once and leave the stacks alone; the catch point that owns the code
-//   takes it. C++ code that cannot pass an exit on by returning uses the run_ forms,
-//   which turn a pending exit into the C++ exception. Errors always travel as exceptions.
+//   takes it. C++ code that cannot pass an exit on by returning uses run_block, which
+//   turns a pending exit into the C++ exception. Errors always travel as exceptions.
 // - The current-code cell always describes the innermost block being evaluated; every
 //   block evaluation restores it when it ends, however it ends.
 #pragma once

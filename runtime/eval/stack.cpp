@@ -354,6 +354,9 @@ cell current_function_word() {
 
 void throw_error(cell* error) {
     cell value = *error;
+    // An error overrides an exit still on its way: the catch point that takes the error
+    // resumes evaluation, which must not find the abandoned exit pending.
+    pending_code = 0;
     frame* found = nullptr;
     if (state.frames_top > state.frames_begin) {
         cell where = current_function_word();

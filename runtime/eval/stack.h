@@ -190,8 +190,10 @@ template <typename Body> uint32_t catch_exits(Body&& body) {
 
 // The exits. Each is called from the frame of the native that performs it, so the search
 // starts one frame below the top; none of them passes a barrier frame. The leave_ forms
-// unwind to the target, leave the value there and record the pending exit; the throw_
-// forms do the same and then throw it as a C++ exception. With no target, the error of
+// unwind to the target frame (which stays), make args_base the base that was current
+// inside it, leave the exit's value in that cell with args_top just above it (a throw
+// leaves its value and its name there), and record the pending exit; the throw_ forms do
+// the same and then throw it as a C++ exception. With no target, the error of
 // the exit (throw/break, throw/continue, throw/return, throw/throw) is raised from the
 // native's own frame.
 uint32_t leave_loop(bool is_continue, bool with_value);

@@ -103,6 +103,7 @@ void fire(uint32_t event_bit, const cell* code, int64_t position, const cell* re
 
     stack::push_slot();  // the cell at the top stays as it is
     stack::push_function_frame(words::interp_callback, tracer_cell.w1);
+    cell* first = stack::state.args_top;
     *stack::push_slot() = event_words[index];
     *stack::push_slot() = code_copy;
     integer::make_in(stack::push_slot(), static_cast<int32_t>(offset));
@@ -110,6 +111,10 @@ void fire(uint32_t event_bit, const cell* code, int64_t position, const cell* re
     *stack::push_slot() = reference_copy;
     pair::make_at(stack::push_slot(), base_index, top_index);
     function::push_locals(tracer_locals);
+    // A tracer whose spec holds more than six arguments and its locals reads none! for
+    // the rest, never cells past the stack top.
+    const int32_t keys = context::key_count(tracer_cell.w1);
+    while (stack::state.args_top - first < keys) *stack::push_slot() = none_cell;
 
     // Off while the tracer runs; left off when a throw comes out of it.
     active = false;

@@ -12,8 +12,6 @@
 // routines, so the collector sees all of it at each step.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <string>

@@ -8,6 +8,7 @@
 // and catch points, so they test exactly the machinery that the interpreter provides.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,8 @@ TEST_F(InterpreterTest, ExpressionsEvaluateToTheirValues) {
         {"g/r 1 2", "3", "a refinement named in a path takes its argument"},
         {"b: [1] append/only/dup b [2] 2 b", "[1 [2] [2]]", "action refinements in path order"},
         {"#foo [1]", "[1]", "an issue is a plain value"},
+        {"1 +f 2 * 3", "9", "an operator made from a function"},
+        {"1 +f id 2", "3", ""},
     };
     for (const row& r : rows) {
         reset_stack();
@@ -308,20 +311,26 @@ TEST_F(InterpreterTest, TheBodyFlagIsRestoredOnlyOnTheFrameItWasSetOn) {
 }
 
 TEST_F(InterpreterTest, FramesKeepSymbolIdsAbove65535) {
-    // Symbols past the old 16-bit limit still name their own word in error reports.
-    std::string name;
-    const uint32_t saved_enabled = gc::enabled;
-    gc::enabled = 0;  // seventy thousand names need no collection after each
-    while (symbol::count() < 70000) {
-        name = "filler-" + std::to_string(symbol::count());
-        symbol::make(name.c_str());
-    }
-    gc::enabled = saved_enabled;
-    testing::define_function("far-away-name", "a [integer!]", "a");
-    raised e = raise_of("far-away-name \"x\"");
-    EXPECT_EQ(e.code, error_catalogue::code_of(err::script_expect_arg));
-    EXPECT_EQ(e.arg1, "far-away-name");
-    EXPECT_EQ(e.where, "far-away-name");
+    // Symbols past the old 16-bit limit still name their own word in error reports. The
+    // seventy thousand names are made in a child process, so that the symbol table of
+    // this process (which every later collection marks) stays small.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::string name;
+            gc::enabled = 0;  // the names need no collection after each
+            while (symbol::count() < 70000) {
+                name = "filler-" + std::to_string(symbol::count());
+                symbol::make(name.c_str());
+            }
+            gc::enabled = 1;
+            testing::define_function("far-away-name", "a [integer!]", "a");
+            raised e = raise_of("far-away-name \"x\"");
+            bool named = e.code == error_catalogue::code_of(err::script_expect_arg) && e.arg1 == "far-away-name" &&
+                         e.where == "far-away-name";
+            std::_Exit(named ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // --- Other entries of the interpreter ----------------------------------------------------------------
@@ -458,6 +467,31 @@ TEST_F(InterpreterTest, RoutinesAndCompiledBodiesAreCalledThroughTheCodeRegistry
     EXPECT_EQ(e.arg3, "b");
     e = raise_of("rbad 1");
     EXPECT_EQ(e.code, error_catalogue::code_of(err::script_invalid_type_spec));
+}
+
+TEST_F(InterpreterTest, ObjectChangeHandlersRunInterpretedCode) {
+    testing::define_callable("make", TYPE_ACTION, ACTION_MAKE, "type spec");
+    testing::define_function("watch", "word old new", "tlog word tlog old tlog new");
+    testing::define_function("watch-deep", "owner word target action new index part", "tlog word tlog action");
+    EXPECT_EQ(evaluate("o: make object! [a: 1 on-change*: :watch] o/a: 5 o/a"), "5");
+    EXPECT_EQ(logged, (std::vector<std::string>{"a", "1", "5"}));
+    logged.clear();
+    reset_stack();
+    EXPECT_EQ(evaluate("p: make object! [b: [1 2] on-deep-change*: :watch-deep] append p/b 3 p/b"), "[1 2 3]");
+    EXPECT_EQ(logged, (std::vector<std::string>{"b", "append", "b", "appended"}));
+}
+
+TEST_F(InterpreterTest, SortCallsAComparatorFunction) {
+    testing::define_callable("sort", TYPE_ACTION, ACTION_SORT,
+                             "series /case /skip size /compare comparator /part length /all /reverse /stable");
+    testing::define_function("descending", "a b", "a > b");
+    EXPECT_EQ(evaluate("sort/compare [3 1 4 1 5] :descending"), "[5 4 3 1 1]");
+    // A comparator that breaks out of an enclosing loop: the exit crosses the sort as an
+    // exception and still lands in the loop.
+    testing::define_function("breaking", "a b", "tbreak/return 9");
+    exits_as_exceptions = 0;
+    EXPECT_EQ(evaluate("tloop 3 [sort/compare [2 1] :breaking]"), "9");
+    EXPECT_EQ(exits_as_exceptions, 1);
 }
 
 // --- Deep recursion --------------------------------------------------------------------------------------
