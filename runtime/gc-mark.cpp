@@ -470,7 +470,10 @@ bool mark_block(node_ref* reference) { return mark_series(reference); }
 bool mark_context(node_ref* reference) { return mark_block(reference); }
 
 void mark_cells(cell* first, cell* end) {
-    if (first < end) mark_stack.push({first, end});
+    if (first >= end) return;
+    // Traced at once: the range may be a callback's own local cells.
+    mark_stack.push({first, end});
+    drain_mark_stack();
 }
 
 void mark_table(node_ref* reference) { mark_table_node(reference); }

@@ -22,8 +22,14 @@
 // table indexed by type id (runtime/gc-mark.cpp).
 //
 // In torture mode (environment ZOR_GC_TORTURE=1) every allocation collects, compacts and
-// evacuates every node frame it can, and freed buffer space is filled with 0xDB, so a
-// stale pointer or node fails at once instead of much later.
+// evacuates node frames (the newest, and in all but large heaps all of them), freed buffer
+// space is filled with 0xDB, and every node that marking follows is checked, so a stale
+// pointer or node fails at once (a stale node is reported with where it was found)
+// instead of much later.
+//
+// Modules with roots of their own (the interpreter's current code position, lexer
+// states, a codec's table of emitted series) register a mark callback that marks them
+// with the functions below.
 #pragma once
 
 #include <cstddef>
@@ -93,7 +99,8 @@ bool mark_block(node_ref* reference);
 // Marks a context: its two-cell series, its key table, its values (unless they live on
 // the argument stack) and what its self cell references.
 bool mark_context(node_ref* reference);
-// Marks what each cell of the range references (the range itself is not a series).
+// Marks what each cell of the range references (the range itself is not a series), and
+// everything reachable from there, before it returns.
 void mark_cells(cell* first, cell* end);
 // Marks a hashtable (the node of its record series) with everything it owns. Record
 // tables (kinds 3 and 4) are weak: their records survive only while their key series is

@@ -138,19 +138,6 @@ void clone_function_fields(cell* object) {
     for (int32_t i = 0; i < context::value_count(object->w1); ++i) clone_function_field(object, i);
 }
 
-// Whether evaluating the cell gives the cell itself (a lit-word! and a lit-path! give
-// their word! and path! forms). Everything else needs the interpreter.
-bool evaluates_to_itself(type_id t) {
-    switch (t) {
-        case TYPE_WORD: case TYPE_SET_WORD: case TYPE_GET_WORD: case TYPE_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH: case TYPE_PAREN: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP:
-        case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_ERROR: case TYPE_UNSET:
-            return false;
-        default:
-            return true;
-    }
-}
-
 cell* value_of_word(const cell* word) {
     node_ref context = word->w1;
     if (!context) return nullptr;
@@ -351,49 +338,7 @@ void evaluate_spec(cell* block) {
     series::slot_mark mark;
     cell* spec = stack::push_copy(block);
     if (!spec->w2) return;
-    int64_t start = series::clamped_index(spec);
-    bool inert = true;
-    {
-        memory::series_buffer* b = memory::buffer_of(spec->w2);
-        for (cell* c = b->head_cell() + start; c < b->tail_cell(); ++c) {
-            if (!c->is(TYPE_SET_WORD) && !evaluates_to_itself(c->type())) {
-                inert = false;
-                break;
-            }
-        }
-    }
-    if (!inert) {
-        eval::run_block(spec, false);
-        return;
-    }
-    // Set-words and values that evaluate to themselves: what evaluation would assign,
-    // assigned the same way (through the word, so an object's on-change* is called).
-    cell* word = stack::push_slot();
-    cell* value = stack::push_slot();
-    int64_t i = start;
-    while (i < memory::buffer_of(spec->w2)->length()) {
-        if (!block::get_cell(spec, i)->is(TYPE_SET_WORD)) {
-            ++i;
-            continue;
-        }
-        int64_t first = i;
-        while (i < memory::buffer_of(spec->w2)->length() && block::get_cell(spec, i)->is(TYPE_SET_WORD)) ++i;
-        if (i >= memory::buffer_of(spec->w2)->length()) {
-            *word = *block::get_cell(spec, i - 1);
-            raise::throw_error(err::script_need_value, word);
-        }
-        *value = *block::get_cell(spec, i);
-        if (value->is(TYPE_LIT_WORD)) cell::set_type(value, TYPE_WORD);
-        if (value->is(TYPE_LIT_PATH)) cell::set_type(value, TYPE_PATH);
-        cell::clear_new_line(value);
-        // The last set-word of a row is assigned first, as evaluation does.
-        for (int64_t k = i - 1; k >= first; --k) {
-            *word = *block::get_cell(spec, k);
-            if (!word->w1) raise::throw_error(err::script_not_defined, word);
-            word::set_in_context(word, value, word->w1, true);
-        }
-        ++i;
-    }
+    eval::run_block(spec, false);
 }
 
 // --- The object! actions -----------------------------------------------------------------------------
@@ -581,7 +526,8 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* /*gr
     }
     cell* field = index >= 0 && index < context::key_count(context) ? context::value_at(context, index) : nullptr;
     if (!field || (!value && field->is(TYPE_UNSET))) {
-        // A field that is missing, or unset! on reading: the evaluator's flags choose.
+        // A field that is missing, or unset! on reading: a get-path's last element gives
+        // unset!; another last element cannot be accessed; an inner one is unset in the path.
         if (get_only && tail) return stack::push_copy(&unset_cell);
         cell* e = stack::push_copy(element);
         raise::throw_error(tail ? err::script_invalid_path : err::script_unset_path, named, e);

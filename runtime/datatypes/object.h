@@ -79,9 +79,7 @@ cell* push_copy(const cell* source, bool deep, cell* types, bool keep_change_nod
 cell* construct(cell* spec, cell* prototype, bool only);
 
 // Evaluates an object or error spec block that is already bound to the object, through
-// the interpreter. A block of nothing but set-words and values that evaluate to
-// themselves (lit-words and lit-paths giving their word and path forms) is assigned
-// directly, the way its evaluation would assign it, without running the interpreter.
+// the interpreter; the value it leaves is dropped.
 void evaluate_spec(cell* block);
 
 // --- Changes (object-handlers.cpp) -----------------------------------------------------------

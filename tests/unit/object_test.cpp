@@ -9,6 +9,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -117,7 +118,11 @@ TEST_F(Objects, ClassIdOfDerivedObjects) {
 
 TEST_F(Objects, DerivedObjectsGetTheirOwnSeriesAndCopiesShareSome) {
     cell* proto = make("b: [1 [2]] s: \"t\" n: 4");
+    cell* table = hash::make_in_place(code("k 1"));
+    set_path(proto, "n", table);
     cell* derived = derive(proto, "x: 1");
+    EXPECT_TRUE(field(derived, "n")->is(TYPE_HASH));
+    EXPECT_NE(field(derived, "n")->w2, field(proto, "n")->w2) << "a derived object gets its own hash!";
     EXPECT_NE(field(derived, "b")->w2, field(proto, "b")->w2);
     EXPECT_NE(block::get_cell(field(derived, "b"), 1)->w2, block::get_cell(field(proto, "b"), 1)->w2) << "deep";
     EXPECT_NE(field(derived, "s")->w2, field(proto, "s")->w2);
@@ -133,6 +138,7 @@ TEST_F(Objects, DerivedObjectsGetTheirOwnSeriesAndCopiesShareSome) {
         object::copy(proto, copy, nullptr, r.deep, nullptr);
         EXPECT_EQ(field(copy, "b")->w2 == field(proto, "b")->w2, r.block_shared) << r.deep;
         EXPECT_EQ(field(copy, "s")->w2 == field(proto, "s")->w2, r.string_shared) << r.deep;
+        EXPECT_EQ(field(copy, "n")->w2, field(proto, "n")->w2) << "a copy shares its hash!";
         EXPECT_NE(copy->w1, proto->w1);
         EXPECT_EQ(class_of(copy), class_of(proto));
         // The copy's key words are its own.
