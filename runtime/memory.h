@@ -97,6 +97,26 @@ std::byte* replicate_pattern(std::byte* destination, int64_t length, int64_t cou
 void fill_range(std::byte* start, std::byte* end, uint8_t byte);
 void zero_words(std::byte* start, std::byte* end);
 
+// Keeps a series' buffer in place (compaction passes over it) while C++ code holds raw
+// pointers into it across a callback; the flag is restored on every exit. The series
+// cell must be rooted, so that its node stays current if the node moves.
+class pin_guard {
+public:
+    explicit pin_guard(const cell* series) : series_(series) {
+        was_pinned_ = (buffer_of(series->w2)->flags & FLAG_PINNED) != 0;
+        buffer_of(series->w2)->flags |= FLAG_PINNED;
+    }
+    ~pin_guard() {
+        if (!was_pinned_) buffer_of(series_->w2)->flags &= ~FLAG_PINNED;
+    }
+    pin_guard(const pin_guard&) = delete;
+    pin_guard& operator=(const pin_guard&) = delete;
+
+private:
+    const cell* series_;
+    bool was_pinned_;
+};
+
 // Frames, shared with the collector.
 struct node_frame {
     node_frame* next;

@@ -185,23 +185,7 @@ int compare_records_in_place(const void* x, const void* y, void* argument, void*
     return 0;
 }
 
-// Keeps the buffer in place while the sort runs; the flag is restored on every exit.
-class pin_guard {
-public:
-    explicit pin_guard(cell* series) : series_(series) {
-        was_pinned_ = (buffer(series)->flags & memory::FLAG_PINNED) != 0;
-        buffer(series)->flags |= memory::FLAG_PINNED;
-    }
-    ~pin_guard() {
-        if (!was_pinned_) buffer(series_)->flags &= ~memory::FLAG_PINNED;
-    }
-    pin_guard(const pin_guard&) = delete;
-    pin_guard& operator=(const pin_guard&) = delete;
-
-private:
-    cell* series_;
-    bool was_pinned_;
-};
+using memory::pin_guard;
 
 // Writes the records in the sorted order of their numbers.
 void apply_order(const sort_state& state, const std::vector<int32_t>& order) {

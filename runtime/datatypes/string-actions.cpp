@@ -592,23 +592,7 @@ int compare_with_function(const void* x, const void* y, void* argument, void*) {
     return answer;
 }
 
-// Keeps the buffer in place while a sort runs; the flag is restored on every exit.
-class pin_guard {
-public:
-    explicit pin_guard(cell* series) : series_(series) {
-        was_pinned_ = (buffer(series)->flags & memory::FLAG_PINNED) != 0;
-        buffer(series)->flags |= memory::FLAG_PINNED;
-    }
-    ~pin_guard() {
-        if (!was_pinned_) buffer(series_)->flags &= ~memory::FLAG_PINNED;
-    }
-    pin_guard(const pin_guard&) = delete;
-    pin_guard& operator=(const pin_guard&) = delete;
-
-private:
-    cell* series_;
-    bool was_pinned_;
-};
+using memory::pin_guard;
 
 void sort_with_function(function_sort& s, int64_t records, bool stable) {
     std::vector<int32_t> order(static_cast<size_t>(records));
