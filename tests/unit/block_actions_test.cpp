@@ -523,6 +523,31 @@ TEST_F(BlockActions, SortAgreesWithTheStandardSorts) {
     }
 }
 
+// Blocks of integers alone take a path of their own; it must order as the general one.
+TEST_F(BlockActions, IntegerBlocksSortLikeTheStandardSorts) {
+    std::mt19937 generator(7);
+    for (bool reverse : {false, true}) {
+        for (int n : {0, 1, 2, 31, 1000}) {
+            SCOPED_TRACE(std::to_string(n) + (reverse ? " reverse" : ""));
+            reset_stack();
+            std::vector<int32_t> values;
+            cell* s = block::push_empty(n);
+            for (int i = 0; i < n; ++i) {
+                auto v = static_cast<int32_t>(generator());
+                values.push_back(v);
+                block::append_copy(s, push_integer(v));
+                stack::drop_slots(1);
+            }
+            run_sort(s, {.reverse = reverse});
+            std::sort(values.begin(), values.end());
+            if (reverse) std::reverse(values.begin(), values.end());
+            for (int i = 0; i < n; ++i) {
+                EXPECT_EQ(integer::read_cell(block::get_cell(s, i)), values[static_cast<size_t>(i)]);
+            }
+        }
+    }
+}
+
 // A comparator standing in for the evaluator's call of a function: it orders by the
 // integer in each argument (the first cell of a record block under /all) and answers in
 // the form the test asks for.
