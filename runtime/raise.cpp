@@ -10,6 +10,10 @@
 
 namespace zor::raise {
 
+namespace {
+const cell* ptr_to(const cell& c) { return &c; }
+}  // namespace
+
 void throw_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
     cell* e = error::create(id, arg1, arg2, arg3);
     tracing::fire_error_event(e);
@@ -21,6 +25,18 @@ void print_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
     cell* e = error::create(id, arg1, arg2, arg3);
     error::print_report(e);
     stack::pop_frame_drop_values();
+}
+
+// The arguments are held in stack slots as they are made: finding the parameter word and
+// building the error allocate, and a word's context node must stay where the collector
+// sees it.
+void expect_arg(type_id type, int parameter) {
+    cell* where = stack::push_slot();
+    *where = stack::current_function_word();
+    cell* datatype_value = stack::push_copy(ptr_to(datatype::value_of(type)));
+    cell* argument = stack::push_slot();
+    *argument = parameter_word(parameter);
+    throw_error(err::script_expect_arg, where, datatype_value, argument);
 }
 
 void invalid_type(type_id type) {
@@ -38,11 +54,7 @@ bool typeset_has(const cell* typeset, type_id type) {
 
 const cell* check_arg_type(const cell* typeset, int argument_index, const cell* value) {
     if (typeset_has(typeset, value->type())) return value;
-    cell where = stack::current_function_word();
-    cell type;
-    datatype::make_in(&type, value->type());
-    cell argument = parameter_word(argument_index);
-    throw_error(err::script_expect_arg, &where, &type, &argument);
+    expect_arg(value->type(), argument_index);
 }
 
 void check_native_arg(int slot_offset, const cell* typeset, int argument_index) {
@@ -58,11 +70,7 @@ const cell* check_refinement_arg(const cell* refinement, const cell* typeset, in
 
 const cell* check_arg_set(const cell* value) {
     if (!value->is(TYPE_UNSET)) return value;
-    cell where = stack::current_function_word();
-    cell type;
-    datatype::make_in(&type, TYPE_UNSET);
-    cell argument = parameter_word(0);
-    throw_error(err::script_expect_arg, &where, &type, &argument);
+    expect_arg(TYPE_UNSET, 0);
 }
 
 // The parameter word at a position of the current function's spec.

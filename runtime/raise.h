@@ -17,6 +17,10 @@ namespace zor::raise {
 // Builds the same error value and prints its report without throwing (warnings).
 void print_error(err id, const cell* arg1 = nullptr, const cell* arg2 = nullptr, const cell* arg3 = nullptr);
 
+// script/expect-arg naming the current function, the datatype and the function's
+// parameter word at the position.
+[[noreturn]] void expect_arg(type_id type, int parameter);
+
 // script/invalid-type naming the datatype.
 [[noreturn]] void invalid_type(type_id type);
 

@@ -101,12 +101,7 @@ cell* bitwise(bitwise_op op) {
     cell* result = stack::result_slot();
     cell* other = stack::argument(1);
     if (!other->is(TYPE_LOGIC)) {
-        cell where = stack::current_function_word();
-        cell type;
-        datatype::make_in(&type, other->type());
-        // The word of the second parameter; it is none until functions carry their specs.
-        cell argument = raise::parameter_word(1);
-        raise::throw_error(err::script_expect_arg, &where, &type, &argument);
+        raise::expect_arg(other->type(), 1);
     }
     switch (op) {
         case OP_AND: result->w1 &= other->w1; break;

@@ -41,26 +41,15 @@ constexpr int32_t PORT_ACTOR_FIELD = 2;
 
 cell* base(int n) { return stack::argument(n); }
 
-// The address of a temporary, for copying it at once.
-const cell* ptr(const cell& c) { return &c; }
-
 // The argument cell of a refinement, null when the refinement is absent.
 cell* refinement_cell(int32_t position) { return position >= 0 ? stack::argument(position) : nullptr; }
 bool given(int32_t position) { return position >= 0; }
 
-// Error arguments are held in stack slots: building the error allocates, and a word's
-// context node must stay where the collector sees it.
-[[noreturn]] void raise_expect_arg(type_id type, int parameter) {
-    cell* where = stack::push_copy(ptr(stack::current_function_word()));
-    cell* datatype_value = datatype::push(type);
-    cell* argument = stack::push_copy(ptr(raise::parameter_word(parameter)));
-    raise::throw_error(err::script_expect_arg, where, datatype_value, argument);
-}
 
 // The handler of a type's row; a missing one raises script/expect-arg naming the type.
 action_entry type_handler(type_id type, action a) {
     action_entry found = type_registry::handler_of(type, a);
-    if (!found) raise_expect_arg(type, 0);
+    if (!found) raise::expect_arg(type, 0);
     return found;
 }
 
@@ -87,7 +76,7 @@ type_id dispatch_type(const cell* value) {
 // An integer! argument of a refinement (form and mold's limit, the dup count); any other
 // type raises script/expect-arg naming the parameter at that spec position.
 int32_t integer_argument(const cell* value, int parameter) {
-    if (!value->is(TYPE_INTEGER)) raise_expect_arg(value->type(), parameter);
+    if (!value->is(TYPE_INTEGER)) raise::expect_arg(value->type(), parameter);
     return integer::read_cell(value);
 }
 
@@ -527,7 +516,7 @@ void entry_clear() { stack::set_result(dispatch_clear(base(0))); }
 // copy's spec: value 0, /part 1, length 2, /deep 3, /types 4, kind 5.
 void entry_copy(int32_t part, int32_t deep, int32_t types) {
     cell* kind = refinement_cell(types);
-    if (kind && !kind->is(TYPE_DATATYPE) && !kind->is(TYPE_TYPESET)) raise_expect_arg(kind->type(), 5);
+    if (kind && !kind->is(TYPE_DATATYPE) && !kind->is(TYPE_TYPESET)) raise::expect_arg(kind->type(), 5);
     cell* destination = stack::push_slot();
     cell::init_unset(destination);
     cell* copied = dispatch_copy(base(0), destination, refinement_cell(part), given(deep), kind);
