@@ -7,7 +7,6 @@
 
 #include "platform/random.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/eval/stack.h"
