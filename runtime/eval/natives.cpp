@@ -169,27 +169,113 @@ uint32_t not_done(const native_call&) { raise::throw_error(err::internal_not_don
 
 // The routine of every native in index order.
 constexpr native_entry routines[NATIVE_COUNT] = {
-    &if_, &unless, &either, &any, &all,                                       // 1-5
-    &not_done, &not_done, &not_done, &not_done, &not_done,                    // 6-10 while ... forever
-    &not_done, &not_done, &not_done,                                          // 11-13 foreach forall remove-each
-    &not_done, &not_done, &not_done, &not_done,                               // 14-17 func function does has
-    &switch_, &case_,                                                         // 18-19
-    &not_done, &not_done, &not_done, &not_done, &not_done,                    // 20-24 do get set print prin
-    &equal_q, &not_equal_q, &strict_equal_q, &lesser_q, &greater_q,           // 25-29
-    &lesser_or_equal_q, &greater_or_equal_q, &same_q, &not_, &type_q,         // 30-34
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 35-40 reduce ... parse
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 41-46 union ... complement?
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 47-52 dehex ... min
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 53-58 shift ... arcsine
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 59-64 arccosine ... log-10
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 65-70 log-e ... try
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 71-76 uppercase ... as-money
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 77-82 break ... catch
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 83-88 extend ... unset
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 89-94 new-line ... get-env
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 95-100 list-env ... zero?
-    &not_done, &not_done, &not_done, &not_done, &not_done, &not_done,         // 101-106 size? ... transcode
-    &not_done,                                                                // 107 apply
+    &if_,                   // 1 if
+    &unless,                // 2 unless
+    &either,                // 3 either
+    &any,                   // 4 any
+    &all,                   // 5 all
+    &not_done,              // 6 while
+    &not_done,              // 7 until
+    &not_done,              // 8 loop
+    &not_done,              // 9 repeat
+    &not_done,              // 10 forever
+    &not_done,              // 11 foreach
+    &not_done,              // 12 forall
+    &not_done,              // 13 remove-each
+    &not_done,              // 14 func
+    &not_done,              // 15 function
+    &not_done,              // 16 does
+    &not_done,              // 17 has
+    &switch_,               // 18 switch
+    &case_,                 // 19 case
+    &not_done,              // 20 do
+    &not_done,              // 21 get
+    &not_done,              // 22 set
+    &not_done,              // 23 print
+    &not_done,              // 24 prin
+    &equal_q,               // 25 equal?
+    &not_equal_q,           // 26 not-equal?
+    &strict_equal_q,        // 27 strict-equal?
+    &lesser_q,              // 28 lesser?
+    &greater_q,             // 29 greater?
+    &lesser_or_equal_q,     // 30 lesser-or-equal?
+    &greater_or_equal_q,    // 31 greater-or-equal?
+    &same_q,                // 32 same?
+    &not_,                  // 33 not
+    &type_q,                // 34 type?
+    &not_done,              // 35 reduce
+    &not_done,              // 36 compose
+    &not_done,              // 37 stats
+    &not_done,              // 38 bind
+    &not_done,              // 39 in
+    &not_done,              // 40 parse
+    &not_done,              // 41 union
+    &not_done,              // 42 intersect
+    &not_done,              // 43 unique
+    &not_done,              // 44 difference
+    &not_done,              // 45 exclude
+    &not_done,              // 46 complement?
+    &not_done,              // 47 dehex
+    &not_done,              // 48 enhex
+    &not_done,              // 49 negative?
+    &not_done,              // 50 positive?
+    &not_done,              // 51 max
+    &not_done,              // 52 min
+    &not_done,              // 53 shift
+    &not_done,              // 54 to-hex
+    &not_done,              // 55 sine
+    &not_done,              // 56 cosine
+    &not_done,              // 57 tangent
+    &not_done,              // 58 arcsine
+    &not_done,              // 59 arccosine
+    &not_done,              // 60 arctangent
+    &not_done,              // 61 arctangent2
+    &not_done,              // 62 NaN?
+    &not_done,              // 63 log-2
+    &not_done,              // 64 log-10
+    &not_done,              // 65 log-e
+    &not_done,              // 66 exp
+    &not_done,              // 67 square-root
+    &not_done,              // 68 construct
+    &not_done,              // 69 value?
+    &not_done,              // 70 try
+    &not_done,              // 71 uppercase
+    &not_done,              // 72 lowercase
+    &not_done,              // 73 as-pair
+    &not_done,              // 74 as-point2D
+    &not_done,              // 75 as-point3D
+    &not_done,              // 76 as-money
+    &not_done,              // 77 break
+    &not_done,              // 78 continue
+    &not_done,              // 79 exit
+    &not_done,              // 80 return
+    &not_done,              // 81 throw
+    &not_done,              // 82 catch
+    &not_done,              // 83 extend
+    &not_done,              // 84 debase
+    &not_done,              // 85 to-local-file
+    &not_done,              // 86 wait
+    &not_done,              // 87 checksum
+    &not_done,              // 88 unset
+    &not_done,              // 89 new-line
+    &not_done,              // 90 new-line?
+    &not_done,              // 91 enbase
+    &not_done,              // 92 context?
+    &not_done,              // 93 set-env
+    &not_done,              // 94 get-env
+    &not_done,              // 95 list-env
+    &not_done,              // 96 now
+    &not_done,              // 97 sign?
+    &not_done,              // 98 as
+    &not_done,              // 99 call
+    &not_done,              // 100 zero?
+    &not_done,              // 101 size?
+    &not_done,              // 102 browse
+    &not_done,              // 103 compress
+    &not_done,              // 104 decompress
+    &not_done,              // 105 recycle
+    &not_done,              // 106 transcode
+    &not_done,              // 107 apply
 };
 
 // --- Checked entries ------------------------------------------------------------------------
