@@ -128,7 +128,7 @@ template <typename Keep> void allocation_loop(benchmark::State& state, int64_t h
     gc::enabled = 1;
     gc::set_torture_mode(false);
     gc::collect();
-    uint64_t collector_ns = 0, collections = 0;
+    uint64_t collector_ns = 0, collections = 0, evacuations = 0;
     for (auto _ : state) {
         state.PauseTiming();
         reset_stack();
@@ -137,6 +137,7 @@ template <typename Keep> void allocation_loop(benchmark::State& state, int64_t h
         state.ResumeTiming();
         uint64_t ns_before = gc::collection_time_ns();
         uint32_t cycles_before = gc::cycle_count();
+        uint32_t evacuations_before = gc::evacuation_count();
         cell made;
         gc::root_guard guard(&made);
         for (int64_t i = 0; i < ALLOCATIONS; ++i) {
@@ -145,9 +146,11 @@ template <typename Keep> void allocation_loop(benchmark::State& state, int64_t h
         }
         collector_ns += gc::collection_time_ns() - ns_before;
         collections += gc::cycle_count() - cycles_before;
+        evacuations += gc::evacuation_count() - evacuations_before;
     }
     state.SetItemsProcessed(state.iterations() * ALLOCATIONS);
     state.counters["collections"] = double(collections) / double(state.iterations());
+    state.counters["evacuations"] = double(evacuations) / double(state.iterations());
     state.counters["collector_ms"] = double(collector_ns) / 1e6 / double(state.iterations());
     // Collector seconds over loop seconds.
     state.counters["collector_share"] = benchmark::Counter(double(collector_ns) / 1e9, benchmark::Counter::kIsRate);

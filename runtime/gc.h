@@ -73,7 +73,7 @@ void set_torture_mode(bool on);
 // collects again. A multiple of what survived spreads the cost of tracing and compacting
 // over proportionally much allocation; the floor keeps small heaps from being collected
 // for every frame that fills. Compaction keeps emptied frames for the same allowance.
-inline constexpr int64_t GROWTH_FACTOR = 3;
+inline constexpr int64_t GROWTH_FACTOR = 5;
 inline constexpr int64_t MINIMUM_ALLOWANCE = int64_t(16) << 20;
 inline int64_t allowance_after(int64_t survived) {
     return survived * GROWTH_FACTOR > MINIMUM_ALLOWANCE ? survived * GROWTH_FACTOR : MINIMUM_ALLOWANCE;
