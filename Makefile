@@ -30,10 +30,15 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j2
 
+# The microbenchmarks, then the interpreter and lexer side by side with Lua 5.4 and Python 3.
 bench: deps
+	@dpkg-query -W -f='$${Status}' lua5.4 2>/dev/null | grep -q "install ok installed" || \
+	  { if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
+	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q lua5.4; }
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build build-bench --target zor-bench
+	@cmake --build build-bench --target zor-bench zor
 	@./build-bench/bench/zor-bench
+	@python3 bench/compare/run.py build-bench/zor --transcode-bench build-bench/bench/zor-bench
 
 # The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer (the torture pass
 # runs in `make test`; under the sanitizers it is `make sanitize-torture`).
