@@ -1,8 +1,10 @@
 // The lexer: turns UTF-8 text into values. A table-driven state machine over bytes
-// (lexer.cpp) finds each token and its class; the structural classes (brackets, braced
-// strings, paths, comments, commas) are handled by the machine's own scanners, and every
-// literal class has a scanner that checks its shape and/or a loader that builds its value
-// (lexer-loaders.cpp, lexer-strings.cpp, lexer-numbers.cpp).
+// (lexer-machine.cpp, its tables generated from runtime/data/lexer-*.txt) finds each token
+// and its class; the structural classes (brackets, braced strings, paths, comments,
+// commas) are handled by the machine's own scanners, and every literal class has a
+// scanner that checks its shape and/or a loader that builds its value (lexer-loaders.cpp,
+// lexer-strings.cpp, lexer-numbers.cpp). lexer.cpp holds the shared buffers and the
+// driver, lexer-events.cpp the callback and the errors.
 //
 // Scans nest: a /trace callback may call transcode again, so the active scans form a
 // chain of states. Values are built into one shared output cell buffer (malloc'd; the
@@ -14,7 +16,7 @@
 // it raises the language error (syntax/invalid, missing, malconstruct or bad-char, with
 // "(line N)" and up to 30 bytes of the text); in /scan and /prescan mode, or when a
 // callback answers false to the error event, it ends the current step quietly by throwing
-// quiet_stop, which only the scan loop catches.
+// quiet_stop, which only the scan loop and the driver catch.
 #pragma once
 
 #include <cstddef>
@@ -93,6 +95,11 @@ struct state {
     int32_t load_mode = 1;        // 0 with /prescan or /scan
     const uint8_t* cached_position = nullptr;  // byte position -> character offset cache
     int64_t cached_offset = 0;
+    // The machine's own bookkeeping.
+    uint32_t step_tail = 0;       // cells before this index are complete; a failing step
+                                  // drops the ones after it
+    const uint8_t* moved_position = nullptr;  // where a callback moved the input, or null
+    int64_t source_index = 0;     // the source's index when the scan began
 };
 
 // Thrown by raise_error to end the current step without a language error.
@@ -107,8 +114,21 @@ using token_routine = void (*)(state& s, const uint8_t* start, const uint8_t* en
 
 // --- The machine (lexer.cpp) ----------------------------------------------------------------
 
-// Start-up: the shared buffers, the blank bit array and the token-class table.
+// Start-up: the shared buffers, the blank bit array and the token-class table; installs
+// word::scan_text and block::scan_string.
 void init();
+// The collector's root hook: every active state's output cells, source and callback.
+void mark_active_states();
+// How many scans are running now (nested ones included).
+int active_scan_count();
+// The block that names the negative pseudo-types reported to a callback: the item n - 1
+// positions after its head stands for -n (token class n). Until the system object holds
+// it as system/lexer/exit-states, the lexer keeps its own: the word eof, error!, block!,
+// block!, paren!, paren!, string!, string!, map!, path!, datatype!, the word comment,
+// string!, word!, issue!, integer!, refinement!, char!, file!, binary!, percent!, float!,
+// float!, tuple!, date!, pair!, time!, money!, tag!, url!, email!, the word hex, the word
+// rawstring, ref!.
+const cell& exit_states();
 
 struct scan_request {
     bool single = false;       // /next, /one, /scan: stop after the first value or token
@@ -130,6 +150,10 @@ void scan_buffer(cell* result, const uint8_t* text, size_t length, const scan_re
 // `lexer/scan-string`: converts length characters (all from the index when -1) of the
 // string! cell to UTF-8 in the work buffer and scans them with the string as the source.
 void scan_string(cell* result, const cell* string, int64_t length, const scan_request& request,
+                 int64_t* consumed);
+// The same for length bytes of a binary! from its index (consumed counts bytes). The bytes
+// are scanned from a copy, so a callback may change the binary meanwhile.
+void scan_binary(cell* result, const cell* binary, int64_t length, const scan_request& request,
                  int64_t* consumed);
 
 // Takes the next output cell (unset!, with the new-line flag when token_new_lines > 0).
