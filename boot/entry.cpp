@@ -4,16 +4,19 @@
 #include <cfenv>
 #include <new>
 
+#include "boot/core-words.h"
 #include "platform/fatal.h"
 #include "platform/process.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/eval/throw.h"
+#include "runtime/gc.h"
 #include "runtime/runtime-init.h"
 
 namespace zor::boot {
 namespace {
 
 struct entry_request {
-    void (*after_start)();
+    int (*after_start)();
 };
 
 int run_interpreter(void* raw_request) {
@@ -21,9 +24,15 @@ int run_interpreter(void* raw_request) {
     // Every floating-point exception masked, round to nearest: float operations never
     // trap, whatever environment the process was started with.
     std::fesetenv(FE_DFL_ENV);
+    int status = 0;
     try {
         runtime_init::start();
-        if (request->after_start) request->after_start();
+        install_core_words();
+        // From here on every value lives in a word, an object or a stack slot: the
+        // collector may run at any allocation, and new words are kept by their context.
+        gc::enabled = 1;
+        word::startup_collection = 0;
+        if (request->after_start) status = request->after_start();
     } catch (const zor_throw& caught) {
         // The top-level catch point: it takes every code.
         if (caught.code == THROW_QUIT) platform::quit_with_error(0, 0);
@@ -32,12 +41,12 @@ int run_interpreter(void* raw_request) {
         // A C++ container of the runtime could not grow.
         platform::quit_with_error(platform::RUNTIME_ERROR_NO_MEMORY, 0);
     }
-    platform::exit_process(0);
+    platform::exit_process(status);
 }
 
 }  // namespace
 
-int main_entry(int argc, char** argv, void (*after_start)()) {
+int main_entry(int argc, char** argv, int (*after_start)()) {
     platform::process_start_up(argc, argv);
     entry_request request{after_start};
     return platform::run_on_interpreter_thread(run_interpreter, &request);

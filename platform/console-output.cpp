@@ -1,21 +1,30 @@
-// Console printers: code units are encoded as UTF-8 into one buffer that is written to
-// standard output when full and on flush.
+// The console writer: units are encoded as UTF-8 into a 1,024-byte buffer, which is
+// written out as soon as more than 1,020 bytes are pending and at the end of every call.
 #include "platform/console-output.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
 
 #include "runtime/output-hooks.h"
+#include "runtime/unicode.h"
 
 namespace zor::platform {
 namespace {
 
-constexpr size_t BUFFER_SIZE = 16384;
+constexpr size_t BUFFER_SIZE = 1024;
+// Past this many pending bytes the buffer is written: the longest UTF-8 sequence (4
+// bytes) always fits after it.
+constexpr size_t FLUSH_THRESHOLD = 1020;
+
 char buffer[BUFFER_SIZE];
 size_t used = 0;
+bool console = false;
 
 void write_all(const char* p, size_t n) {
     while (n > 0) {
@@ -29,61 +38,61 @@ void write_all(const char* p, size_t n) {
     }
 }
 
-void put_bytes(const char* p, size_t n) {
-    if (n >= BUFFER_SIZE) {
-        flush_output();
-        write_all(p, n);
+void put_byte(char c) {
+    buffer[used++] = c;
+    if (used > FLUSH_THRESHOLD) flush_output();
+}
+
+void put_code_point(uint32_t c) {
+    if (c < 0x80) {
+        put_byte(static_cast<char>(c));
         return;
     }
-    if (used + n > BUFFER_SIZE) flush_output();
-    std::memcpy(buffer + used, p, n);
-    used += n;
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
+    used += static_cast<size_t>(unicode::encode_utf8_char(c, reinterpret_cast<uint8_t*>(buffer + used)));
+    if (used > FLUSH_THRESHOLD) flush_output();
 }
 
-// Code points are written as UTF-8; an unpaired surrogate or a value past U+10FFFF
-// becomes U+FFFD so that the output stays valid UTF-8.
-void put_code_point(uint32_t c) {
-    char u[4];
-    size_t n;
-    if (c < 0x80) {
-        u[0] = static_cast<char>(c);
-        n = 1;
-    } else if (c < 0x800) {
-        u[0] = static_cast<char>(0xC0 | (c >> 6));
-        u[1] = static_cast<char>(0x80 | (c & 0x3F));
-        n = 2;
-    } else {
-        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
-        if (c < 0x10000) {
-            u[0] = static_cast<char>(0xE0 | (c >> 12));
-            u[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            u[2] = static_cast<char>(0x80 | (c & 0x3F));
-            n = 3;
-        } else {
-            u[0] = static_cast<char>(0xF0 | (c >> 18));
-            u[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            u[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            u[3] = static_cast<char>(0x80 | (c & 0x3F));
-            n = 4;
-        }
+void put_bytes(const char* p, size_t n) {
+    while (n > 0) {
+        size_t room = BUFFER_SIZE - used;
+        size_t chunk = n < room ? n : room;
+        std::memcpy(buffer + used, p, chunk);
+        used += chunk;
+        p += chunk;
+        n -= chunk;
+        if (used > FLUSH_THRESHOLD) flush_output();
     }
-    put_bytes(u, n);
 }
 
-template <typename Unit>
-void print_units(const Unit* text, size_t bytes, bool line) {
-    output_hooks::call_text_hooks(text, bytes, 0);
+template <typename Unit> void put_units(const void* text, size_t bytes) {
     size_t count = bytes / sizeof(Unit);
     for (size_t i = 0; i < count; ++i) {
-        uint32_t c = text[i];
-        if (c < 0x80) {
-            if (used == BUFFER_SIZE) flush_output();
-            buffer[used++] = static_cast<char>(c);
-        } else {
-            put_code_point(c);
-        }
+        Unit u;
+        std::memcpy(&u, static_cast<const char*>(text) + i * sizeof(Unit), sizeof(Unit));
+        put_code_point(u);
     }
-    if (line) put_bytes("\n", 1);
+}
+
+// A number's text: written, then shown to the raw-text hooks.
+void print_number_text(const char* text, size_t length) {
+    put_bytes(text, length);
+    flush_output();
+    output_hooks::call_text_hooks(text, length, 0);
+}
+
+// snprintf formats integers the same in every locale (no grouping without the ' flag).
+template <typename Value> void print_formatted(const char* format, Value value) {
+    char text[16];
+    int n = std::snprintf(text, sizeof text, format, value);
+    print_number_text(text, static_cast<size_t>(n));
+}
+
+// "%.Ng" of the value: std::to_chars gives exactly that text, whatever the process locale.
+void print_general(double value, int precision) {
+    char text[64];
+    auto done = std::to_chars(text, text + sizeof text, value, std::chars_format::general, precision);
+    print_number_text(text, static_cast<size_t>(done.ptr - text));
 }
 
 }  // namespace
@@ -91,16 +100,63 @@ void print_units(const Unit* text, size_t bytes, bool line) {
 void init_console_output() {
     // A closed reader of our output must not kill the process.
     signal(SIGPIPE, SIG_IGN);
+    console = ::isatty(STDOUT_FILENO) == 1;
 }
 
-void print_latin1(const uint8_t* text, size_t bytes) { print_units(text, bytes, false); }
-void print_ucs2(const uint16_t* text, size_t bytes) { print_units(text, bytes, false); }
-void print_ucs4(const uint32_t* text, size_t bytes) { print_units(text, bytes, false); }
-void print_latin1_line(const uint8_t* text, size_t bytes) { print_units(text, bytes, true); }
-void print_ucs2_line(const uint16_t* text, size_t bytes) { print_units(text, bytes, true); }
-void print_ucs4_line(const uint32_t* text, size_t bytes) { print_units(text, bytes, true); }
+bool is_console() { return console; }
 
-void print_utf8(const char* text, size_t bytes) { put_bytes(text, bytes); }
+int console_columns() {
+    if (!console) return 0;
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
+void write_text(const void* text, size_t bytes, int unit, bool line_end) {
+    switch (unit) {
+        case 1: put_units<uint8_t>(text, bytes); break;
+        case 2: put_units<uint16_t>(text, bytes); break;
+        case 4: put_units<uint32_t>(text, bytes); break;
+        default: break;  // callers pass 1, 2 or 4
+    }
+    if (line_end) put_byte('\n');
+    flush_output();
+}
+
+namespace {
+
+void print_text(const void* text, size_t bytes, int unit, bool line_end) {
+    write_text(text, bytes, unit, line_end);
+    output_hooks::call_text_hooks(text, bytes, 0);
+}
+
+}  // namespace
+
+void print_latin1(const uint8_t* text, size_t bytes) { print_text(text, bytes, 1, false); }
+void print_ucs2(const uint16_t* text, size_t bytes) { print_text(text, bytes, 2, false); }
+void print_ucs4(const uint32_t* text, size_t bytes) { print_text(text, bytes, 4, false); }
+void print_latin1_line(const uint8_t* text, size_t bytes) { print_text(text, bytes, 1, true); }
+void print_ucs2_line(const uint16_t* text, size_t bytes) { print_text(text, bytes, 2, true); }
+void print_ucs4_line(const uint32_t* text, size_t bytes) { print_text(text, bytes, 4, true); }
+
+const char* print_c_string(const char* text) {
+    size_t length = std::strlen(text);
+    put_bytes(text, length);
+    flush_output();
+    output_hooks::call_text_hooks(text, length, 0);
+    return text;
+}
+
+void print_integer(int32_t value) { print_formatted("%i", static_cast<int>(value)); }
+void print_hex_byte(uint32_t value) { print_formatted("%02X", static_cast<unsigned>(value)); }
+void print_hex(uint32_t value) { print_formatted("%08X", static_cast<unsigned>(value)); }
+void print_float64(double value) { print_general(value, 16); }
+void print_float32(float value) { print_general(static_cast<double>(value), 7); }
+
+void print_utf8(const char* text, size_t bytes) {
+    put_bytes(text, bytes);
+    flush_output();
+}
 
 void write_raw(const char* text, size_t bytes) {
     flush_output();

@@ -79,7 +79,7 @@ uintptr_t deepest_frame = 0;
     return recurse_until_stack_low(depth + 1) + frame[0] * 0;
 }
 
-void misbehave() {
+int misbehave() {
     std::string fault = fault_name;
     if (fault == "segv") {
         // Buffered output must still come out, before the report.
@@ -105,8 +105,9 @@ void misbehave() {
         for (const std::string& argument : platform::arguments()) print("argument: [" + argument + "]\n");
     } else {
         print("unknown fault: " + fault + "\n");
-        platform::exit_process(2);
+        return 2;
     }
+    return 0;
 }
 
 }  // namespace

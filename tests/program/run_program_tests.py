@@ -7,12 +7,15 @@ ZOR is the program; FAULT_PROBE is a test program that starts through the same e
 and then misbehaves in the way its first argument names (see fault_probe.cpp). Each check
 runs one process and compares its exit status and output with what the runtime promises:
 status 0 and silence for a quit, status 95 and the "no CATCH for THROW" report for any
-other throw nobody caught, the runtime error code and report for processor faults.
+other throw nobody caught, the runtime error code and report for processor faults; and
+how zor runs a script file or the lines of its standard input.
 """
 
+import os
 import re
 import subprocess
 import sys
+import tempfile
 
 TIMEOUT_SECONDS = 120
 REPORT_ADDRESS = re.compile(r"^\*\*\* at: ([0-9A-F]{8})h$", re.MULTILINE)
@@ -20,10 +23,16 @@ REPORT_ADDRESS = re.compile(r"^\*\*\* at: ([0-9A-F]{8})h$", re.MULTILINE)
 failures = []
 
 
-def run(command):
-    """Runs a command with no input; returns (status, stdout, stderr) as text."""
+def run(command, given=None, cwd=None):
+    """Runs a command with the given text as standard input (none when None); returns
+    (status, stdout, stderr) as text."""
     try:
-        done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT_SECONDS)
+        if given is None:
+            done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT_SECONDS,
+                                  cwd=cwd)
+        else:
+            done = subprocess.run(command, input=given.encode("utf-8"), capture_output=True,
+                                  timeout=TIMEOUT_SECONDS, cwd=cwd)
     except subprocess.TimeoutExpired:
         return None, "", "timed out after %d s" % TIMEOUT_SECONDS
     return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
@@ -47,6 +56,109 @@ def check_report(name, command, code, message):
     check(name, status == code and out.count(heading) == 1 and REPORT_ADDRESS.search(out) is not None,
           status, out, err, "expected status %d and the report %r with an address" % (code, heading.strip()))
     return status, out, err
+
+
+# The start of an error report as the runtime prints it.
+REPORT = re.compile(r"^\*\*\* \w+ Error: ", re.MULTILINE)
+
+
+def block_of(ones, last=None):
+    """The text of a block of that many 1s (and one more item when given)."""
+    items = ["1"] * ones + ([last] if last else [])
+    return "[" + " ".join(items) + "]"
+
+
+def check_lines(zor):
+    """Without a script, each line of standard input is a command."""
+    cases = [
+        # (name, input, expected output exactly)
+        ("a result prints after \"== \"", "1 + 2\n", "== 3\n"),
+        ("each line is a command; the last line needs no line end", "1 + 2\n10 - 4", "== 3\n== 6\n"),
+        ("an unset! result prints nothing", "()\n", ""),
+        ("empty and blank lines print nothing", "\n   \n\t\n", ""),
+        ("CR LF line ends", "2 * 3\r\n", "== 6\n"),
+        ("a float! is formed", "1.5\n", "== 1.5\n"),
+        ("a string is molded", "\"a b\"\n", "== \"a b\"\n"),
+        # Redirected output is 80 columns wide: limit 77, so a longer mold is cut to
+        # 77 - 3 (the prompt ">> ") - 1 = 73 characters and "..." follows.
+        ("a long result is cut to the width", block_of(40) + "\n", "== %s...\n" % block_of(40)[:73]),
+        ("a result one longer than the limit is cut", block_of(37, "22") + "\n",
+         "== %s...\n" % block_of(37, "22")[:73]),
+        ("a result of exactly the limit is not cut", block_of(38) + "\n", "== %s\n" % block_of(38)),
+    ]
+    for name, given, expected in cases:
+        status, out, err = run([zor], given)
+        check("lines: " + name, status == 0 and out == expected, status, out, err, "expected %r" % expected)
+
+    # An error prints its report and an empty line; the loop goes on.
+    status, out, err = run([zor], "no-such-word\n1 + 2\n")
+    reports = REPORT.findall(out)
+    check("lines: an error prints the report and an empty line, then the loop goes on",
+          status == 0 and out.startswith("*** Script Error: no-such-word has no value\n")
+          and out.endswith("\n\n== 3\n") and len(reports) == 1,
+          status, out, err, "expected the report, an empty line, then == 3")
+
+    # A line that does not load prints the load error's report; the loop goes on.
+    status, out, err = run([zor], "[1 2\n4 + 5\n")
+    check("lines: a load error prints its report, then the loop goes on",
+          status == 0 and out.startswith("*** Syntax Error: ") and out.endswith("\n== 9\n"),
+          status, out, err, "expected a syntax error report, then == 9")
+
+
+def check_scripts(zor):
+    """A script file named on the command line."""
+    folder = tempfile.mkdtemp(prefix="zor-program-test-")
+
+    def script(name, text):
+        path = os.path.join(folder, name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return path
+
+    ran = script("ran.zor", "Text before the header is not code [\nZor [Title: \"t\"]\nprint 1 + 2\n")
+    status, out, err = run([zor, ran, "its", "arguments"])
+    check("script: the code after the header runs, status 0", status == 0 and out == "3\n",
+          status, out, err, "expected 3 and status 0")
+
+    quiet = script("quiet.zor", "Zor/System\t\n[]  Zor[] 1 + 2")
+    status, out, err = run([zor, quiet])
+    check("script: a header may follow Zor/System; no result is printed", status == 0 and out == "",
+          status, out, err, "expected no output and status 0")
+
+    headless = script("headless.zor", "print 1\nzor [] Zor(1)\n")
+    status, out, err = run([zor, headless])
+    check("script: no header", status == 1 and out == "*** Error: Zor header not found!\n",
+          status, out, err, "expected the message and status 1")
+
+    system = script("system.zor", "Zor/System [] print 1\n")
+    status, out, err = run([zor, system])
+    check("script: Zor/System code", status == 1 and out == "*** Error: contains Zor/System code which requires "
+          "compilation!\n", status, out, err, "expected the message and status 1")
+
+    failing = script("failing.zor", "Zor []\nprint \"before\"\nno-such-word\nprint \"after\"\n")
+    status, out, err = run([zor, failing])
+    check("script: an error prints the report and ends with status 254",
+          status == 254 and out.startswith("before\n*** Script Error: no-such-word has no value\n")
+          and "\nafter\n" not in out, status, out, err, "expected the report after 'before' and status 254")
+
+    unloadable = script("unloadable.zor", "Zor [] print [1\n")
+    status, out, err = run([zor, unloadable])
+    check("script: a text that does not load prints the report and ends with status 254",
+          status == 254 and out.startswith("*** Syntax Error: "), status, out, err,
+          "expected a syntax error report and status 254")
+
+    status, out, err = run([zor, os.path.join(folder, "missing.zor")])
+    check("script: a missing file prints the report and ends with status 254",
+          status == 254 and out.startswith("*** Access Error: cannot open: "), status, out, err,
+          "expected the cannot-open report and status 254")
+
+    status, out, err = run([zor, "--catch", failing], "1 + 2\n")
+    check("script: --catch goes on with the lines of standard input",
+          status == 0 and out.startswith("before\n*** Script Error: ") and out.endswith("== 3\n"),
+          status, out, err, "expected the script's output, its report, then == 3")
+
+    status, out, err = run([zor, "--", ran])
+    check("script: \"--\" ends the switches", status == 0 and out == "3\n", status, out, err, "expected 3")
 
 
 def main():
@@ -106,6 +218,9 @@ def main():
                 "argument: [caf\u00e9]\nargument: [--catch]\n") % (probe, probe)
     check("arguments and the command line", status == 0 and out == expected,
           status, out, err, "expected %r" % expected)
+
+    check_lines(zor)
+    check_scripts(zor)
 
     if failures:
         print("%d check(s) failed" % len(failures))

@@ -1,0 +1,132 @@
+// Binding of the core global words (see core-words.h for what is bound and when).
+#include "boot/core-words.h"
+
+#include <cstdint>
+
+#include "runtime/context.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/op.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/eval/lexer.h"
+#include "runtime/eval/natives.h"
+#include "runtime/eval/stack.h"
+#include "runtime/raise.h"
+#include "runtime/type-registry.h"
+
+#include "boot/action-specs-data.inc"
+
+namespace zor::boot {
+
+namespace {
+
+// Binds the global word of the name to a copy of the value.
+void bind_name(const char* name, const cell* value) {
+    cell* held = stack::push_copy(value);
+    cell* word = stack::push_copy(word::make_global_from_name(name));
+    word::set_in_context(word, held, context::global, false);
+    stack::drop_slots(2);
+}
+
+// Types that exist only inside the runtime: no value a script holds has them.
+bool is_internal_type(int type) { return type == TYPE_SYMBOL || type == TYPE_CONTEXT || type == TYPE_TRIPLE; }
+
+void bind_datatypes() {
+    for (int t = 1; t <= type_registry::max_type_id; ++t) {
+        const char* name = type_registry::type_entries[t].name;
+        if (!name || is_internal_type(t)) continue;
+        const cell value = datatype::value_of(static_cast<type_id>(t));
+        bind_name(name, &value);
+    }
+}
+
+void bind_base_values() {
+    bind_name("none", &none::value);
+    cell truth;
+    bind_name("true", logic::make_in(&truth, true));
+    bind_name("false", logic::make_in(&truth, false));
+}
+
+void bind_typesets() {
+    for (int i = 0; const char* name = natives::named_typeset_name(i); ++i) {
+        cell members;
+        natives::named_typeset(name, &members);
+        bind_name(name, &members);
+    }
+}
+
+// Reads spec data (name index [spec] per entry) with the lexer and binds each name to a
+// native! or action! of that index and spec. The text is static data that nothing moves.
+void bind_callables(std::string_view source, type_id type) {
+    cell* loaded = stack::push_slot();
+    cell::init_unset(loaded);
+    lexer::scan_request request;
+    int64_t consumed = 0;
+    lexer::scan_buffer(loaded, reinterpret_cast<const uint8_t*>(source.data()), source.size(), request, &consumed);
+
+    int64_t length = block::rest_length(loaded);
+    for (int64_t i = 0; i < length; i += 3) {
+        // Each cell is copied out before the next allocation can move the loaded block.
+        cell* name = stack::push_copy(block::get_cell(loaded, i));
+        if (!name->is(TYPE_WORD) || i + 2 >= length) raise::throw_error(err::script_invalid_arg, name);
+        cell* index = stack::push_copy(block::get_cell(loaded, i + 1));
+        cell* spec = stack::push_copy(block::get_cell(loaded, i + 2));
+        if (!index->is(TYPE_INTEGER) || !spec->is(TYPE_BLOCK)) raise::throw_error(err::script_invalid_arg, name);
+
+        cell* argument = block::push_empty(2);
+        block::append_copy(argument, spec);
+        block::append_copy(argument, index);
+        cell* made = native::make(nullptr, argument, type);
+        word::set_in_context(name, made, context::global, false);
+        stack::drop_slots(5);
+    }
+    stack::drop_slots(1);
+}
+
+void bind_operators() {
+    for (int i = 0; i < OPERATOR_WORD_COUNT; ++i) {
+        cell* source = stack::push_copy(word::get_value(word::make_global_from_name(OPERATOR_WORDS[i].source)));
+        cell* made = op::make(nullptr, source, TYPE_OP);
+        bind_name(OPERATOR_WORDS[i].name, made);
+        stack::drop_slots(2);
+    }
+}
+
+}  // namespace
+
+const operator_word OPERATOR_WORDS[] = {
+    {"+", "add"},
+    {"-", "subtract"},
+    {"*", "multiply"},
+    {"/", "divide"},
+    {"%", "remainder"},
+    {"=", "equal?"},
+    {"<>", "not-equal?"},
+    {"==", "strict-equal?"},
+    {"=?", "same?"},
+    {"<", "lesser?"},
+    {">", "greater?"},
+    {"<=", "lesser-or-equal?"},
+    {">=", "greater-or-equal?"},
+    {"**", "power"},
+    {"and", "and~"},
+    {"or", "or~"},
+    {"xor", "xor~"},
+};
+const int OPERATOR_WORD_COUNT = static_cast<int>(sizeof(OPERATOR_WORDS) / sizeof(OPERATOR_WORDS[0]));
+
+std::string_view action_specs_source() { return ACTION_SPECS_SOURCE; }
+
+void install_core_words() {
+    bind_datatypes();
+    bind_base_values();
+    bind_typesets();
+    bind_callables(action_specs_source(), TYPE_ACTION);
+    bind_callables(natives::specs_source(), TYPE_NATIVE);
+    bind_operators();
+}
+
+}  // namespace zor::boot
