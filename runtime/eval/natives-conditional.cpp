@@ -221,7 +221,21 @@ uint32_t case_(const native_call& call) {
         w.position = eval::eval_next(w.code, w.position, false);
         if (stack::exit_pending()) return stack::pending_code;
         if (!w.more()) {
-            cell* named = stack::push_copy(block::get_cell(w.code, condition));
+            // The error names the condition as written: its one cell, or a block of its
+            // cells when it is a longer expression (naming only its first cell would blame
+            // a value that is not missing anything).
+            const int64_t end = std::min(w.position, length_of(w.code));
+            cell* named = nullptr;
+            if (end - condition == 1) {
+                named = stack::push_copy(block::get_cell(w.code, condition));
+            } else {
+                named = block::push_empty(end - condition);
+                for (int64_t i = condition; i < end; ++i) {
+                    cell* part = stack::push_copy(block::get_cell(w.code, i));
+                    block::append_copy(named, part);
+                    stack::drop_slots(1);
+                }
+            }
             raise::throw_error(err::script_need_value, named);
         }
         if (!logic::is_result_true()) {

@@ -174,25 +174,25 @@ constexpr native_entry routines[NATIVE_COUNT] = {
     &either,                // 3 either
     &any,                   // 4 any
     &all,                   // 5 all
-    &not_done,              // 6 while
-    &not_done,              // 7 until
-    &not_done,              // 8 loop
-    &not_done,              // 9 repeat
-    &not_done,              // 10 forever
-    &not_done,              // 11 foreach
-    &not_done,              // 12 forall
-    &not_done,              // 13 remove-each
-    &not_done,              // 14 func
-    &not_done,              // 15 function
-    &not_done,              // 16 does
-    &not_done,              // 17 has
+    &while_,                // 6 while
+    &until,                 // 7 until
+    &loop,                  // 8 loop
+    &repeat,                // 9 repeat
+    &forever,               // 10 forever
+    &foreach,               // 11 foreach
+    &forall,                // 12 forall
+    &remove_each,           // 13 remove-each
+    &func,                  // 14 func
+    &function_,             // 15 function
+    &does,                  // 16 does
+    &has,                   // 17 has
     &switch_,               // 18 switch
     &case_,                 // 19 case
-    &not_done,              // 20 do
-    &not_done,              // 21 get
-    &not_done,              // 22 set
-    &not_done,              // 23 print
-    &not_done,              // 24 prin
+    &do_,                   // 20 do
+    &get,                   // 21 get
+    &set,                   // 22 set
+    &print,                 // 23 print
+    &prin,                  // 24 prin
     &equal_q,               // 25 equal?
     &not_equal_q,           // 26 not-equal?
     &strict_equal_q,        // 27 strict-equal?
@@ -203,79 +203,79 @@ constexpr native_entry routines[NATIVE_COUNT] = {
     &same_q,                // 32 same?
     &not_,                  // 33 not
     &type_q,                // 34 type?
-    &not_done,              // 35 reduce
-    &not_done,              // 36 compose
+    &reduce,                // 35 reduce
+    &compose,               // 36 compose
     &not_done,              // 37 stats
-    &not_done,              // 38 bind
-    &not_done,              // 39 in
+    &bind,                  // 38 bind
+    &in,                    // 39 in
     &not_done,              // 40 parse
-    &not_done,              // 41 union
-    &not_done,              // 42 intersect
-    &not_done,              // 43 unique
-    &not_done,              // 44 difference
-    &not_done,              // 45 exclude
-    &not_done,              // 46 complement?
-    &not_done,              // 47 dehex
-    &not_done,              // 48 enhex
-    &not_done,              // 49 negative?
-    &not_done,              // 50 positive?
-    &not_done,              // 51 max
-    &not_done,              // 52 min
-    &not_done,              // 53 shift
-    &not_done,              // 54 to-hex
-    &not_done,              // 55 sine
-    &not_done,              // 56 cosine
-    &not_done,              // 57 tangent
-    &not_done,              // 58 arcsine
-    &not_done,              // 59 arccosine
-    &not_done,              // 60 arctangent
-    &not_done,              // 61 arctangent2
-    &not_done,              // 62 NaN?
-    &not_done,              // 63 log-2
-    &not_done,              // 64 log-10
-    &not_done,              // 65 log-e
-    &not_done,              // 66 exp
-    &not_done,              // 67 square-root
-    &not_done,              // 68 construct
-    &not_done,              // 69 value?
-    &not_done,              // 70 try
-    &not_done,              // 71 uppercase
-    &not_done,              // 72 lowercase
-    &not_done,              // 73 as-pair
-    &not_done,              // 74 as-point2D
-    &not_done,              // 75 as-point3D
-    &not_done,              // 76 as-money
-    &not_done,              // 77 break
-    &not_done,              // 78 continue
-    &not_done,              // 79 exit
-    &not_done,              // 80 return
-    &not_done,              // 81 throw
-    &not_done,              // 82 catch
-    &not_done,              // 83 extend
-    &not_done,              // 84 debase
+    &union_,                // 41 union
+    &intersect,             // 42 intersect
+    &unique,                // 43 unique
+    &difference,            // 44 difference
+    &exclude,               // 45 exclude
+    &complement_q,          // 46 complement?
+    &dehex,                 // 47 dehex
+    &enhex,                 // 48 enhex
+    &negative_q,            // 49 negative?
+    &positive_q,            // 50 positive?
+    &max_,                  // 51 max
+    &min_,                  // 52 min
+    &shift,                 // 53 shift
+    &to_hex,                // 54 to-hex
+    &sine,                  // 55 sine
+    &cosine,                // 56 cosine
+    &tangent,               // 57 tangent
+    &arcsine,               // 58 arcsine
+    &arccosine,             // 59 arccosine
+    &arctangent,            // 60 arctangent
+    &arctangent2,           // 61 arctangent2
+    &NaN_q,                 // 62 NaN?
+    &log_2,                 // 63 log-2
+    &log_10,                // 64 log-10
+    &log_e,                 // 65 log-e
+    &exp_,                  // 66 exp
+    &square_root,           // 67 square-root
+    &construct,             // 68 construct
+    &value_q,               // 69 value?
+    &try_,                  // 70 try
+    &uppercase,             // 71 uppercase
+    &lowercase,             // 72 lowercase
+    &as_pair,               // 73 as-pair
+    &as_point2D,            // 74 as-point2D
+    &as_point3D,            // 75 as-point3D
+    &as_money,              // 76 as-money
+    &break_,                // 77 break
+    &continue_,             // 78 continue
+    &exit_,                 // 79 exit
+    &return_,               // 80 return
+    &throw_,                // 81 throw
+    &catch_,                // 82 catch
+    &extend,                // 83 extend
+    &debase,                // 84 debase
     &not_done,              // 85 to-local-file
     &not_done,              // 86 wait
     &not_done,              // 87 checksum
-    &not_done,              // 88 unset
-    &not_done,              // 89 new-line
-    &not_done,              // 90 new-line?
-    &not_done,              // 91 enbase
-    &not_done,              // 92 context?
+    &unset,                 // 88 unset
+    &new_line,              // 89 new-line
+    &new_line_q,            // 90 new-line?
+    &enbase,                // 91 enbase
+    &context_q,             // 92 context?
     &not_done,              // 93 set-env
     &not_done,              // 94 get-env
     &not_done,              // 95 list-env
     &not_done,              // 96 now
-    &not_done,              // 97 sign?
-    &not_done,              // 98 as
+    &sign_q,                // 97 sign?
+    &as,                    // 98 as
     &not_done,              // 99 call
-    &not_done,              // 100 zero?
+    &zero_q,                // 100 zero?
     &not_done,              // 101 size?
     &not_done,              // 102 browse
     &not_done,              // 103 compress
     &not_done,              // 104 decompress
     &not_done,              // 105 recycle
-    &not_done,              // 106 transcode
-    &not_done,              // 107 apply
+    &transcode,             // 106 transcode
+    &apply,                 // 107 apply
 };
 
 // --- Checked entries ------------------------------------------------------------------------
@@ -408,6 +408,11 @@ bool named_typeset(std::string_view name, cell* out) {
         }
     }
     return false;
+}
+
+const char* named_typeset_name(int i) {
+    constexpr int count = static_cast<int>(sizeof(NAMED_TYPESETS) / sizeof(NAMED_TYPESETS[0]));
+    return i >= 0 && i < count ? NAMED_TYPESETS[i].name : nullptr;
 }
 
 }  // namespace zor::natives

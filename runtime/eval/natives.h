@@ -115,6 +115,9 @@ std::string_view unknown_spec_type();
 // The members of a typeset named in the natives' specs (any-type!, series! ...), as the
 // boot environment's named typesets define them; false for an unknown name.
 bool named_typeset(std::string_view name, cell* out);
+// The name of the i-th named typeset (from 0, in the order they are bound: each one's
+// members are earlier ones or datatypes); null past the last.
+const char* named_typeset_name(int i);
 
 // --- Natives the runtime calls directly ----------------------------------------------------------
 
@@ -162,5 +165,169 @@ uint32_t type_q(const native_call& call);
 
 // `same?` of two values: identity by type (see natives-compare.cpp).
 bool is_same(const cell* value, const cell* other);
+
+// Evaluation and non-local exits (natives-eval.cpp: do, reduce, compose, apply;
+// natives-exits.cpp: try, catch and the exits). do of a file! or url! calls the boot
+// environment's `do-file`, and do/expand the preprocessor's `expand`: until those are
+// installed they raise internal/not-done.
+uint32_t do_(const native_call& call);
+uint32_t reduce(const native_call& call);
+uint32_t compose(const native_call& call);
+uint32_t apply(const native_call& call);
+uint32_t try_(const native_call& call);
+uint32_t catch_(const native_call& call);
+uint32_t throw_(const native_call& call);
+uint32_t break_(const native_call& call);
+uint32_t continue_(const native_call& call);
+uint32_t exit_(const native_call& call);
+uint32_t return_(const native_call& call);
+
+// Whether the running native was called by the interpreter (its own call frame carries
+// the interpreter flag), asked on entry by the natives that stop exits.
+bool called_by_interpreter();
+// How do, try and parse end with a break, continue, return or exit that their evaluation
+// ended with (its target lies below them): called by the interpreter, the exit stays
+// pending and its code is answered, and the interpreter passes it on; called from other
+// code, the code is answered with nothing left pending, for the caller to act on (it
+// stays in last_throw_code). A throw always stays pending. Answers the code.
+uint32_t pass_exit(uint32_t code, bool interpreter_caller);
+// `natives/finish-trap`(keep): ends a trap (a compiled try or attempt) whose error is the
+// last pushed value: with keep its stack field gets the call trail; an error of type and
+// id `throw` (a throw that found no catch) is raised again; any other error becomes the
+// current call's result.
+void finish_trap(bool keep);
+
+// Function makers (natives-functions.cpp).
+uint32_t func(const native_call& call);
+uint32_t function_(const native_call& call);
+uint32_t does(const native_call& call);
+uint32_t has(const native_call& call);
+
+// Words and contexts (natives-words.cpp). A path given to get or set is walked by the
+// interpreter's path evaluation, which selects without regard to case: their /case
+// refinement changes nothing there. extend raises internal/not-done: objects cannot be
+// extended, and map! values are extended by the map datatype, which does not exist yet.
+uint32_t get(const native_call& call);
+uint32_t set(const native_call& call);
+uint32_t unset(const native_call& call);
+uint32_t value_q(const native_call& call);
+uint32_t bind(const native_call& call);
+uint32_t in(const native_call& call);
+uint32_t context_q(const native_call& call);
+uint32_t construct(const native_call& call);
+uint32_t extend(const native_call& call);
+
+// Math (natives-math.cpp). Branches for point2D! and point3D! run once those types'
+// module has registered, the money! branches once the money module serves them; until
+// then they raise internal/not-done.
+uint32_t negative_q(const native_call& call);
+uint32_t positive_q(const native_call& call);
+uint32_t sign_q(const native_call& call);
+uint32_t zero_q(const native_call& call);
+uint32_t NaN_q(const native_call& call);
+uint32_t max_(const native_call& call);
+uint32_t min_(const native_call& call);
+uint32_t shift(const native_call& call);
+uint32_t to_hex(const native_call& call);
+uint32_t sine(const native_call& call);
+uint32_t cosine(const native_call& call);
+uint32_t tangent(const native_call& call);
+uint32_t arcsine(const native_call& call);
+uint32_t arccosine(const native_call& call);
+uint32_t arctangent(const native_call& call);
+uint32_t arctangent2(const native_call& call);
+uint32_t log_2(const native_call& call);
+uint32_t log_10(const native_call& call);
+uint32_t log_e(const native_call& call);
+uint32_t exp_(const native_call& call);
+uint32_t square_root(const native_call& call);
+uint32_t as_pair(const native_call& call);
+uint32_t as_point2D(const native_call& call);
+uint32_t as_point3D(const native_call& call);
+uint32_t as_money(const native_call& call);
+
+// Output (natives-output.cpp): print and prin reduce a block into the print work block,
+// form the value and hand the text to the output hooks with the newline flag.
+uint32_t print(const native_call& call);
+uint32_t prin(const native_call& call);
+// The last-newline flag: the newline flag of the last print (1) or prin (0).
+extern uint32_t last_newline_flag;
+
+// Loops (natives-loops.cpp).
+uint32_t while_(const native_call& call);
+uint32_t until(const native_call& call);
+uint32_t loop(const native_call& call);
+uint32_t repeat(const native_call& call);
+uint32_t forever(const native_call& call);
+uint32_t foreach(const native_call& call);
+uint32_t forall(const native_call& call);
+uint32_t remove_each(const native_call& call);
+
+// The loops' step operations, which compiled loops call as well. They address the
+// iteration state below the loop frame: the series copy at args_base - 2, the loop word
+// (or block of words) at args_base - 1 and, for remove-each, the step size (an integer!)
+// at args_base - 3. The frame's result slot (args_base) holds the last body value; the
+// steps leave it and args_top as they found them.
+
+// `natives/loop-count-to-integer`: a float! count at args_base becomes an integer! cell,
+// truncated toward zero; a float no 32-bit integer holds raises script/out-of-range.
+void loop_count_to_integer();
+// `natives/foreach-set-word`: when the series copy is not at its end, sets the word to
+// its next item (a cell of a block-like series, else the pick action's answer at 1) and
+// advances the copy by one. Answers whether it stepped. A map! raises script/invalid-arg.
+bool foreach_set_word();
+// `natives/foreach-set-words`(n): the same for the first n words of the word block: a
+// block-like series by the block assignment of `set` (every entry a word type, else
+// script/invalid-arg; an unset! item raises script/need-value before any word is set),
+// string-like series, binary! and vector! word i = pick at i; none! past the tail. A
+// map! needs exactly two words (else script/invalid-arg). Advances the copy by n.
+bool foreach_set_words(int32_t n);
+// `natives/remove-each-step`(n): when the body's value (args_base) is neither none! nor
+// a logic! false, moves the copy back by n and removes that many items there (the remove
+// action, with /part from the step size cell when n is not 1).
+void remove_each_step(int32_t n);
+// The number of words a step assigns (the word block's length from its index, 1 for a
+// single word), stored as the step size and answered.
+int32_t store_word_count();
+// Sets the series copy's index from the word's current value, which must still be that
+// series (else script/bad-loop-series with the value).
+void restore_series_index();
+// `natives/forall-at-end`(advance): the word's value, which must still be the series of
+// the copy (else script/bad-loop-series with it), first stepped forward in place when
+// advance is set; answers whether it is at its end.
+bool forall_at_end(bool advance);
+// `natives/forall-set-word`: sets the word to the series copy.
+void forall_set_word();
+// `natives/repeat-bump`(word): increments the integer! that the counter word holds, in
+// place (another value raises script/invalid-arg, overflow math/overflow); a word of an
+// object is assigned again so that the object's change handler fires.
+void repeat_bump(cell* counter_word);
+
+// Sets (natives-sets.cpp): unique, union, intersect, exclude and difference hand their
+// sets to the block, string or typeset module with the operation code; a block! and a
+// hash! combine, other sets only with their own type (else script/expect-val). bitset!
+// sets and the difference of two dates raise internal/not-done until their modules exist.
+uint32_t union_(const native_call& call);
+uint32_t intersect(const native_call& call);
+uint32_t unique(const native_call& call);
+uint32_t difference(const native_call& call);
+uint32_t exclude(const native_call& call);
+uint32_t complement_q(const native_call& call);
+
+// Text and series conversion (natives-text.cpp). A debase result (binary!) and an `as`
+// to a string type other than string! raise internal/not-done until those datatypes'
+// modules exist.
+uint32_t dehex(const native_call& call);
+uint32_t enhex(const native_call& call);
+uint32_t debase(const native_call& call);
+uint32_t enbase(const native_call& call);
+uint32_t uppercase(const native_call& call);
+uint32_t lowercase(const native_call& call);
+uint32_t new_line(const native_call& call);
+uint32_t new_line_q(const native_call& call);
+uint32_t as(const native_call& call);
+
+// The lexer's native (natives-transcode.cpp).
+uint32_t transcode(const native_call& call);
 
 }  // namespace zor::natives

@@ -82,7 +82,7 @@ bool is_listed(const frame* f) {
 
 // The walk shared by the three exits: from the frame below the native's own, down to
 // the first frame that matches, stopping at a barrier.
-frame* find_exit_frame(bool (*matches)(const frame*)) {
+template <typename Matches> frame* find_exit_frame(Matches matches) {
     frame* f = state.frames_top - 1;  // the native's own frame
     while (f > state.frames_begin) {
         --f;
@@ -187,7 +187,12 @@ void push_interp_call_frame(const cell* word) {
 }
 void push_try_frame() { push_frame(uint32_t(FRAME_TRY) << 24, nullptr, 0, 0); }
 void push_barrier_frame() { push_frame(uint32_t(FRAME_BARRIER) << 24, nullptr, 0, 0); }
-void push_catch_frame() { push_frame(uint32_t(FRAME_CATCH) << 24, nullptr, 0, 0); }
+// A named catch keeps its names cell's argument-stack index + 1 in the frame's
+// saved-values word, which no other catch frame uses (and the collector reads only for
+// function frames): the names lie below the frame's base for as long as it exists.
+void push_catch_frame(const cell* names) {
+    push_frame(uint32_t(FRAME_CATCH) << 24, nullptr, 0, names ? base_index(names) + 1 : 0);
+}
 void push_loop_frame() { push_frame(uint32_t(FRAME_LOOP) << 24, nullptr, 0, 0); }
 
 void push_block_frame() {
@@ -386,6 +391,23 @@ void throw_pending() {
 
 namespace {
 
+// Whether a catch frame takes a throw of the name: an unnamed catch takes every throw; a
+// named one a word! of one of its names (caseless).
+bool catch_takes(const frame* f, const cell* name) {
+    if (!f->saved_values) return true;
+    if (!name->is(TYPE_WORD)) return false;
+    const int32_t wanted = symbol::canonical_id(static_cast<int32_t>(name->w2));
+    const cell* names = state.args_begin + (f->saved_values - 1);
+    if (names->is(TYPE_WORD)) return symbol::canonical_id(static_cast<int32_t>(names->w2)) == wanted;
+    if (!names->is(TYPE_BLOCK)) return false;
+    memory::series_buffer* b = memory::buffer_of(names->w2);
+    const int64_t from = static_cast<int32_t>(names->w1);
+    for (const cell* c = b->head_cell() + (from < 0 ? 0 : from); c < b->tail_cell(); ++c) {
+        if (c->is(TYPE_WORD) && symbol::canonical_id(static_cast<int32_t>(c->w2)) == wanted) return true;
+    }
+    return false;
+}
+
 // Records the exit as pending; it travels by return values from here.
 uint32_t record_pending(uint32_t code) {
     last_throw_code = code;
@@ -430,7 +452,8 @@ uint32_t leave_to_catch(uint32_t code) {
     cell name = state.args_top > state.args_base + 1 ? state.args_base[1] : cell{TYPE_NONE, 0, 0, 0};
     const bool saving = !state.saved_frame_top && state.frames_top > state.frames_begin;
     if (saving) state.saved_frame_top = state.frames_top - 1;
-    frame* found = find_exit_frame([](const frame* f) { return f->kind() == FRAME_CATCH; });
+    frame* found =
+        find_exit_frame([&name](const frame* f) { return f->kind() == FRAME_CATCH && catch_takes(f, &name); });
     if (!found) no_target(err::throw_throw, &value);
     // The remembered top serves the "where" of a throw that finds no catch; once the
     // throw lands, the frames it names are gone and must not be read again.

@@ -103,7 +103,10 @@ void push_interp_call_frame(const cell* word);
 void push_interp_function_frame(const cell* word, node_ref function_context);
 void push_try_frame();
 void push_barrier_frame();
-void push_catch_frame();
+// A catch frame; with names (an argument-stack cell: a word!, or a block of words) only
+// a throw of one of those names stops there (leave_to_catch matches them while it
+// searches); without, every throw does.
+void push_catch_frame(const cell* names = nullptr);
 void push_loop_frame();
 void push_block_frame();
 // `stack/push-body-frame`: the function's context takes its values from args_base (its
@@ -195,7 +198,9 @@ template <typename Body> uint32_t catch_exits(Body&& body) {
 // leaves its value and its name there), and record the pending exit; the throw_ forms do
 // the same and then throw it as a C++ exception. With no target, the error of
 // the exit (throw/break, throw/continue, throw/return, throw/throw) is raised from the
-// native's own frame.
+// native's own frame. A throw's search passes the catch frames whose names do not take
+// its name (the cell above its value at args_base; unset! or none! for an unnamed
+// throw, which only an unnamed catch takes).
 uint32_t leave_loop(bool is_continue, bool with_value);
 uint32_t leave_function(bool with_value);
 uint32_t leave_to_catch(uint32_t code);
