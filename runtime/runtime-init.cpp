@@ -35,6 +35,7 @@
 #include "runtime/eval/actions.h"
 #include "runtime/eval/natives.h"
 #include "runtime/eval/interpreter.h"
+#include "runtime/eval/lexer.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc.h"
 #include "runtime/handle-registry.h"
@@ -168,6 +169,8 @@ void start() {
     // The error catalogue objects, once their words can be made; errors are raised from them.
     error_catalogue_objects::init();
     owner_track::init();
+    // The lexer's buffers and token classes.
+    lexer::init();
     // The interpreter's cells and the tracing state.
     eval::init();
 

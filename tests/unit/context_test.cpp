@@ -302,6 +302,7 @@ TEST_F(Contexts, ObjectAssignmentCallsOnChange) {
     context::self_cell(c())->w3 = change_node;
     change_log log;
     log_target = &log;
+    auto saved_fire = context::fire_on_change;  // the object module's handler, for later tests
     context::fire_on_change = &record_change;
     cell* w = stack::push_slot();
     *w = cell{TYPE_SET_WORD, c(), static_cast<uint32_t>(field), 0};
@@ -322,7 +323,7 @@ TEST_F(Contexts, ObjectAssignmentCallsOnChange) {
     word::set_in_context(w, &three, c(), true);
     EXPECT_EQ(log.calls, 1);
     EXPECT_EQ(value_of(context::value_at(c(), 0)), 3);
-    context::fire_on_change = nullptr;
+    context::fire_on_change = saved_fire;
     log_target = nullptr;
 }
 

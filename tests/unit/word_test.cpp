@@ -34,33 +34,6 @@ cell word_of(type_id type, const char* name) {
     return cell{type, 0, static_cast<uint32_t>(symbol::make(name)), word::INDEX_UNRESOLVED};
 }
 
-// A stand-in for the lexer's service in these tests: a run of digits is an integer!, a
-// name with one of the word prefixes or the set-word suffix is that word type, bound in
-// the global context; anything else makes no value.
-bool test_scanner(const char* utf8, int64_t length, cell* out) {
-    std::string text(utf8, static_cast<size_t>(length));
-    if (text.empty() || text.find(' ') != std::string::npos) return false;
-    if (std::isdigit(static_cast<unsigned char>(text[0]))) {
-        *out = cell{TYPE_INTEGER, 0, static_cast<uint32_t>(std::stoi(text)), 0};
-        return true;
-    }
-    type_id type = TYPE_WORD;
-    switch (text[0]) {
-        case '\'': type = TYPE_LIT_WORD; text.erase(0, 1); break;
-        case ':': type = TYPE_GET_WORD; text.erase(0, 1); break;
-        case '/': type = TYPE_REFINEMENT; text.erase(0, 1); break;
-        case '#': type = TYPE_ISSUE; text.erase(0, 1); break;
-        default:
-            if (text.back() == ':') {
-                type = TYPE_SET_WORD;
-                text.pop_back();
-            }
-    }
-    word::make_global_in_cell(symbol::make_from_utf8(text), out);
-    out->header = type;
-    return true;
-}
-
 class Words : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -68,7 +41,6 @@ protected:
         stack::state.args_base = stack::state.args_top = stack::state.args_begin;
         stack::state.frames_top = stack::state.frames_begin;
     }
-    void TearDown() override { word::scan_text = nullptr; }
 
     struct text_result {
         std::string text;
@@ -264,11 +236,9 @@ TEST_F(Words, ConversionsToTheWordTypes) {
     EXPECT_EQ(int32_t(falsity.w2), symbols::false_);
     EXPECT_EQ(falsity.header, uint32_t(TYPE_GET_WORD));
 
-    // Text goes through the lexer, which these tests stand in for.
+    // Text goes through the lexer.
     cell* text = string::push_empty();
     string::append_c_string(text, "conv-text");
-    EXPECT_EQ(testing::raised_code([&] { convert(ACTION_TO, TYPE_WORD, *text); }), code_of(err::internal_not_done));
-    word::scan_text = &test_scanner;
     cell from_text = convert(ACTION_TO, TYPE_LIT_WORD, *text);
     EXPECT_EQ(from_text.header, uint32_t(TYPE_LIT_WORD));
     EXPECT_EQ(symbol::name_of(int32_t(from_text.w2)), "conv-text");
