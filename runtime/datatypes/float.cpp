@@ -4,6 +4,7 @@
 #include "runtime/datatypes/float.h"
 
 #include <charconv>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -598,6 +599,16 @@ int32_t truncate_checked(double value) {
 }
 
 void register_converter(type_id type, float_converter converter) { converters[type] = converter; }
+
+float to_single(double value) {
+    if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
+        // Halfway between the largest single and 2^128 and beyond rounds to infinity.
+        constexpr double overflow_threshold = 0x1.ffffffp+127;
+        float magnitude = std::fabs(value) >= overflow_threshold ? INFINITY : FLT_MAX;
+        return value < 0 ? -magnitude : magnitude;
+    }
+    return static_cast<float>(value);
+}
 
 }  // namespace zor::float_
 

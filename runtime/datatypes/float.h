@@ -98,6 +98,11 @@ int32_t truncate_checked(double value);
 using float_converter = double (*)(const cell* value);
 void register_converter(type_id type, float_converter converter);
 
+// The nearest single float of a double, as IEEE rounding gives it: a finite double beyond
+// the single range becomes the largest single or an infinity (a bare conversion of such a
+// double is undefined).
+float to_single(double value);
+
 }  // namespace zor::float_
 
 namespace zor::percent {

@@ -45,18 +45,6 @@ int accessor_of_word(const cell* word) {
     return 0;
 }
 
-// The nearest single float of a double, as IEEE rounding gives it: a finite double beyond
-// the single range becomes the largest single or an infinity, never undefined.
-float narrow(double value) {
-    if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
-        // Halfway between the largest single and 2^128 and beyond rounds to infinity.
-        constexpr double overflow_threshold = 0x1.ffffffp+127;
-        float magnitude = std::fabs(value) >= overflow_threshold ? INFINITY : FLT_MAX;
-        return value < 0 ? -magnitude : magnitude;
-    }
-    return static_cast<float>(value);
-}
-
 void make_point2d(cell* c, float x, float y) {
     cell::set_type(c, TYPE_POINT2D);
     c->w1 = std::bit_cast<uint32_t>(x);
@@ -93,7 +81,7 @@ cell* float_math(cell* left, cell* right, int op) {
             if (!std::isfinite(f)) raise::throw_error(err::script_invalid_arg, right);
             double x = static_cast<double>(x_of(left)) * f;
             double y = static_cast<double>(y_of(left)) * f;
-            make_point2d(left, narrow(x), narrow(y));
+            make_point2d(left, float_::to_single(x), float_::to_single(y));
             return left;
         }
         case integer::OP_DIVIDE: {
@@ -101,7 +89,7 @@ cell* float_math(cell* left, cell* right, int op) {
             if (std::isnan(f)) raise::throw_error(err::script_invalid_arg, right);
             double x = static_cast<double>(x_of(left)) / f;
             double y = static_cast<double>(y_of(left)) / f;
-            make_point2d(left, narrow(x), narrow(y));
+            make_point2d(left, float_::to_single(x), float_::to_single(y));
             return left;
         }
         default: {

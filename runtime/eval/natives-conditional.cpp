@@ -33,17 +33,6 @@ void set_none_result() {
     *stack::result_slot() = none::value;
 }
 
-// The block arguments are evaluated, so a caller that skipped the type tests must still
-// hand a block!: anything else raises script/expect-arg naming the spec position.
-cell* block_argument(cell* value, int spec_position) {
-    if (!value->is(TYPE_BLOCK)) {
-        cell types;
-        typeset::clear(&types);
-        typeset::add(&types, TYPE_BLOCK);
-        raise::check_arg_type(&types, spec_position, value);
-    }
-    return value;
-}
 
 // The cells of a block value's buffer (the block may change while its code runs).
 int64_t length_of(const cell* block) { return memory::buffer_of(block->w2)->length(); }
@@ -112,6 +101,16 @@ case_search find_case(bool push, bool want_block, cell** out) {
 }
 
 }  // namespace
+
+cell* block_argument(cell* value, int spec_position) {
+    if (!value->is(TYPE_BLOCK)) {
+        cell types;
+        typeset::clear(&types);
+        typeset::add(&types, TYPE_BLOCK);
+        raise::check_arg_type(&types, spec_position, value);
+    }
+    return value;
+}
 
 bool is_truthy(const cell* value) {
     if (value->is(TYPE_NONE)) return false;

@@ -26,18 +26,6 @@ namespace zor::natives {
 
 namespace {
 
-// The block argument of try and catch: evaluated, so a caller that skipped the type tests
-// must still hand a block!.
-cell* block_argument(int spec_position) {
-    cell* value = stack::argument(0);
-    if (!value->is(TYPE_BLOCK)) {
-        cell types;
-        typeset::clear(&types);
-        typeset::add(&types, TYPE_BLOCK);
-        raise::check_arg_type(&types, spec_position, value);
-    }
-    return value;
-}
 
 // The names of catch/name: a word!, or a block whose every entry from its index is a
 // word! (anything else raises script/invalid-refine-arg naming `name` and the entry).
@@ -75,7 +63,7 @@ uint32_t try_(const native_call& call) {
     const bool all = call.has(0);
     const bool keep = call.has(1);
     const bool interpreter_caller = called_by_interpreter();
-    cell* block = block_argument(0);
+    cell* block = block_argument(stack::argument(0), 0);
     if (all) stack::push_barrier_frame();
     else stack::push_try_frame();
     uint32_t code = 0;
@@ -117,7 +105,7 @@ void finish_trap(bool keep) {
 // leave_to_catch) takes this frame only when the names match, so a throw that reaches
 // this native with this frame on top is its own.
 uint32_t catch_(const native_call& call) {
-    cell* block = block_argument(0);
+    cell* block = block_argument(stack::argument(0), 0);
     cell* names = nullptr;
     if (call.has(0)) {
         names = stack::argument(call.position(0));

@@ -77,17 +77,6 @@ double float_argument(int offset) {
     return number;
 }
 
-// A double as the nearest single float: beyond the largest single it is that single, or an
-// infinity from halfway to 2^128 on (a bare conversion of such a double is undefined).
-float to_single(double value) {
-    if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
-        constexpr double overflow_threshold = 0x1.ffffffp+127;
-        float magnitude = std::fabs(value) >= overflow_threshold ? INFINITY : FLT_MAX;
-        return value < 0 ? -magnitude : magnitude;
-    }
-    return static_cast<float>(value);
-}
-
 float coordinate(const cell* point, int n) {
     return std::bit_cast<float>(n == 0 ? point->w1 : n == 1 ? point->w2 : point->w3);
 }
@@ -166,7 +155,7 @@ float pick_single(float a, float b, bool want_max) {
 void point_max_min(cell* point, const cell* other, bool want_max) {
     require_type(point->type());
     float result[3] = {0.0f, 0.0f, 0.0f};
-    float scalar = other->is(point->type()) ? 0.0f : to_single(number_of(other));
+    float scalar = other->is(point->type()) ? 0.0f : float_::to_single(number_of(other));
     for (int n = 0; n < coordinate_count(point->type()); ++n) {
         float theirs = other->is(point->type()) ? coordinate(other, n) : scalar;
         result[n] = pick_single(coordinate(point, n), theirs, want_max);
@@ -423,7 +412,7 @@ uint32_t as_point(type_id type) {
     for (int i = 0; i < coordinate_count(type); ++i) {
         const cell* value = stack::argument(i);
         if (!value->is(TYPE_INTEGER) && !value->is(TYPE_FLOAT)) raise::expect_arg(value->type(), i);
-        coordinates[i] = to_single(number_of(value));
+        coordinates[i] = float_::to_single(number_of(value));
     }
     make_point(stack::result_slot(), type, coordinates[0], coordinates[1], coordinates[2]);
     stack::keep_result_slot();

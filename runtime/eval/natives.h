@@ -136,6 +136,10 @@ cell* switch_find_case(bool push, bool block);
 // everything else (unset! included).
 bool is_truthy(const cell* value);
 
+// A block argument that a native evaluates: a caller that skipped the type tests must still
+// hand a block!, so anything else raises script/expect-arg naming the spec position.
+cell* block_argument(cell* value, int spec_position);
+
 // --- The routines -------------------------------------------------------------------------------
 //
 // The natives' own routines, as the table's entries call them once the type tests (when
