@@ -5,11 +5,13 @@ BUILD      ?= build
 BUILD_TYPE ?= RelWithAsserts
 ARGS       ?=
 DEBIAN_PACKAGES := g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev python3 pkg-config
+# Only `make fuzz` needs these: the compiler of the fuzz targets and its fuzzer runtime.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_TIME ?= 600
 
-.PHONY: run test deps configure build bench sanitize sanitize-torture torture clean
-
-deps:
-	@missing=""; for p in $(DEBIAN_PACKAGES); do \
+# Installs whichever of the Debian packages given are missing (as root, or through sudo).
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -17,6 +19,12 @@ deps:
 	  if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
 	  $$SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q $$missing; \
 	fi
+endef
+
+.PHONY: run test deps configure build bench sanitize sanitize-torture torture fuzz-deps fuzz clean
+
+deps:
+	$(call install_missing,$(DEBIAN_PACKAGES))
 
 configure: deps
 	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
@@ -32,9 +40,7 @@ test: build
 
 # The microbenchmarks, then the interpreter and lexer side by side with Lua 5.4 and Python 3.
 bench: deps
-	@dpkg-query -W -f='$${Status}' lua5.4 2>/dev/null | grep -q "install ok installed" || \
-	  { if [ "$$(id -u)" = 0 ]; then SUDO=""; else SUDO=sudo; fi; \
-	    DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q lua5.4; }
+	$(call install_missing,lua5.4)
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build build-bench --target zor-bench zor
 	@./build-bench/bench/zor-bench
@@ -54,5 +60,17 @@ sanitize-torture: sanitize
 torture: build
 	@cd $(BUILD) && ZOR_GC_TORTURE=1 ctest --output-on-failure -j2 -L torture
 
+fuzz-deps:
+	$(call install_missing,$(FUZZ_PACKAGES))
+
+# The lexer under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, for
+# FUZZ_TIME seconds, from the seed texts in fuzz/corpus (new finds go to build-fuzz/).
+fuzz: deps fuzz-deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithAsserts -DCMAKE_CXX_COMPILER=clang++ -DZOR_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target zor-lexer-fuzz
+	@mkdir -p build-fuzz/corpus/lexer build-fuzz/findings
+	@./build-fuzz/fuzz/zor-lexer-fuzz build-fuzz/corpus/lexer fuzz/corpus -max_total_time=$(FUZZ_TIME) \
+	  -max_len=4096 -timeout=10 -artifact_prefix=build-fuzz/findings/
+
 clean:
-	rm -rf $(BUILD) build-asan build-bench
+	rm -rf $(BUILD) build-asan build-bench build-fuzz

@@ -1,4 +1,6 @@
-s = ""
-for _ in range(1000000):
-    s += "ab"
-print(len(s))
+def build():
+    s = ""
+    for _ in range(1000000):
+        s += "ab"
+    return s
+print(len(build()))
