@@ -13,7 +13,11 @@
 
 #include <cstdint>
 
+#include "runtime/action-signatures.h"
 #include "runtime/cell.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
 
 namespace zor::actions {
 
@@ -61,16 +65,98 @@ namespace zor::fast_paths {
 
 // The inline cores, for the interpreter. Each answers false, touching nothing, when the
 // operands are not of the inline kinds; otherwise it writes the result into left (which
-// may be an argument-stack cell holding the left operand) and answers true.
-bool math_inline(int op, cell* left, const cell* right);
-bool compare_inline(int op, cell* left, const cell* right);
+// may be an argument-stack cell holding the left operand) and answers true. They live
+// here so that the interpreter's operator step compiles them in place.
+inline bool math_inline(int op, cell* left, const cell* right) {
+    if (left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER)) {
+        const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
+        int32_t value;
+        switch (op) {
+            // The integer core's own checked operation takes the overflow: it gives the float!.
+            case integer::OP_ADD:
+                if (__builtin_add_overflow(a, b, &value)) [[unlikely]]
+                    break;
+                left->w2 = static_cast<uint32_t>(value);
+                return true;
+            case integer::OP_SUBTRACT:
+                if (__builtin_sub_overflow(a, b, &value)) [[unlikely]]
+                    break;
+                left->w2 = static_cast<uint32_t>(value);
+                return true;
+            case integer::OP_MULTIPLY:
+                if (__builtin_mul_overflow(a, b, &value)) [[unlikely]]
+                    break;
+                left->w2 = static_cast<uint32_t>(value);
+                return true;
+            case integer::OP_OR: integer::set_cell(left, a | b); return true;
+            case integer::OP_AND: integer::set_cell(left, a & b); return true;
+            case integer::OP_XOR: integer::set_cell(left, a ^ b); return true;
+            default: return false;
+        }
+        integer::arithmetic(a, b, op, left);
+        return true;
+    }
+    if (left->is(TYPE_FLOAT) && right->is(TYPE_FLOAT)) {
+        const double a = float_::get(left), b = float_::get(right);
+        switch (op) {
+            case integer::OP_ADD: float_::store(left, a + b); return true;
+            case integer::OP_SUBTRACT: float_::store(left, a - b); return true;
+            case integer::OP_MULTIPLY: float_::store(left, a * b); return true;
+            default: return false;
+        }
+    }
+    return false;
+}
+
+inline bool compare_inline(int op, cell* left, const cell* right) {
+    if (!left->is(TYPE_INTEGER) || !right->is(TYPE_INTEGER)) return false;
+    const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
+    bool truth;
+    switch (op) {
+        case 0: case 2: truth = a == b; break;
+        case 1: truth = a != b; break;
+        case 3: truth = a < b; break;
+        case 4: truth = a <= b; break;
+        case 5: truth = a > b; break;
+        case 6: truth = a >= b; break;
+        default: return false;
+    }
+    logic::make_in(left, truth);
+    return true;
+}
 
 // The fast-path code of an operator's source, or -1: an action! of add, subtract,
 // multiply, and~, or~ or xor~ gives its arithmetic code; a native! of equal?,
 // not-equal?, strict-equal?, lesser?, greater?, lesser-or-equal? or greater-or-equal?
 // gives COMPARE_BASE plus its comparison code.
 inline constexpr int COMPARE_BASE = 16;
-int operator_code(type_id source_type, int table_index);
+inline int operator_code(type_id source_type, int table_index) {
+    if (source_type == TYPE_ACTION) {
+        switch (table_index) {
+            case ACTION_ADD: return integer::OP_ADD;
+            case ACTION_SUBTRACT: return integer::OP_SUBTRACT;
+            case ACTION_MULTIPLY: return integer::OP_MULTIPLY;
+            case ACTION_AND_T: return integer::OP_AND;
+            case ACTION_OR_T: return integer::OP_OR;
+            case ACTION_XOR_T: return integer::OP_XOR;
+            default: return -1;
+        }
+    }
+    if (source_type == TYPE_NATIVE) {
+        // The comparison natives, equal? (25) to greater-or-equal? (31), by their codes.
+        switch (table_index) {
+            case 25: return COMPARE_BASE + 0;
+            case 26: return COMPARE_BASE + 1;
+            case 27: return COMPARE_BASE + 2;
+            case 28: return COMPARE_BASE + 3;
+            case 29: return COMPARE_BASE + 5;
+            case 30: return COMPARE_BASE + 4;
+            case 31: return COMPARE_BASE + 6;
+            default: return -1;
+        }
+    }
+    return -1;
+}
 // Runs the inline core of an operator code; false when the operands need the full call.
 inline bool run_inline(int code, cell* left, const cell* right) {
     return code >= COMPARE_BASE ? compare_inline(code - COMPARE_BASE, left, right) : math_inline(code, left, right);

@@ -60,9 +60,18 @@ constexpr size_t HELD_CELLS = size_t(1) << 18;
 cell held_stack[HELD_CELLS];
 size_t held_top = 0;
 
+// The natives whose argument descriptors are known to test at least what the native's own
+// type tests do (natives::typesets_within), by table index: the descriptor block cell that
+// was verified (kept alive and current here, so its node cannot be reused for another
+// block) and the answer. A call from the interpreter, which has tested every argument
+// against those descriptors, then skips the native's second test.
+cell verified_descriptors[natives::TABLE_SIZE + 1];
+bool descriptors_cover[natives::TABLE_SIZE + 1];
+
 void mark_interpreter_cells() {
     gc::mark_cells(&current, &current + 1);
     gc::mark_cells(held_stack, held_stack + held_top);
+    gc::mark_cells(verified_descriptors, verified_descriptors + natives::TABLE_SIZE + 1);
 }
 
 // N cells of the held-cell stack for the lifetime of a C++ scope.
@@ -136,7 +145,7 @@ inline bool same_name(int32_t a, int32_t b) { return symbol::canonical_id(a) == 
 // unresolved, a function's word outside a call). Never raises; word::get_value gives the
 // error of each null case. Read straight from the context record (runtime/context.h),
 // since every word and every operator lookahead comes here.
-inline const cell* peek_value(const cell* word) {
+[[gnu::always_inline]] inline const cell* peek_value(const cell* word) {
     const node_ref context = word->w1;
     const auto index = static_cast<int32_t>(word->w3);
     if (!context || index < 0) return nullptr;
@@ -196,14 +205,22 @@ void check_spec_set_words(const cell* callee) {
     }
 }
 
+void build_descriptors(cell* callee, cell* destination);
+
 // Reads (building and caching it on first use) the descriptor block of the callable into
-// the destination. The callable lies in a held cell.
-void load_descriptors(cell* callee, cell* destination) {
+// the destination. The callable lies in a held cell. Inline: every call reads it.
+inline void load_descriptors(cell* callee, cell* destination) {
     memory::series_buffer* x = memory::buffer_of(callee->w3);
-    if (cell_count(x) > function::EXTRAS_DESCRIPTORS && x->head_cell()[function::EXTRAS_DESCRIPTORS].is(TYPE_BLOCK)) {
+    if (cell_count(x) > function::EXTRAS_DESCRIPTORS && x->head_cell()[function::EXTRAS_DESCRIPTORS].is(TYPE_BLOCK))
+        [[likely]] {
         *destination = x->head_cell()[function::EXTRAS_DESCRIPTORS];
         return;
     }
+    build_descriptors(callee, destination);
+}
+
+// The first call of a callable: its descriptor block is built and cached.
+void build_descriptors(cell* callee, cell* destination) {
     check_spec_set_words(callee);
     cell* made = function::argument_descriptors(callee);
     *destination = *made;
@@ -302,12 +319,17 @@ bool fetch_argument(argument_source& source, type_id kind, const cell* typeset_c
     raise::throw_error(err::script_expect_arg, &where, &type, &argument);
 }
 
-void check_argument(const cell* call_word, const cell* value, const cell* descriptors, int32_t entry) {
+[[noreturn, gnu::noinline]] void argument_refused(const cell* call_word, const cell* value, const cell* descriptors,
+                                                 int32_t entry) {
+    const cell argument = *entry_word(descriptors, entry);
+    expect_arg(call_word, value, &argument);
+}
+
+// Every argument of every call passes here: the test inline, the error out of line.
+inline void check_argument(const cell* call_word, const cell* value, const cell* descriptors, int32_t entry) {
     const cell* typeset_cell = entry_detail(descriptors, entry);
-    if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, value->type())) {
-        const cell argument = *entry_word(descriptors, entry);
-        expect_arg(call_word, value, &argument);
-    }
+    if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, value->type())) [[unlikely]]
+        argument_refused(call_word, value, descriptors, entry);
 }
 
 [[noreturn]] void no_arg(const cell* call_word, const cell* descriptors, int32_t entry) {
@@ -471,12 +493,30 @@ bool gather_apply_all(call_record& r, argument_source& source, bool safer) {
     return true;
 }
 
+// Whether a native's own argument tests can be skipped after the interpreter tested the
+// arguments against the call's descriptors.
+bool native_tests_covered(int index, const cell* descriptors) {
+    if (index < 1 || index > natives::TABLE_SIZE) return false;
+    cell& verified = verified_descriptors[index];
+    if (!verified.is(TYPE_BLOCK) || verified.w2 != descriptors->w2) {
+        const int32_t section = descriptor_count(descriptors, 1);
+        if (length_of(descriptors) < 2 + 2 * int64_t(section)) return false;
+        descriptors_cover[index] = natives::typesets_within(index, at(descriptors, 2), section);
+        verified = *descriptors;
+    }
+    return descriptors_cover[index];
+}
+
 // Runs the callee on the arguments of the frame at args_base. A pending exit is left.
-void dispatch(call_record& r, node_ref object_context) {
+// checked: every argument was tested against the descriptors (a call gathered by the
+// interpreter, not by apply/all or a C++ caller).
+void dispatch(call_record& r, node_ref object_context, bool checked = false) {
     cell* callee = &r.callee();
     switch (callee->type()) {
         case TYPE_NATIVE: {
-            uint32_t code = natives::call(native::table_index(callee), r.positions, r.refinement_count, true);
+            const int index = native::table_index(callee);
+            const bool check = !checked || !native_tests_covered(index, &r.descriptors());
+            uint32_t code = natives::call(index, r.positions, r.refinement_count, check);
             if (code && !stack::pending_code) stack::pending_code = code;
             break;
         }
@@ -567,7 +607,7 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
         if (!gather_refinements(r, source, path_position)) return source.position;
     }
 
-    dispatch(r, object_context);
+    dispatch(r, object_context, apply_mode == 0);
     if (stack::exit_pending()) return source.position;
 
     if (kind == TYPE_FUNCTION) stack::pop_function_frame();
@@ -588,17 +628,55 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
     raise::throw_error(id, &copy);
 }
 
+// The value an operator's right operand evaluates to when that takes no evaluation step
+// that could fail, allocate, call or be traced: a value that stands for itself, or a
+// word! whose value is such a value (not unset!, not an op!, not callable). Null when the
+// operand needs the full expression evaluation.
+inline const cell* plain_operand(const cell* operand) {
+    switch (operand->type()) {
+        case TYPE_PAREN: case TYPE_SET_WORD: case TYPE_SET_PATH: case TYPE_GET_WORD: case TYPE_LIT_WORD:
+        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_GET_PATH: case TYPE_ISSUE: case TYPE_NATIVE:
+        case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
+            return nullptr;
+        case TYPE_WORD: {
+            const cell* v = peek_value(operand);
+            if (!v) return nullptr;
+            switch (v->type()) {
+                case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
+                case TYPE_OP:
+                    return nullptr;
+                default:
+                    return v;
+            }
+        }
+        default:
+            return operand;
+    }
+}
+
 // An operator met after a complete expression, when the next value is a word! whose
 // value is an op!. The left operand lies at args_top - 1 (= start). Answers the position
 // after the operator's right operand.
 int64_t call_infix(const cell* code, int64_t position, cell* start) {
+    stack::state.args_top = start + 1;
+    if (!tracing::active && position + 1 < length_of(code)) {
+        // The common case: an inline operator whose right operand is a plain value needs
+        // neither the operator's frame (nothing can fail before the operation) nor a nested
+        // expression evaluation.
+        const cell* op_value = peek_value(at(code, position));
+        const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
+        const cell* right = fast >= 0 ? plain_operand(at(code, position + 1)) : nullptr;
+        if (right) {
+            const cell operand = *right;
+            if (fast_paths::run_inline(fast, start, &operand)) return position + 2;
+        }
+    }
     held_cells<2> held;
     cell& op_word = held[0];
     cell& op_value = held[1];
     op_word = *at(code, position);
     op_value = *peek_value(&op_word);
     trace(tracing::EVENT_FETCH, code, position, nullptr, &op_word);
-    stack::state.args_top = start + 1;
     argument_source source{code, position + 1};
 
     int fast = tracing::active ? -1 : fast_paths::operator_code(op::source_type(&op_value), native::table_index(&op_value));
@@ -898,17 +976,25 @@ int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool 
 
 // --- Function bodies ---------------------------------------------------------------------------
 
+// The record cell of a context and the values word that points its values at an
+// argument-stack cell (runtime/context.h's set_stack_values), written here directly since
+// every function call sets and restores it.
+inline cell* context_record(node_ref context) { return memory::buffer_of(context)->head_cell(); }
+inline uint32_t stack_values_word(const cell* first) {
+    return static_cast<uint32_t>(first - stack::state.args_begin) + 1;
+}
+
 // What a function body changes for its run and gives back however the run ends: the
 // context's values, the body flag of the frame it ran in (through that frame, and only
-// while it still exists) and the tracing switch.
+// while it still exists) and the tracing switch. The function lies in a held cell that
+// outlives the scope.
 class body_scope {
 public:
-    body_scope(const cell* function)
-        : frame_depth_(stack::frame_depth() - 1), saved_active_(tracing::active) {
-        held_[0] = *function;
-        cell* context_cell = context::context_cell(function->w1);
-        saved_values_ = context_cell->w2;
-        context::set_stack_values(function->w1, stack::state.args_base);
+    explicit body_scope(const cell* function)
+        : function_(function), frame_depth_(stack::frame_depth() - 1), saved_active_(tracing::active) {
+        cell* record = context_record(function->w1);
+        saved_values_ = record->w2;
+        record->w2 = stack_values_word(stack::state.args_base);
         if (frame_depth_ >= 0) {
             stack::frame* f = stack::state.frames_begin + frame_depth_;
             had_body_flag_ = (f->header & stack::FRAME_BODY_FLAG) != 0;
@@ -925,13 +1011,13 @@ public:
         if (frame_depth_ >= 0 && frame_depth_ < stack::frame_depth() && !had_body_flag_) {
             stack::state.frames_begin[frame_depth_].header &= ~stack::FRAME_BODY_FLAG;
         }
-        context::context_cell(held_[0].w1)->w2 = saved_values_;
+        context_record(function_->w1)->w2 = saved_values_;
     }
     body_scope(const body_scope&) = delete;
     body_scope& operator=(const body_scope&) = delete;
 
 private:
-    held_cells<1> held_;
+    const cell* function_;
     int frame_depth_;
     bool saved_active_;
     bool had_body_flag_ = false;
@@ -942,29 +1028,28 @@ bool ends_in_body(uint32_t code) { return code == THROW_RETURN || code == THROW_
 
 // `eval/run-function-body`: the arguments and locals at args_base become the context's
 // values, the body runs as a block passing its result to args_base, and a return or exit
-// aimed at this body ends here.
-void run_function_body(const cell* function, const cell* word) {
-    held_cells<3> held;
-    held[0] = *function;
-    held[1] = *function::extras_cell(function, function::EXTRAS_BODY);
-    held[2] = word ? *word : none_cell;
+// aimed at this body ends here. The function, its word (none! for none) and its body lie
+// in held cells.
+void run_function_body(const cell* function, const cell* word, const cell* body) {
     cell* base = stack::state.args_base;
     {
-        body_scope scope(&held[0]);
-        const int64_t body_head = held[1].is(TYPE_BLOCK) ? index_of(&held[1]) : -1;
-        trace(tracing::EVENT_PROLOG, &held[1], body_head, &held[2], &held[0]);
-        if (held[1].is(TYPE_BLOCK)) {
+        body_scope scope(function);
+        if (tracing::active) [[unlikely]] {
+            const int64_t body_head = body->is(TYPE_BLOCK) ? index_of(body) : -1;
+            tracing::fire(tracing::EVENT_PROLOG, body, body_head, word, function);
+        }
+        if (body->is(TYPE_BLOCK)) {
             // The body is a catch point: an exit that had to cross C++ code as an exception
             // becomes pending again here.
-            stack::catch_exits([&] { (void)eval_block(&held[1], true); });
+            stack::catch_exits([&] { (void)eval_block(body, true); });
         } else {
             cell::init_unset(base);
             stack::state.args_top = base + 1;
         }
         if (tracing::active) {
             uint32_t set_aside = stack::take_pending();
-            const int64_t body_tail = held[1].is(TYPE_BLOCK) ? length_of(&held[1]) : -1;
-            tracing::fire(tracing::EVENT_EPILOG, &held[1], body_tail, &held[2], &held[0]);
+            const int64_t body_tail = body->is(TYPE_BLOCK) ? length_of(body) : -1;
+            tracing::fire(tracing::EVENT_EPILOG, body, body_tail, word, function);
             stack::pending_code = set_aside;
         }
     }
@@ -1002,18 +1087,22 @@ void invoke(cell* function, node_ref context, const cell* word, uint32_t kind) {
     check_native_depth();
     std::optional<tracing::switch_scope> callback_switch;
     if (kind && tracing::active && !(tracing::callback_bits & kind)) callback_switch.emplace(false);
-    held_cells<2> held;
+    held_cells<3> held;  // the function, its word, its body
     held[0] = *function;
     held[1] = word ? *word : none_cell;
-    const cell* code = function::extras_cell(&held[0], function::EXTRAS_CODE);
+    const cell* extras = memory::buffer_of(held[0].w3)->head_cell();
+    const cell* code = extras + function::EXTRAS_CODE;
     if (code->is(TYPE_INTEGER) && integer::read_cell(code) != 0) {
         run_compiled_body(&held[0], integer::read_cell(code), context);
         return;
     }
-    tracing::fire_call(&held[1], &held[0]);
-    run_function_body(&held[0], &held[1]);
+    held[2] = extras[function::EXTRAS_BODY];
+    if (tracing::active) [[unlikely]]
+        tracing::fire_call(&held[1], &held[0]);
+    run_function_body(&held[0], &held[1], &held[2]);
     if (stack::exit_pending()) return;
-    tracing::fire_function_return(&held[1]);
+    if (tracing::active) [[unlikely]]
+        tracing::fire_function_return(&held[1]);
 }
 
 // --- Routines -----------------------------------------------------------------------------------

@@ -392,6 +392,26 @@ void check_arguments(int index, const native_call& call) {
     }
 }
 
+bool typesets_within(int index, const cell* entries, int count) {
+    const spec_record* r = record_of(index);
+    if (!r || count != r->parameter_count) return false;
+    ensure_parameter_types();
+    for (int i = 0; i < count; ++i) {
+        const spec_parameter& p = SPEC_PARAMETERS[r->first_parameter + i];
+        const cell* word = entries + 2 * i;
+        const cell* types = word + 1;
+        if (p.kind == KIND_REFINEMENT) {
+            if (!word->is(TYPE_REFINEMENT)) return false;
+            continue;
+        }
+        if (word->is(TYPE_REFINEMENT) || !types->is(TYPE_TYPESET)) return false;
+        const cell& allowed = parameter_types[r->first_parameter + i];
+        if (!allowed.is(TYPE_TYPESET)) return false;
+        if ((types->w1 & ~allowed.w1) | (types->w2 & ~allowed.w2) | (types->w3 & ~allowed.w3)) return false;
+    }
+    return true;
+}
+
 std::string_view unknown_spec_type() {
     ensure_parameter_types();
     return unknown_type_name;

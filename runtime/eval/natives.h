@@ -107,6 +107,11 @@ cell argument_typeset(int index, int spec_position);
 // refinement's position gives). A failed test raises script/expect-arg with the native's
 // word, the value's datatype and the argument's word.
 void check_arguments(int index, const native_call& call);
+// True when every argument that passes the given typesets also passes check_arguments, so
+// a caller that has tested the arguments against them may call with the check flag off.
+// entries: count (word, typeset) cell pairs in spec order (a refinement! word for each
+// refinement), as an argument descriptor block holds them. Allocates nothing.
+bool typesets_within(int index, const cell* entries, int count);
 
 // The first type name in the specs that names neither a registered datatype nor a named
 // typeset (empty when every name resolves; event! counts once it has registered).

@@ -30,38 +30,36 @@ namespace {
 // Room kept below the ends so that the error machinery can push its own values.
 constexpr int OVERFLOW_RESERVE = 5;
 
-[[noreturn]] void overflow() {
+}  // namespace
+
+void overflow() {
     state.args_top = state.args_top - OVERFLOW_RESERVE < state.args_begin ? state.args_begin
                                                                           : state.args_top - OVERFLOW_RESERVE;
     mold_guard::reset();
     raise::throw_error(err::internal_stack_overflow);
 }
 
-uint32_t base_index(const cell* base) { return static_cast<uint32_t>(base - state.args_begin); }
-cell* base_at(uint32_t index) { return state.args_begin + index; }
+namespace detail {
 
-void push_frame(uint32_t header, const cell* word, node_ref function_context, uint32_t saved_values) {
-    if (state.frames_top >= state.frames_end) overflow();
-    frame* f = state.frames_top++;
-    f->header = header;
-    f->symbol_id = word ? word->w2 : 0;
-    f->saved_base = base_index(state.args_base);
-    f->word_context = word ? word->w1 : 0;
-    f->function_context = function_context;
-    f->saved_values = saved_values;
-    state.args_base = state.args_top;
-}
+uint32_t context_values_of(node_ref context) { return memory::buffer_of(context)->head_cell()->w2; }
 
 // Writes the saved values pointer back into the function's context.
-uint32_t context_values_of(node_ref context) {
-    return memory::buffer_of(context)->head_cell()->w2;
-}
-
 void restore_function_context(const frame* f) {
     if (f->kind() == FRAME_FUNCTION && f->function_context) {
         memory::buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
     }
 }
+
+}  // namespace detail
+
+namespace {
+
+uint32_t base_index(const cell* base) { return static_cast<uint32_t>(base - state.args_begin); }
+cell* base_at(uint32_t index) { return state.args_begin + index; }
+
+using detail::context_values_of;
+using detail::push_frame;
+using detail::restore_function_context;
 
 // Frames of the word `self` name the object's block, not a context.
 bool is_self_frame(const frame* f) {
@@ -125,43 +123,9 @@ void set_frame_symbols(uint32_t body_symbol, uint32_t anon_symbol) {
 
 // --- Argument stack ---------------------------------------------------------------------
 
-cell* push_slot() {
-    if (state.args_top + 1 >= state.args_end) overflow();
-    // Every slot below the top is a root: a new one must never show the collector what an
-    // earlier call left there (a value whose series may be long gone).
-    cell::init_unset(state.args_top);
-    return state.args_top++;
-}
-
-cell* push_copy(const cell* value) {
-    cell copy = *value;  // the value may be a slot that an overflow reset would reuse
-    cell* slot = push_slot();
-    *slot = copy;
-    return slot;
-}
-
-void drop_slots(int n) {
-    state.args_top = state.args_top - n < state.args_begin ? state.args_begin : state.args_top - n;
-}
-
-cell* last_slot() { return state.args_top > state.args_begin ? state.args_top - 1 : state.args_begin; }
-
 type_id last_type() { return last_slot()->type(); }
 
-cell* clear_frame_args() {
-    state.args_top = state.args_base;
-    return state.args_base;
-}
-
-void keep_result_slot() { state.args_top = state.args_base + 1; }
-
 cell* set_result(const cell* value) { return cell::copy(value, state.args_base); }
-
-cell* set_result_truncate(const cell* value) {
-    cell::copy(value, state.args_base);
-    keep_result_slot();
-    return state.args_base;
-}
 
 void adopt_thrown_error() {
     cell* last = last_slot();
@@ -176,15 +140,7 @@ void push_function_frame(const cell* word, node_ref function_context) {
     push_frame(uint32_t(FRAME_FUNCTION) << 24, word, function_context, saved);
 }
 
-void push_interp_function_frame(const cell* word, node_ref function_context) {
-    uint32_t saved = function_context ? context_values_of(function_context) : 0;
-    push_frame((uint32_t(FRAME_FUNCTION) << 24) | FRAME_INTERPRETER_FLAG, word, function_context, saved);
-}
-
 void push_call_frame(const cell* word) { push_frame(uint32_t(FRAME_CALL) << 24, word, 0, 0); }
-void push_interp_call_frame(const cell* word) {
-    push_frame((uint32_t(FRAME_CALL) << 24) | FRAME_INTERPRETER_FLAG, word, 0, 0);
-}
 void push_try_frame() { push_frame(uint32_t(FRAME_TRY) << 24, nullptr, 0, 0); }
 void push_barrier_frame() { push_frame(uint32_t(FRAME_BARRIER) << 24, nullptr, 0, 0); }
 // A named catch keeps its names cell's argument-stack index + 1 in the frame's
@@ -194,11 +150,6 @@ void push_catch_frame(const cell* names) {
     push_frame(uint32_t(FRAME_CATCH) << 24, nullptr, 0, names ? base_index(names) + 1 : 0);
 }
 void push_loop_frame() { push_frame(uint32_t(FRAME_LOOP) << 24, nullptr, 0, 0); }
-
-void push_block_frame() {
-    push_frame((uint32_t(FRAME_BLOCK) << 24) | FRAME_INTERPRETER_FLAG, nullptr, 0, 0);
-    (state.frames_top - 1)->symbol_id = state.body_symbol;
-}
 
 void push_body_frame(const cell* word, const cell* function) {
     context::set_stack_values(function->w1, state.args_base);
@@ -236,7 +187,6 @@ bool has_flagged_frame(frame* from, bool only_one) {
 
 frame* top_frame() { return state.frames_top; }
 void set_frames_top(frame* f) { state.frames_top = f; }
-int frame_depth() { return static_cast<int>(state.frames_top - state.frames_begin); }
 
 namespace {
 
@@ -244,14 +194,6 @@ frame* pop_top(bool restore) {
     frame* f = --state.frames_top;
     if (restore) restore_function_context(f);
     return f;
-}
-
-void pop_keep_result(bool restore, bool pass) {
-    cell* old_base = state.args_base;
-    frame* f = pop_top(restore);
-    state.args_top = old_base + 1;
-    state.args_base = base_at(f->saved_base);
-    if (pass) cell::copy(old_base, state.args_base);
 }
 
 void pop_drop(bool restore) {
@@ -262,10 +204,6 @@ void pop_drop(bool restore) {
 
 }  // namespace
 
-void pop_frame() { pop_keep_result(false, false); }
-void pop_function_frame() { pop_keep_result(true, false); }
-void pop_frame_pass_result() { pop_keep_result(false, true); }
-void pop_function_frame_pass_result() { pop_keep_result(true, true); }
 void pop_frame_drop_values() { pop_drop(false); }
 void pop_function_frame_drop_values() { pop_drop(true); }
 

@@ -82,25 +82,74 @@ static_assert(FRAME_STORAGE_CELLS * sizeof(cell) == FRAME_COUNT * sizeof(frame))
 void init_bounds(node_ref argument_storage, node_ref frame_storage);
 void set_frame_symbols(uint32_t body_symbol, uint32_t anon_symbol);
 
+// Raises internal/stack-overflow when either stack is full (kept out of line: the pushes
+// below are inline, since every evaluation step makes several).
+[[noreturn]] void overflow();
+
 // Argument stack.
-cell* push_slot();
-cell* push_copy(const cell* value);
-void drop_slots(int n);
-cell* last_slot();
+[[gnu::always_inline]] inline cell* push_slot() {
+    if (state.args_top + 1 >= state.args_end) [[unlikely]]
+        overflow();
+    // Every slot below the top is a root: a new one must never show the collector what an
+    // earlier call left there (a value whose series may be long gone).
+    cell::init_unset(state.args_top);
+    return state.args_top++;
+}
+inline cell* push_copy(const cell* value) {
+    cell copy = *value;  // the value may be a slot that an overflow reset would reuse
+    cell* slot = push_slot();
+    *slot = copy;
+    return slot;
+}
+inline void drop_slots(int n) {
+    state.args_top = state.args_top - n < state.args_begin ? state.args_begin : state.args_top - n;
+}
+inline cell* last_slot() { return state.args_top > state.args_begin ? state.args_top - 1 : state.args_begin; }
 type_id last_type();
-cell* clear_frame_args();
-void keep_result_slot();
+inline cell* clear_frame_args() {
+    state.args_top = state.args_base;
+    return state.args_base;
+}
+inline void keep_result_slot() { state.args_top = state.args_base + 1; }
 cell* set_result(const cell* value);
-cell* set_result_truncate(const cell* value);
+inline cell* set_result_truncate(const cell* value) {
+    cell::copy(value, state.args_base);
+    keep_result_slot();
+    return state.args_base;
+}
 void adopt_thrown_error();
 inline cell* result_slot() { return state.args_base; }
 inline cell* argument(int n) { return state.args_base + n; }
 
 // Frames. A word argument names the frame; null gives symbol 0 and no context.
+namespace detail {
+[[gnu::always_inline]] inline void push_frame(uint32_t header, const cell* word, node_ref function_context,
+                                              uint32_t saved_values) {
+    if (state.frames_top >= state.frames_end) [[unlikely]]
+        overflow();
+    frame* f = state.frames_top++;
+    f->header = header;
+    f->symbol_id = word ? word->w2 : 0;
+    f->saved_base = static_cast<uint32_t>(state.args_base - state.args_begin);
+    f->word_context = word ? word->w1 : 0;
+    f->function_context = function_context;
+    f->saved_values = saved_values;
+    state.args_base = state.args_top;
+}
+// The values word of a function context (its record's second payload word).
+uint32_t context_values_of(node_ref context);
+}  // namespace detail
+
 void push_function_frame(const cell* word, node_ref function_context);
 void push_call_frame(const cell* word);
-void push_interp_call_frame(const cell* word);
-void push_interp_function_frame(const cell* word, node_ref function_context);
+inline void push_interp_call_frame(const cell* word) {
+    detail::push_frame((uint32_t(FRAME_CALL) << FRAME_KIND_SHIFT) | FRAME_INTERPRETER_FLAG, word, 0, 0);
+}
+inline void push_interp_function_frame(const cell* word, node_ref function_context) {
+    uint32_t saved = function_context ? detail::context_values_of(function_context) : 0;
+    detail::push_frame((uint32_t(FRAME_FUNCTION) << FRAME_KIND_SHIFT) | FRAME_INTERPRETER_FLAG, word,
+                       function_context, saved);
+}
 void push_try_frame();
 void push_barrier_frame();
 // A catch frame; with names (an argument-stack cell: a word!, or a block of words) only
@@ -108,7 +157,11 @@ void push_barrier_frame();
 // searches); without, every throw does.
 void push_catch_frame(const cell* names = nullptr);
 void push_loop_frame();
-void push_block_frame();
+// The frame of a block evaluation, named <body>.
+inline void push_block_frame() {
+    detail::push_frame((uint32_t(FRAME_BLOCK) << FRAME_KIND_SHIFT) | FRAME_INTERPRETER_FLAG, nullptr, 0, 0);
+    (state.frames_top - 1)->symbol_id = state.body_symbol;
+}
 // `stack/push-body-frame`: the function's context takes its values from args_base (its
 // arguments and locals), then a plain call frame with the body flag is pushed.
 void push_body_frame(const cell* word, const cell* function);
@@ -119,12 +172,25 @@ void clear_body_flag(frame* f);
 bool has_flagged_frame(frame* from, bool only_one);
 frame* top_frame();
 void set_frames_top(frame* f);
-int frame_depth();
+inline int frame_depth() { return static_cast<int>(state.frames_top - state.frames_begin); }
 
-void pop_frame();
-void pop_function_frame();
-void pop_frame_pass_result();
-void pop_function_frame_pass_result();
+namespace detail {
+// A function frame gives its context back the values it had before the call.
+void restore_function_context(const frame* f);
+[[gnu::always_inline]] inline void pop_keep_result(bool restore, bool pass) {
+    cell* old_base = state.args_base;
+    frame* f = --state.frames_top;
+    if (restore) restore_function_context(f);
+    state.args_top = old_base + 1;
+    state.args_base = state.args_begin + f->saved_base;
+    if (pass) cell::copy(old_base, state.args_base);
+}
+}  // namespace detail
+
+inline void pop_frame() { detail::pop_keep_result(false, false); }
+inline void pop_function_frame() { detail::pop_keep_result(true, false); }
+inline void pop_frame_pass_result() { detail::pop_keep_result(false, true); }
+inline void pop_function_frame_pass_result() { detail::pop_keep_result(true, true); }
 void pop_frame_drop_values();
 void pop_function_frame_drop_values();
 void pop_frame_discard_result();
