@@ -10,6 +10,11 @@
 // Every cell that a C++ frame here keeps across an evaluation lives in an argument-stack
 // slot or in a held_cells record (a root guard), never in a bare local: the collector may
 // move any node at any allocation.
+//
+// Speed. Most expressions are plain values and words holding them, and most operators
+// take such a value on their right: both are copied by small inline paths
+// (eval_expression_at, run_plain_infix) while tracing is off; everything else, and every
+// expression while tracing is on, takes the full paths, which alone fire events.
 #include "runtime/eval/interpreter.h"
 
 #include <bit>
@@ -111,9 +116,12 @@ const cell none_cell{TYPE_NONE, 0, 0, 0};
 const cell unset_cell{TYPE_UNSET, 0, 0, 0};
 
 inline memory::series_buffer* buffer(const cell* series) { return memory::buffer_of(series->w2); }
-// The cells of a cell series (code blocks, paths, descriptors): by the cell size, which
-// the compiler turns into a shift, instead of the buffer's general division by its unit.
-inline int64_t cell_count(memory::series_buffer* b) { return (b->tail - b->head) / int64_t(sizeof(cell)); }
+// The cells of a cell series (code blocks, paths, descriptors): by the cell size instead
+// of the buffer's general division by its unit. Unsigned, since the tail never lies
+// below the head: a plain shift, without the rounding fix-up of a signed division.
+inline int64_t cell_count(memory::series_buffer* b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(b->tail - b->head) / sizeof(cell));
+}
 inline int64_t length_of(const cell* series) { return cell_count(buffer(series)); }
 inline const cell* at(const cell* series, int64_t i) { return buffer(series)->head_cell() + i; }
 inline int64_t index_of(const cell* series) {
@@ -247,6 +255,7 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
 int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool set, bool get, bool push,
                      path_resume* resume);
 void invoke(cell* function, node_ref context, const cell* word, uint32_t kind);
+void invoke_held(cell* function, node_ref context, const cell* word, uint32_t kind);
 
 // Pushes a literal argument's value: a paren! evaluated, a get-word!'s value, a
 // get-path! evaluated as a get-path, anything else as it is.
@@ -278,9 +287,9 @@ void push_literal_argument(argument_source& source) {
     trace(tracing::EVENT_PUSH, source.code, source.position, nullptr, stack::last_slot());
 }
 
-// Pushes the next argument. Answers false when the source has no value left (and pushed
-// nothing); a pending exit is left to the caller's test.
-bool fetch_argument(argument_source& source, type_id kind, const cell* typeset_cell, bool infix) {
+// fetch_argument's cases other than an evaluated argument taken from code.
+[[gnu::noinline]] bool fetch_other_argument(argument_source& source, type_id kind, const cell* typeset_cell,
+                                            bool infix) {
     if (source.position >= source.end()) {
         // An optional literal argument at the end of the code becomes unset!.
         if (kind == TYPE_LIT_WORD && typeset::has(typeset_cell, TYPE_UNSET)) {
@@ -309,6 +318,19 @@ bool fetch_argument(argument_source& source, type_id kind, const cell* typeset_c
             source.position = eval_expression_at(source.code, source.position, infix, true, false);
             return true;
     }
+}
+
+// Pushes the next argument. Answers false when the source has no value left (and pushed
+// nothing); a pending exit is left to the caller's test. The usual argument, evaluated
+// from the code, goes straight to the expression evaluation.
+[[gnu::always_inline]] inline bool fetch_argument(argument_source& source, type_id kind, const cell* typeset_cell,
+                                                  bool infix) {
+    if (kind != TYPE_GET_WORD && kind != TYPE_LIT_WORD && !source.literal_values && !source.stack_values &&
+        source.position < length_of(source.code)) [[likely]] {
+        source.position = eval_expression_at(source.code, source.position, infix, true, false);
+        return true;
+    }
+    return fetch_other_argument(source, kind, typeset_cell, infix);
 }
 
 // script/expect-arg with the call's word, the value's datatype and the argument's word.
@@ -364,8 +386,11 @@ struct call_record {
 // position -1.
 void push_section_defaults(call_record& r) {
     r.refinement_count = 0;
+    // Nothing below allocates: the descriptor block stays where it is.
+    const cell* descriptors = &r.descriptors();
+    const cell* entries = entry_word(descriptors, 0);
     for (int32_t e = r.positional; e < r.section; ++e) {
-        if (entry_word(&r.descriptors(), e)->is(TYPE_REFINEMENT)) {
+        if (entries[2 * e].is(TYPE_REFINEMENT)) {
             if (r.native_layout) {
                 if (r.refinement_count < MAX_NATIVE_REFINEMENTS) r.positions[r.refinement_count] = -1;
                 ++r.refinement_count;
@@ -530,7 +555,8 @@ void dispatch(call_record& r, node_ref object_context, bool checked = false) {
             call_routine(callee);
             break;
         case TYPE_FUNCTION:
-            invoke(callee, object_context ? object_context : callee->w1, &r.word(), r.callback_kind);
+            // The record holds the function and its word for the call.
+            invoke_held(callee, object_context ? object_context : callee->w1, &r.word(), r.callback_kind);
             break;
         default:
             platform::quit_with_error(platform::RUNTIME_ERROR_NO_SWITCH, 0);
@@ -563,8 +589,11 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
     if (!is_callable(kind)) platform::quit_with_error(platform::RUNTIME_ERROR_NO_SWITCH, 0);
     r.native_layout = kind == TYPE_NATIVE || kind == TYPE_ACTION;
     load_descriptors(&r.callee(), &r.descriptors());
-    r.positional = descriptor_count(&r.descriptors(), 0);
-    r.section = descriptor_count(&r.descriptors(), 1);
+    {
+        const cell* d = buffer(&r.descriptors())->head_cell();
+        r.positional = integer::read_cell(d);
+        r.section = integer::read_cell(d + 1);
+    }
 
     trace(tracing::EVENT_OPEN, source.code, source.position, nullptr, &r.word());
 
@@ -593,8 +622,10 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
             check_argument(&r.word(), base + e, &r.descriptors(), e);
             continue;
         }
-        type_id arg_kind = entry_word(&r.descriptors(), e)->type();
-        if (!fetch_argument(source, arg_kind, entry_detail(&r.descriptors(), e), is_infix)) {
+        // The entry is read once per argument: the argument's evaluation may move the
+        // descriptor block, so never across it.
+        const cell* entry = entry_word(&r.descriptors(), e);
+        if (!fetch_argument(source, entry[0].type(), entry + 1, is_infix)) {
             no_arg(&r.word(), &r.descriptors(), e);
         }
         if (stack::exit_pending()) return source.position;
@@ -628,11 +659,11 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
     raise::throw_error(id, &copy);
 }
 
-// The value an operator's right operand evaluates to when that takes no evaluation step
-// that could fail, allocate, call or be traced: a value that stands for itself, or a
-// word! whose value is such a value (not unset!, not an op!, not callable). Null when the
-// operand needs the full expression evaluation.
-inline const cell* plain_operand(const cell* operand) {
+// The value an expression (an operator's right operand or any other) evaluates to when
+// that takes no evaluation step that could fail, allocate, call or be traced: a value
+// that stands for itself, or a word! whose value is such a value (not unset!, not an op!,
+// not callable). Null when the expression needs the full evaluation.
+[[gnu::always_inline]] inline const cell* plain_operand(const cell* operand) {
     switch (operand->type()) {
         case TYPE_PAREN: case TYPE_SET_WORD: case TYPE_SET_PATH: case TYPE_GET_WORD: case TYPE_LIT_WORD:
         case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_GET_PATH: case TYPE_ISSUE: case TYPE_NATIVE:
@@ -654,23 +685,26 @@ inline const cell* plain_operand(const cell* operand) {
     }
 }
 
-// An operator met after a complete expression, when the next value is a word! whose
-// value is an op!. The left operand lies at args_top - 1 (= start). Answers the position
-// after the operator's right operand.
-int64_t call_infix(const cell* code, int64_t position, cell* start) {
+// The common case of an operator, inline in the lookahead: an inline operator whose
+// right operand is a plain value needs neither the operator's frame (nothing can fail
+// before the operation) nor a nested expression evaluation. Answers false when the full
+// call must run (nothing changed but args_top).
+[[gnu::always_inline]] inline bool run_plain_infix(const cell* code, int64_t position, cell* start,
+                                                   const cell* op_value) {
     stack::state.args_top = start + 1;
-    if (!tracing::active && position + 1 < length_of(code)) {
-        // The common case: an inline operator whose right operand is a plain value needs
-        // neither the operator's frame (nothing can fail before the operation) nor a nested
-        // expression evaluation.
-        const cell* op_value = peek_value(at(code, position));
-        const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
-        const cell* right = fast >= 0 ? plain_operand(at(code, position + 1)) : nullptr;
-        if (right) {
-            const cell operand = *right;
-            if (fast_paths::run_inline(fast, start, &operand)) return position + 2;
-        }
-    }
+    if (tracing::active || position + 1 >= length_of(code)) return false;
+    const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
+    const cell* right = fast >= 0 ? plain_operand(at(code, position + 1)) : nullptr;
+    if (!right) return false;
+    const cell operand = *right;
+    return fast_paths::run_inline(fast, start, &operand);
+}
+
+// An operator met after a complete expression, when the next value is a word! whose
+// value is an op! and run_plain_infix did not apply. The left operand lies at args_top - 1
+// (= start). Answers the position after the operator's right operand.
+[[gnu::noinline]] int64_t call_infix(const cell* code, int64_t position, cell* start) {
+    stack::state.args_top = start + 1;
     held_cells<2> held;
     cell& op_word = held[0];
     cell& op_value = held[1];
@@ -698,7 +732,60 @@ int64_t call_infix(const cell* code, int64_t position, cell* start) {
     return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::both_in_frame, 0, 0);
 }
 
-int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions) {
+// The op! value when the value at the position is a word whose value is an op! (an
+// infix operator follows the expression just evaluated); null otherwise.
+[[gnu::always_inline]] inline const cell* operator_at(const cell* code, int64_t position) {
+    if (position >= length_of(code)) return nullptr;
+    const cell* next = at(code, position);
+    if (!next->is(TYPE_WORD)) return nullptr;
+    const cell* op_value = peek_value(next);
+    return op_value && op_value->is(TYPE_OP) ? op_value : nullptr;
+}
+
+// In result mode the expression's value at start becomes the frame's result.
+[[gnu::always_inline]] inline void expression_result(const cell* code, int64_t position, cell* start, bool push) {
+    if (!push) {
+        cell* base = stack::state.args_base;
+        *base = *start;
+        stack::state.args_top = base + 1;
+        trace(tracing::EVENT_EXPR, code, position, nullptr, base);
+    }
+}
+
+// The operators that follow an expression, the first one at the position, left to right;
+// then the result as finish_expression gives it. Out of line: an expression followed by
+// no operator (most arguments) keeps its evaluation small.
+[[gnu::noinline]] int64_t run_operators(const cell* code, int64_t position, cell* start, bool push,
+                                        const cell* op_value) {
+    do {
+        if (run_plain_infix(code, position, start, op_value)) {
+            position += 2;
+            continue;
+        }
+        position = call_infix(code, position, start);
+        if (stack::exit_pending()) return position;
+    } while ((op_value = operator_at(code, position)) != nullptr);
+    expression_result(code, position, start, push);
+    return position;
+}
+
+// After an expression's value lies at start: the infix lookahead (unless no_infix), then
+// in result mode the value becomes the frame's result. Answers the position after it.
+[[gnu::always_inline]] inline int64_t finish_expression(const cell* code, int64_t position, cell* start, bool no_infix,
+                                                        bool push) {
+    if (!no_infix) {
+        const cell* op_value = operator_at(code, position);
+        if (op_value) return run_operators(code, position, start, push, op_value);
+    }
+    expression_result(code, position, start, push);
+    return position;
+}
+
+// Every expression that is not a plain value: calls, assignments, parens, paths, and
+// any expression while tracing is on. Out of line, so that the plain values (most of
+// the expressions a program evaluates) run through the small entry below.
+[[gnu::noinline]] int64_t eval_expression_full(const cell* code, int64_t position, bool no_infix, bool push,
+                                               bool keep_functions) {
     check_native_depth();
     cell* start = stack::state.args_top;
     const int64_t expression_start = position;
@@ -822,25 +909,21 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
             break;
     }
 
-    if (!no_infix) {
-        while (position < length_of(code)) {
-            const cell* next = at(code, position);
-            if (!next->is(TYPE_WORD)) break;
-            const cell* op_value = peek_value(next);
-            if (!op_value || !op_value->is(TYPE_OP)) break;
-            position = call_infix(code, position, start);
-            if (stack::exit_pending()) return position;
-        }
-    }
+    (void)expression_start;
+    return finish_expression(code, position, start, no_infix, push);
+}
 
-    if (!push) {
-        cell* base = stack::state.args_base;
-        *base = *start;
-        stack::state.args_top = base + 1;
-        trace(tracing::EVENT_EXPR, code, position, nullptr, base);
-        (void)expression_start;
-    }
-    return position;
+// `eval/eval-expression` at a position before the tail. A value that stands for itself,
+// or a word whose value is one, is copied without any of the full path's scaffolding:
+// no step of it can fail, allocate, call or be traced (tracing off). It needs no depth
+// check either: only the infix lookahead recurses, and the calls it makes check.
+int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions) {
+    if (tracing::active) [[unlikely]]
+        return eval_expression_full(code, position, no_infix, push, keep_functions);
+    const cell* plain = plain_operand(at(code, position));
+    if (!plain) return eval_expression_full(code, position, no_infix, push, keep_functions);
+    cell* start = stack::push_copy(plain);
+    return finish_expression(code, position + 1, start, no_infix, push);
 }
 
 // --- Paths ------------------------------------------------------------------------------------
@@ -1083,26 +1166,33 @@ void run_compiled_body(const cell* function, int32_t code_index, node_ref contex
     }
 }
 
-void invoke(cell* function, node_ref context, const cell* word, uint32_t kind) {
-    check_native_depth();
+// A function call whose function and word lie in held cells that outlive it (a
+// call_record's, or invoke's below): only the body needs one more held cell.
+void invoke_held(cell* function, node_ref context, const cell* word, uint32_t kind) {
     std::optional<tracing::switch_scope> callback_switch;
     if (kind && tracing::active && !(tracing::callback_bits & kind)) callback_switch.emplace(false);
-    held_cells<3> held;  // the function, its word, its body
-    held[0] = *function;
-    held[1] = word ? *word : none_cell;
-    const cell* extras = memory::buffer_of(held[0].w3)->head_cell();
+    const cell* extras = memory::buffer_of(function->w3)->head_cell();
     const cell* code = extras + function::EXTRAS_CODE;
     if (code->is(TYPE_INTEGER) && integer::read_cell(code) != 0) {
-        run_compiled_body(&held[0], integer::read_cell(code), context);
+        run_compiled_body(function, integer::read_cell(code), context);
         return;
     }
-    held[2] = extras[function::EXTRAS_BODY];
+    held_cells<1> body;
+    body[0] = extras[function::EXTRAS_BODY];
     if (tracing::active) [[unlikely]]
-        tracing::fire_call(&held[1], &held[0]);
-    run_function_body(&held[0], &held[1], &held[2]);
+        tracing::fire_call(word, function);
+    run_function_body(function, word, &body[0]);
     if (stack::exit_pending()) return;
     if (tracing::active) [[unlikely]]
-        tracing::fire_function_return(&held[1]);
+        tracing::fire_function_return(word);
+}
+
+void invoke(cell* function, node_ref context, const cell* word, uint32_t kind) {
+    check_native_depth();
+    held_cells<2> held;  // the function, its word
+    held[0] = *function;
+    held[1] = word ? *word : none_cell;
+    invoke_held(&held[0], context, &held[1], kind);
 }
 
 // --- Routines -----------------------------------------------------------------------------------
@@ -1280,10 +1370,14 @@ const cell& current_code() { return current; }
 
 uint32_t eval_block(const cell* block, bool pass_result) {
     check_native_depth();
-    held_cells<1> held;
-    held[0] = *block;
-    const cell* code = &held[0];
-    code_scope scope;
+    // One held-cell record for both the block and the current-code cell it restores.
+    struct block_scope {
+        held_cells<2> held;
+        block_scope() { held[1] = current; }
+        ~block_scope() { current = held[1]; }
+    } scope;
+    scope.held[0] = *block;
+    const cell* code = &scope.held[0];
     stack::push_block_frame();
     int64_t position = index_of(code);
     trace(tracing::EVENT_ENTER, code, position, nullptr, nullptr);
@@ -1292,11 +1386,12 @@ uint32_t eval_block(const cell* block, bool pass_result) {
         stack::state.args_top = stack::state.args_base + 1;
     } else {
         current = *code;
-        while (position < length_of(code)) {
+        for (;;) {
             current.w1 = static_cast<uint32_t>(position);
             position = eval_expression_at(code, position, false, false, false);
             if (stack::exit_pending()) return stack::pending_code;
-            if (position < length_of(code)) stack::clear_frame_args();
+            if (position >= length_of(code)) break;
+            stack::clear_frame_args();
         }
     }
     trace(tracing::EVENT_EXIT, code, length_of(code), nullptr, stack::state.args_base);

@@ -95,7 +95,7 @@ void set_frame_symbols(uint32_t body_symbol, uint32_t anon_symbol);
     cell::init_unset(state.args_top);
     return state.args_top++;
 }
-inline cell* push_copy(const cell* value) {
+[[gnu::always_inline]] inline cell* push_copy(const cell* value) {
     cell copy = *value;  // the value may be a slot that an overflow reset would reuse
     cell* slot = push_slot();
     *slot = copy;
@@ -142,7 +142,7 @@ uint32_t context_values_of(node_ref context);
 
 void push_function_frame(const cell* word, node_ref function_context);
 void push_call_frame(const cell* word);
-inline void push_interp_call_frame(const cell* word) {
+[[gnu::always_inline]] inline void push_interp_call_frame(const cell* word) {
     detail::push_frame((uint32_t(FRAME_CALL) << FRAME_KIND_SHIFT) | FRAME_INTERPRETER_FLAG, word, 0, 0);
 }
 inline void push_interp_function_frame(const cell* word, node_ref function_context) {

@@ -91,6 +91,9 @@ TEST_F(InterpreterTest, ExpressionsEvaluateToTheirValues) {
         {"#foo [1]", "[1]", "an issue is a plain value"},
         {"1 +f 2 * 3", "9", "an operator made from a function"},
         {"1 +f id 2", "3", ""},
+        {"x: 'w x", "w", "a word whose value is a word gives that word"},
+        {"f: 1 f: :id f 2", "2", "a word that became a function is called"},
+        {"f: :id f 2 f: 7 f + f", "14", "a word that stopped being a function is a value"},
     };
     for (const row& r : rows) {
         reset_stack();
