@@ -79,16 +79,23 @@ void mark_interpreter_cells() {
     gc::mark_cells(verified_descriptors, verified_descriptors + natives::TABLE_SIZE + 1);
 }
 
+// Tag of a held_cells whose cells the caller fills, every one of them, before anything
+// that can allocate (the collector must never see what an earlier scope left there).
+struct unfilled_t {};
+constexpr unfilled_t unfilled{};
+
 // N cells of the held-cell stack for the lifetime of a C++ scope.
 template <size_t N> class held_cells {
 public:
-    held_cells() {
+    held_cells() : held_cells(unfilled) {
+        for (size_t i = 0; i < N; ++i) cell::init_unset(cells_ + i);
+    }
+    explicit held_cells(unfilled_t) {
         if (held_top + N > HELD_CELLS) [[unlikely]] {
             mold_guard::reset();
             raise::throw_error(err::internal_stack_overflow);
         }
         cells_ = held_stack + held_top;
-        for (size_t i = 0; i < N; ++i) cell::init_unset(cells_ + i);
         held_top += N;
     }
     ~held_cells() { held_top -= N; }
@@ -366,6 +373,12 @@ inline void check_argument(const cell* call_word, const cell* value, const cell*
 constexpr int MAX_NATIVE_REFINEMENTS = 24;
 
 struct call_record {
+    call_record() = default;
+    // For a caller that fills the callee and the word before anything can allocate.
+    explicit call_record(unfilled_t) : held(unfilled) {
+        cell::init_unset(&held[2]);
+        cell::init_unset(&held[3]);
+    }
     held_cells<4> held;  // 0 the callee, 1 the call's word, 2 the descriptors, 3 the path
     cell& callee() { return held[0]; }
     cell& word() { return held[1]; }
@@ -518,24 +531,30 @@ bool gather_apply_all(call_record& r, argument_source& source, bool safer) {
     return true;
 }
 
+// The first call of a native with these descriptors: the answer is worked out and kept.
+[[gnu::noinline]] bool verify_native_tests(int index, const cell* descriptors) {
+    const int32_t section = descriptor_count(descriptors, 1);
+    if (length_of(descriptors) < 2 + 2 * int64_t(section)) return false;
+    descriptors_cover[index] = natives::typesets_within(index, at(descriptors, 2), section);
+    verified_descriptors[index] = *descriptors;
+    return descriptors_cover[index];
+}
+
 // Whether a native's own argument tests can be skipped after the interpreter tested the
 // arguments against the call's descriptors.
-bool native_tests_covered(int index, const cell* descriptors) {
-    if (index < 1 || index > natives::TABLE_SIZE) return false;
-    cell& verified = verified_descriptors[index];
-    if (!verified.is(TYPE_BLOCK) || verified.w2 != descriptors->w2) {
-        const int32_t section = descriptor_count(descriptors, 1);
-        if (length_of(descriptors) < 2 + 2 * int64_t(section)) return false;
-        descriptors_cover[index] = natives::typesets_within(index, at(descriptors, 2), section);
-        verified = *descriptors;
-    }
+[[gnu::always_inline]] inline bool native_tests_covered(int index, const cell* descriptors) {
+    if (index < 1 || index > natives::TABLE_SIZE) [[unlikely]]
+        return false;
+    const cell& verified = verified_descriptors[index];
+    if (!verified.is(TYPE_BLOCK) || verified.w2 != descriptors->w2) [[unlikely]]
+        return verify_native_tests(index, descriptors);
     return descriptors_cover[index];
 }
 
 // Runs the callee on the arguments of the frame at args_base. A pending exit is left.
 // checked: every argument was tested against the descriptors (a call gathered by the
 // interpreter, not by apply/all or a C++ caller).
-void dispatch(call_record& r, node_ref object_context, bool checked = false) {
+[[gnu::always_inline]] inline void dispatch_body(call_record& r, node_ref object_context, bool checked) {
     cell* callee = &r.callee();
     switch (callee->type()) {
         case TYPE_NATIVE: {
@@ -563,17 +582,24 @@ void dispatch(call_record& r, node_ref object_context, bool checked = false) {
     }
 }
 
+[[gnu::noinline]] void dispatch(call_record& r, node_ref object_context, bool checked = false) {
+    dispatch_body(r, object_context, checked);
+}
+
 enum class infix_mode { none, left_in_place, both_in_frame };
 
 // `eval/call`. The callee (an op! turned into its source), its word, and where the
 // arguments come from. In left_in_place mode the left operand lies at args_top - 1 and
 // becomes the first argument; in both_in_frame mode the caller already pushed the
 // frame with both operands in it (an infix fast path that did not apply).
-int64_t call_callable(const cell* called, argument_source& source, bool push, const cell* path, int64_t path_position,
-                      const cell* word, infix_mode infix, node_ref object_context, uint32_t apply_mode,
-                      uint32_t callback_kind = 0) {
+// Inline into its two entries below, so that the common one loses the tests of what it
+// never has.
+[[gnu::always_inline]] inline int64_t call_callable_body(const cell* called, argument_source& source, bool push,
+                                                         const cell* path, int64_t path_position, const cell* word,
+                                                         infix_mode infix, node_ref object_context,
+                                                         uint32_t apply_mode, uint32_t callback_kind) {
     check_native_depth();
-    call_record r;
+    call_record r(unfilled);  // the callee and the word are filled first, without allocating
     r.callback_kind = callback_kind;
     r.callee() = called->is(TYPE_OP) ? op_source(called) : *called;
     if (path) r.path() = *path;
@@ -631,14 +657,16 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
         if (stack::exit_pending()) return source.position;
         check_argument(&r.word(), stack::last_slot(), &r.descriptors(), e);
     }
-    push_section_defaults(r);
+    // Most calls have no refinements or locals: nothing to push then.
+    if (r.section != r.positional) push_section_defaults(r);
+    else r.refinement_count = 0;
     if (apply_mode & APPLY_ALL) {
         gather_apply_all(r, source, (apply_mode & APPLY_SAFER) != 0);
     } else if (path) {
         if (!gather_refinements(r, source, path_position)) return source.position;
     }
 
-    dispatch(r, object_context, apply_mode == 0);
+    dispatch_body(r, object_context, apply_mode == 0);
     if (stack::exit_pending()) return source.position;
 
     if (kind == TYPE_FUNCTION) stack::pop_function_frame();
@@ -650,6 +678,19 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
     }
     if (!push) stack::set_result_truncate(stack::last_slot());
     return source.position;
+}
+
+[[gnu::noinline]] int64_t call_callable(const cell* called, argument_source& source, bool push, const cell* path,
+                                        int64_t path_position, const cell* word, infix_mode infix,
+                                        node_ref object_context, uint32_t apply_mode, uint32_t callback_kind = 0) {
+    return call_callable_body(called, source, push, path, path_position, word, infix, object_context, apply_mode,
+                              callback_kind);
+}
+
+// The usual call: a word of the code whose value is callable, its arguments taken from
+// the code after it, the result pushed.
+[[gnu::noinline]] int64_t call_from_code(const cell* called, argument_source& source, const cell* word) {
+    return call_callable_body(called, source, true, nullptr, 0, word, infix_mode::none, 0, 0, 0);
 }
 
 // --- Expressions -----------------------------------------------------------------------------
@@ -851,7 +892,7 @@ int64_t call_callable(const cell* called, argument_source& source, bool push, co
                 case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
                     const cell callee = *v;
                     argument_source source{code, position};
-                    position = call_callable(&callee, source, true, nullptr, 0, &value, infix_mode::none, 0, 0);
+                    position = call_from_code(&callee, source, &value);
                     if (stack::exit_pending()) return position;
                     break;
                 }
@@ -1143,6 +1184,63 @@ void run_function_body(const cell* function, const cell* word, const cell* body)
     }
 }
 
+// The usual function body: a block, entered with tracing off and no trace flag turning
+// it on. run_function_body, its exit catch point and eval_block's block frame in one C++
+// frame, with one held-cell record for the body and the current-code cell it restores:
+// a recursive function pays for one layer per call instead of three. Tracing switched
+// on by the body itself still sees the block's exit and the body's epilog.
+void run_block_body(const cell* function, const cell* word, const cell* body_cell) {
+    check_native_depth();
+    cell* base = stack::state.args_base;
+    held_cells<2> held(unfilled);  // 0 the body, 1 the current-code cell to restore
+    held[0] = *body_cell;
+    held[1] = current;
+    const cell* code = &held[0];
+    {
+        body_scope scope(function);
+        try {
+            struct code_restore {
+                cell& saved;
+                ~code_restore() { current = saved; }
+            } restore{held[1]};
+            stack::push_block_frame();
+            int64_t position = index_of(code);
+            if (position >= length_of(code)) {
+                cell::init_unset(stack::state.args_base);
+                stack::state.args_top = stack::state.args_base + 1;
+            } else {
+                current = *code;
+                for (;;) {
+                    current.w1 = static_cast<uint32_t>(position);
+                    position = eval_expression_at(code, position, false, false, false);
+                    if (stack::exit_pending()) break;
+                    if (position >= length_of(code)) break;
+                    stack::clear_frame_args();
+                }
+            }
+            if (!stack::exit_pending()) {
+                trace(tracing::EVENT_EXIT, code, length_of(code), nullptr, stack::state.args_base);
+                stack::pop_frame_pass_result();
+            }
+        } catch (const zor_throw& thrown) {
+            // The body is a catch point: an exit that had to cross C++ code as an
+            // exception becomes pending again here.
+            if (!stack::is_exit_code(thrown.code)) throw;
+            stack::pending_code = thrown.code;
+        }
+        if (tracing::active) [[unlikely]] {
+            uint32_t set_aside = stack::take_pending();
+            tracing::fire(tracing::EVENT_EPILOG, code, length_of(code), word, function);
+            stack::pending_code = set_aside;
+        }
+    }
+    if (ends_in_body(stack::pending_code)) {
+        stack::take_pending();
+        stack::state.args_base = base;
+        stack::state.args_top = base + 1;
+    }
+}
+
 // A compiled function body: the code-registry entry named by extras cell 2.
 void run_compiled_body(const cell* function, int32_t code_index, node_ref context) {
     auto body = reinterpret_cast<compiled_body>(code_registry::code_of(code_index));
@@ -1175,6 +1273,14 @@ void invoke_held(cell* function, node_ref context, const cell* word, uint32_t ki
     const cell* code = extras + function::EXTRAS_CODE;
     if (code->is(TYPE_INTEGER) && integer::read_cell(code) != 0) {
         run_compiled_body(function, integer::read_cell(code), context);
+        return;
+    }
+    if (!tracing::active && !(function->header & function::FLAG_TRACE) &&
+        extras[function::EXTRAS_BODY].is(TYPE_BLOCK)) [[likely]] {
+        run_block_body(function, word, extras + function::EXTRAS_BODY);
+        if (stack::exit_pending()) return;
+        if (tracing::active) [[unlikely]]
+            tracing::fire_function_return(word);
         return;
     }
     held_cells<1> body;
@@ -1372,11 +1478,13 @@ uint32_t eval_block(const cell* block, bool pass_result) {
     check_native_depth();
     // One held-cell record for both the block and the current-code cell it restores.
     struct block_scope {
-        held_cells<2> held;
-        block_scope() { held[1] = current; }
+        held_cells<2> held{unfilled};
+        explicit block_scope(const cell* block) {
+            held[0] = *block;
+            held[1] = current;
+        }
         ~block_scope() { current = held[1]; }
-    } scope;
-    scope.held[0] = *block;
+    } scope(block);
     const cell* code = &scope.held[0];
     stack::push_block_frame();
     int64_t position = index_of(code);
