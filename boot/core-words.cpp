@@ -62,7 +62,6 @@ void bind_typesets() {
 // native! or action! of that index and spec. The text is static data that nothing moves.
 void bind_callables(std::string_view source, type_id type) {
     cell* loaded = stack::push_slot();
-    cell::init_unset(loaded);
     lexer::scan_request request;
     int64_t consumed = 0;
     lexer::scan_buffer(loaded, reinterpret_cast<const uint8_t*>(source.data()), source.size(), request, &consumed);

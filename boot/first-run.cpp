@@ -116,12 +116,9 @@ void evaluate(const cell* code, cell* result) {
 
 void do_command(std::string_view line) {
     stack::stack_guard guard;
-    cell* error = stack::push_slot();
+    cell* error = stack::push_slot();  // new slots are unset!
     cell* code = stack::push_slot();
     cell* result = stack::push_slot();
-    cell::init_unset(error);
-    cell::init_unset(code);
-    cell::init_unset(result);
 
     if (!attempt(error, [&] { load_text(code, line); })) {
         error::print_report(error);
@@ -191,12 +188,9 @@ int64_t header_position(const cell* loaded) {
 
 int run_script(const std::string& path) {
     stack::stack_guard guard;
-    cell* error = stack::push_slot();
+    cell* error = stack::push_slot();  // new slots are unset!
     cell* code = stack::push_slot();
     cell* result = stack::push_slot();
-    cell::init_unset(error);
-    cell::init_unset(code);
-    cell::init_unset(result);
 
     std::string text;
     int failure = platform::read_whole_file(path.c_str(), text);

@@ -1184,6 +1184,25 @@ void run_function_body(const cell* function, const cell* word, const cell* body)
     }
 }
 
+// Evaluates the block's expressions from the position in the block frame on top, each
+// value replacing the last in its result slot (unset! for an empty block), with the
+// current-code cell following along. Answers true when an exit became pending.
+inline bool run_expressions(const cell* code, int64_t position) {
+    if (position >= length_of(code)) {
+        cell::init_unset(stack::state.args_base);
+        stack::state.args_top = stack::state.args_base + 1;
+        return false;
+    }
+    current = *code;
+    for (;;) {
+        current.w1 = static_cast<uint32_t>(position);
+        position = eval_expression_at(code, position, false, false, false);
+        if (stack::exit_pending()) return true;
+        if (position >= length_of(code)) return false;
+        stack::clear_frame_args();
+    }
+}
+
 // The usual function body: a block, entered with tracing off and no trace flag turning
 // it on. run_function_body, its exit catch point and eval_block's block frame in one C++
 // frame, with one held-cell record for the body and the current-code cell it restores:
@@ -1204,21 +1223,7 @@ void run_block_body(const cell* function, const cell* word, const cell* body_cel
                 ~code_restore() { current = saved; }
             } restore{held[1]};
             stack::push_block_frame();
-            int64_t position = index_of(code);
-            if (position >= length_of(code)) {
-                cell::init_unset(stack::state.args_base);
-                stack::state.args_top = stack::state.args_base + 1;
-            } else {
-                current = *code;
-                for (;;) {
-                    current.w1 = static_cast<uint32_t>(position);
-                    position = eval_expression_at(code, position, false, false, false);
-                    if (stack::exit_pending()) break;
-                    if (position >= length_of(code)) break;
-                    stack::clear_frame_args();
-                }
-            }
-            if (!stack::exit_pending()) {
+            if (!run_expressions(code, index_of(code))) {
                 trace(tracing::EVENT_EXIT, code, length_of(code), nullptr, stack::state.args_base);
                 stack::pop_frame_pass_result();
             }
@@ -1489,19 +1494,7 @@ uint32_t eval_block(const cell* block, bool pass_result) {
     stack::push_block_frame();
     int64_t position = index_of(code);
     trace(tracing::EVENT_ENTER, code, position, nullptr, nullptr);
-    if (position >= length_of(code)) {
-        cell::init_unset(stack::state.args_base);
-        stack::state.args_top = stack::state.args_base + 1;
-    } else {
-        current = *code;
-        for (;;) {
-            current.w1 = static_cast<uint32_t>(position);
-            position = eval_expression_at(code, position, false, false, false);
-            if (stack::exit_pending()) return stack::pending_code;
-            if (position >= length_of(code)) break;
-            stack::clear_frame_args();
-        }
-    }
+    if (run_expressions(code, position)) return stack::pending_code;
     trace(tracing::EVENT_EXIT, code, length_of(code), nullptr, stack::state.args_base);
     if (pass_result) stack::pop_frame_pass_result();
     else stack::pop_frame();

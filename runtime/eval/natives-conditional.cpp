@@ -67,7 +67,6 @@ case_search find_case(bool push, bool want_block, cell** out) {
         int64_t step = push ? 1 : 2;
         // Each candidate is compared from a stack slot: a comparison may allocate.
         cell* candidate = stack::push_slot();
-        cell::init_unset(candidate);
         for (int64_t i = std::clamp<int64_t>(series::index_of(cases), 0, length); i < length_of(cases); i += step) {
             *candidate = *block::get_cell(cases, i);
             if (candidate->type() != value->type()) continue;

@@ -138,7 +138,6 @@ uint32_t debase(const native_call& call) {
     }
     if (!has_module(TYPE_BINARY)) raise::throw_error(err::internal_not_done);
     cell* made = stack::push_slot();
-    cell::init_unset(made);
     int64_t length = int64_t(bytes->size());
     made->w2 = memory::alloc_series(std::max<int64_t>(length, 1), 1, 0);
     memory::series_buffer* buffer = memory::buffer_of(made->w2);
