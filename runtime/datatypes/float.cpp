@@ -207,7 +207,6 @@ cell* make(cell* /*value*/, cell* spec, type_id type) {
                     if (!word::scan_text) raise::throw_error(err::internal_not_done);
                     std::string text = string::to_utf8(spec);
                     cell* loaded = stack::push_slot();
-                    cell::init_unset(loaded);
                     bool made = word::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
                     if (!made || !(loaded->is(TYPE_INTEGER) || loaded->is(TYPE_FLOAT) || loaded->is(TYPE_PERCENT))) {
                         raise_bad_to_arg(type, spec);

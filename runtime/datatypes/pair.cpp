@@ -141,7 +141,6 @@ cell* make(cell* /*value*/, cell* spec, type_id /*type*/) {
             if (!word::scan_text) raise::throw_error(err::internal_not_done);
             std::string text = string::to_utf8(spec);
             cell* loaded = stack::push_slot();
-            cell::init_unset(loaded);
             bool made = word::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
             if (!made || !loaded->is(TYPE_PAIR)) raise_bad_to_arg(spec);
             x = x_of(loaded);

@@ -106,8 +106,6 @@ void assign_words(cell* words, cell* value, int64_t n, bool any, bool only, bool
     cell* mark = stack::state.args_top;
     cell* entry = stack::push_slot();
     cell* item = stack::push_slot();
-    cell::init_unset(entry);
-    cell::init_unset(item);
     const bool itemwise = !only && takes_items(value->type());
     // Every entry and item is tested before the first assignment.
     for (int64_t i = 0; i < n; ++i) {
@@ -186,7 +184,6 @@ uint32_t unset(const native_call&) {
     cell* target = base(0);
     cell* nothing = stack::push_slot();
     cell* assigned = stack::push_slot();
-    cell::init_unset(nothing);
     if (is_value_word(target->type())) {
         *assigned = *target;
         word::set_value(assigned, nothing);
