@@ -8,7 +8,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
+#include "runtime/gc/gc.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

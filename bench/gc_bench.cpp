@@ -14,10 +14,10 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/memory-stats.h"
-#include "runtime/memory.h"
-#include "runtime/runtime-init.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory-stats.h"
+#include "runtime/memory/memory.h"
+#include "boot/runtime-init.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
+#include "runtime/memory/memory.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/stack.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

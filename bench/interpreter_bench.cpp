@@ -14,7 +14,7 @@
 
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
+#include "runtime/gc/gc.h"
 #include "tests/unit/code_notation.h"
 #include "tests/unit/interpreter_stand_ins.h"
 #include "tests/unit/runtime_fixture.h"

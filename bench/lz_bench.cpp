@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "runtime/lz.h"
+#include "codecs/lz.h"
 
 namespace {
 

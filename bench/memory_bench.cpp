@@ -20,8 +20,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "runtime/gc.h"
-#include "runtime/memory.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

@@ -16,14 +16,14 @@
 #include <string>
 #include <vector>
 
-#include "runtime/action-signatures.h"
-#include "runtime/cell.h"
+#include "runtime/value/action-signatures.h"
+#include "runtime/value/cell.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/eval/actions.h"
-#include "runtime/eval/number-scanners.h"
+#include "runtime/eval/lexer/number-scanners.h"
 #include "runtime/eval/stack.h"
-#include "runtime/number-text.h"
-#include "runtime/type-registry.h"
+#include "runtime/text/number-text.h"
+#include "runtime/value/type-registry.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

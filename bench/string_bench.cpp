@@ -10,7 +10,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
+#include "runtime/gc/gc.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "runtime/symbol.h"
+#include "runtime/binding/symbol.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <iterator>
 #include <string>
 
-#include "runtime/eval/lexer.h"
+#include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
+#include "runtime/gc/gc.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

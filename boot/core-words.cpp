@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -11,11 +11,11 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/lexer.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/lexer/lexer.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
-#include "runtime/raise.h"
-#include "runtime/type-registry.h"
+#include "runtime/errors/raise.h"
+#include "runtime/value/type-registry.h"
 
 #include "boot/action-specs-data.inc"
 

@@ -9,8 +9,8 @@
 #include "platform/process.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc.h"
-#include "runtime/runtime-init.h"
+#include "runtime/gc/gc.h"
+#include "boot/runtime-init.h"
 
 namespace zor::boot {
 namespace {

@@ -18,12 +18,12 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/interpreter.h"
-#include "runtime/eval/lexer.h"
+#include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/output-hooks.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
+#include "runtime/text/output-hooks.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
 
 namespace zor::boot {
 

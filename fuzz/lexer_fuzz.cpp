@@ -11,14 +11,14 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "runtime/code-registry.h"
+#include "runtime/value/code-registry.h"
 #include "runtime/datatypes/routine.h"
-#include "runtime/eval/lexer.h"
+#include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc.h"
-#include "runtime/runtime-init.h"
-#include "runtime/word-table.h"
+#include "runtime/gc/gc.h"
+#include "boot/runtime-init.h"
+#include "runtime/binding/word-table.h"
 
 namespace {
 

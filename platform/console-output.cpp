@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/output-hooks.h"
-#include "runtime/unicode.h"
+#include "runtime/text/output-hooks.h"
+#include "runtime/text/unicode.h"
 
 namespace zor::platform {
 namespace {

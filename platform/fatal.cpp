@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "platform/console-output.h"
-#include "runtime/heap.h"
+#include "runtime/memory/heap.h"
 
 namespace zor::platform {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "platform/fatal.h"
-#include "runtime/heap.h"
+#include "runtime/memory/heap.h"
 
 namespace zor::random {
 

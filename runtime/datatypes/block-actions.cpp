@@ -15,12 +15,12 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/raise.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/errors/raise.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::block {
 

@@ -11,9 +11,9 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/type-registry.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::block {
 

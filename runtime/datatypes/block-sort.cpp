@@ -24,11 +24,11 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/sort.h"
+#include "runtime/gc/gc.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
+#include "runtime/errors/raise.h"
+#include "runtime/datatypes/series-sort.h"
 
 namespace zor::block {
 

@@ -12,10 +12,10 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
 
 namespace zor::block {
 

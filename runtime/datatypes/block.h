@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::block {
 

@@ -11,7 +11,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::callable {
 

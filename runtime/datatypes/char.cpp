@@ -7,17 +7,17 @@
 #include <climits>
 #include <cstring>
 
-#include "runtime/action-signatures.h"
+#include "runtime/value/action-signatures.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/type-registry.h"
-#include "runtime/unicode.h"
+#include "runtime/memory/memory.h"
+#include "runtime/errors/raise.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/text/unicode.h"
 
 namespace zor::char_ {
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::char_ {
 

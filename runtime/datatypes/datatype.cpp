@@ -5,7 +5,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/stack.h"
-#include "runtime/type-registry.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::datatype {
 

@@ -1,7 +1,7 @@
 // datatype!: a value naming a datatype. Payload word 1 is the id of the type it names.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::datatype {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/fatal.h"
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -21,18 +21,18 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error-catalogue-objects.h"
+#include "runtime/errors/error-catalogue-objects.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/output-hooks.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/text/output-hooks.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::error {
 

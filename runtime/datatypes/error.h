@@ -1,7 +1,7 @@
 // error!: the value raised for every language error, an object! retyped.
 //
 // Cell: as object! (runtime/datatypes/object.h) with type 34 and class id 1; its context
-// is a copy of the standard error prototype (runtime/error-catalogue-objects.h), whose
+// is a copy of the standard error prototype (runtime/errors/error-catalogue-objects.h), whose
 // fields are, in order: code (integer!: category x 100 + id index - 2), type (the
 // category word), id (the id word), arg1, arg2, arg3, near, where, stack, files. The
 // message template of an error is the value of its id word in its category object of the
@@ -12,8 +12,8 @@
 // allocation. Building an error allocates, and so does the report.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/value/cell.h"
+#include "runtime/errors/error-catalogue.h"
 
 namespace zor::error {
 

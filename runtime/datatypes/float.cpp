@@ -18,12 +18,12 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/number-scanners.h"
+#include "runtime/eval/lexer/number-scanners.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/number-text.h"
-#include "runtime/raise.h"
-#include "runtime/type-registry.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/number-text.h"
+#include "runtime/errors/raise.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::float_ {
 

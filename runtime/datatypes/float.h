@@ -16,7 +16,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::float_ {
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/function.h"
@@ -16,11 +16,11 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::function {
 

@@ -7,7 +7,7 @@
 //   0  the body: a deep copy of the body block bound to the function context, or none!
 //      for a function without interpreted body (a compiled one);
 //   1  the argument descriptor cache (below), unset! until first asked for;
-//   2  integer! the code-registry index of a compiled body (runtime/code-registry.h), or
+//   2  integer! the code-registry index of a compiled body (runtime/value/code-registry.h), or
 //      unset!;
 //   3  unset!, or a copy of the function value once an op! was made from it;
 //   4  integer! an extra word given by the builder, or unset!.
@@ -39,7 +39,7 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::function {
 

@@ -11,10 +11,10 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/stack.h"
-#include "runtime/hash-index.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
-#include "runtime/type-registry.h"
+#include "runtime/datatypes/hash-index.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::hash {
 

@@ -1,4 +1,4 @@
-// hash!: a block whose cells are indexed by a kind-0 hashtable (runtime/hash-index.h), so
+// hash!: a block whose cells are indexed by a kind-0 hashtable (runtime/datatypes/hash-index.h), so
 // that find and select answer without a scan. It is a block in every other respect: it
 // registers with block! as its parent and fills only make, to, mold, copy, sort and trim;
 // block!'s and series!'s modifying actions keep the index in step through the hooks that
@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::hash {
 

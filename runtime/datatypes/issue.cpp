@@ -1,15 +1,15 @@
 // issue!: making issues from names, strings, characters and words; mold and comparison.
 #include "runtime/datatypes/issue.h"
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/unicode.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/text/unicode.h"
 
 namespace zor::issue {
 

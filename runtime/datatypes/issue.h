@@ -9,7 +9,7 @@
 // comparable), by the word comparison.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::issue {
 

@@ -10,8 +10,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/eval/stack.h"
-#include "runtime/raise.h"
-#include "runtime/type-registry.h"
+#include "runtime/errors/raise.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::logic {
 

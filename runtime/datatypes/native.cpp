@@ -2,20 +2,20 @@
 // identity comparison.
 #include "runtime/datatypes/native.h"
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::native {
 

@@ -1,5 +1,5 @@
 // native! and action!: the values that stand for one built-in native (an entry of the
-// natives table, runtime/eval/natives.h) or one of the 62 actions (an entry of the action
+// natives table, runtime/eval/natives/natives.h) or one of the 62 actions (an entry of the action
 // table, runtime/eval/actions.h).
 //
 // Cell (native! 21, action! 22): header the type id and no flags; word 1 the 0-based
@@ -15,7 +15,7 @@
 // both.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::native {
 

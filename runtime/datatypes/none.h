@@ -1,7 +1,7 @@
 // none!: the value of no value. It has no payload; its series actions answer none.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::none {
 

@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -28,11 +28,11 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/invoke.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/owner-track.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/owner-track.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::object {
 

@@ -12,7 +12,7 @@
 #include <climits>
 #include <cstring>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -25,13 +25,13 @@
 #include "runtime/eval/actions.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/owner-track.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/binding/owner-track.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::object {
 

@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::object {
 

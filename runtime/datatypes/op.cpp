@@ -9,11 +9,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::op {
 

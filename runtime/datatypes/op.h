@@ -10,7 +10,7 @@
 // does not carry, stay readable there).
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::op {
 

@@ -18,10 +18,10 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/stack.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::pair {
 

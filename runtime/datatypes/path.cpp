@@ -14,10 +14,10 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/raise.h"
-#include "runtime/type-registry.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/errors/raise.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::path {
 

@@ -2,7 +2,7 @@
 // comparison.
 #include "runtime/datatypes/routine.h"
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/function.h"
@@ -11,9 +11,9 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/type-registry.h"
+#include "runtime/memory/memory.h"
+#include "runtime/errors/raise.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::routine {
 

@@ -1,5 +1,5 @@
 // routine!: a routine of the runtime's low-level dialect, a C++ function of the code
-// registry (runtime/code-registry.h) that the language calls like a function. Only the
+// registry (runtime/value/code-registry.h) that the language calls like a function. Only the
 // boot code builds routines (push_new); make is not supported.
 //
 // Cell (routine! 29, parent function!): header the type id, bit 15 (0x8000) the
@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::routine {
 

@@ -11,7 +11,7 @@
 
 #include "platform/fatal.h"
 #include "platform/random.h"
-#include "runtime/action-signatures.h"
+#include "runtime/value/action-signatures.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -22,13 +22,13 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
-#include "runtime/owner-track.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/owner-track.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::series {
 

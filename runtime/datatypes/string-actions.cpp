@@ -21,7 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "runtime/case-fold.h"
+#include "runtime/text/case-fold.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
@@ -32,11 +32,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/sort.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
+#include "runtime/memory/memory.h"
+#include "runtime/errors/raise.h"
+#include "runtime/datatypes/series-sort.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::string {
 

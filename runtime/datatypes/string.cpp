@@ -12,15 +12,15 @@
 
 #include "platform/console-output.h"
 #include "platform/fatal.h"
-#include "runtime/action-signatures.h"
-#include "runtime/case-fold.h"
+#include "runtime/value/action-signatures.h"
+#include "runtime/text/case-fold.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/eval/stack.h"
-#include "runtime/heap.h"
-#include "runtime/number-text.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
+#include "runtime/memory/heap.h"
+#include "runtime/text/number-text.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::string {
 

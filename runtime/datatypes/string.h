@@ -4,7 +4,7 @@
 // Cell (string! 7, file! 8, url! 9, tag! 44, email! 45, ref! 50 alike): word 1 the index
 // in code units from the buffer's head (signed; it may lie past the tail after another
 // value shortened the buffer, and readers clamp it), word 2 the node of the series, word
-// 3 the node of the encoding cache of runtime/unicode.h (0 in every new cell).
+// 3 the node of the encoding cache of runtime/text/unicode.h (0 in every new cell).
 //
 // Buffer: units of one width for the whole buffer, in the low 5 bits of its flags: 1
 // (Latin-1, 0..0xFF), 2 (UCS-2, 0..0xFFFF, never a surrogate pair) or 4 (UCS-4), stored
@@ -27,9 +27,9 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
-#include "runtime/unicode.h"
+#include "runtime/value/cell.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/unicode.h"
 
 namespace zor::type_registry {
 class action_list;
@@ -154,7 +154,7 @@ void append_units(cell* output, const cell* source);
 // Appends n levels of indentation, four spaces each; answers the budget less 4 n.
 int append_indent(cell* output, int n, int budget);
 // Pushes a new string holding the form of the current call's first argument, cut to the
-// limit when it is positive (runtime/mold-support.cpp).
+// limit when it is positive (runtime/datatypes/string-form.cpp).
 cell* form_to_new(cell* part, int limit);
 
 // Widens the whole buffer in place from one unit width to a wider one (1 to 2, 1 to 4,

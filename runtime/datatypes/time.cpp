@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -16,13 +16,13 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/number-text.h"
-#include "runtime/owner-track.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/number-text.h"
+#include "runtime/binding/owner-track.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::time {
 

@@ -1,7 +1,7 @@
 // unset!: the value of nothing. It has no payload.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 
 namespace zor::unset {
 

@@ -22,9 +22,9 @@
 
 #include <cstdint>
 
-#include "runtime/action-signatures.h"
-#include "runtime/cell.h"
-#include "runtime/type-registry.h"
+#include "runtime/value/action-signatures.h"
+#include "runtime/value/cell.h"
+#include "runtime/value/type-registry.h"
 
 namespace zor::actions {
 

@@ -8,7 +8,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
+#include "runtime/memory/memory.h"
 
 namespace zor::fast_paths {
 

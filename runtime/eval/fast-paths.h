@@ -13,8 +13,8 @@
 
 #include <cstdint>
 
-#include "runtime/action-signatures.h"
-#include "runtime/cell.h"
+#include "runtime/value/action-signatures.h"
+#include "runtime/value/cell.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"

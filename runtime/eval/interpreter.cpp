@@ -22,8 +22,8 @@
 
 #include "platform/fatal.h"
 #include "platform/process.h"
-#include "runtime/code-registry.h"
-#include "runtime/context.h"
+#include "runtime/value/code-registry.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -40,15 +40,15 @@
 #include "runtime/eval/actions.h"
 #include "runtime/eval/fast-paths.h"
 #include "runtime/eval/invoke.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/tracing.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::eval {
 
@@ -158,7 +158,7 @@ inline bool same_name(int32_t a, int32_t b) { return symbol::canonical_id(a) == 
 
 // The value of a word when it has one that can be read now; null otherwise (unbound,
 // unresolved, a function's word outside a call). Never raises; word::get_value gives the
-// error of each null case. Read straight from the context record (runtime/context.h),
+// error of each null case. Read straight from the context record (runtime/binding/context.h),
 // since every word and every operator lookahead comes here.
 [[gnu::always_inline]] inline const cell* peek_value(const cell* word) {
     const node_ref context = word->w1;
@@ -1101,7 +1101,7 @@ int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool 
 // --- Function bodies ---------------------------------------------------------------------------
 
 // The record cell of a context and the values word that points its values at an
-// argument-stack cell (runtime/context.h's set_stack_values), written here directly since
+// argument-stack cell (runtime/binding/context.h's set_stack_values), written here directly since
 // every function call sets and restores it.
 inline cell* context_record(node_ref context) { return memory::buffer_of(context)->head_cell(); }
 inline uint32_t stack_values_word(const cell* first) {

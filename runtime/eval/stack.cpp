@@ -2,7 +2,7 @@
 #include "runtime/eval/stack.h"
 
 #include "platform/fatal.h"
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/none.h"
@@ -10,12 +10,12 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor {
 uint32_t last_throw_code = 0;

@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-#include "runtime/cell.h"
+#include "runtime/value/cell.h"
 #include "runtime/eval/throw.h"
 
 namespace zor::stack {

@@ -2,7 +2,7 @@
 // to its tracer function.
 #include "runtime/eval/tracing.h"
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
@@ -11,10 +11,10 @@
 #include "runtime/eval/invoke.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 
 namespace zor::tracing {
 

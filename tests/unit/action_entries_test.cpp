@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/integer.h"
@@ -15,7 +15,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
+#include "runtime/binding/symbol.h"
 #include "tests/unit/spec_notation.h"
 
 namespace zor {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/datatypes/base-codecs.h"
+#include "codecs/base-codecs.h"
 
 namespace zor {
 namespace {

@@ -15,8 +15,8 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
 #include "tests/unit/block_notation.h"
 
 namespace zor {

@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/case-fold.h"
+#include "runtime/text/case-fold.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
+#include "runtime/memory/memory.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

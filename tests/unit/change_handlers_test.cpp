@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -17,9 +17,9 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/invoke.h"
 #include "runtime/eval/stack.h"
-#include "runtime/raise.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/errors/raise.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/spec_notation.h"
 
 namespace zor {

@@ -12,8 +12,8 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/memory.h"
-#include "runtime/unicode.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/unicode.h"
 #include "tests/unit/scalar_fixture.h"
 
 namespace zor {

@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -30,9 +30,9 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/unicode.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/text/unicode.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor::testing {

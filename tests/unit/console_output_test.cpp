@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/console-output.h"
-#include "runtime/output-hooks.h"
+#include "runtime/text/output-hooks.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

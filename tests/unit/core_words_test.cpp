@@ -11,17 +11,17 @@
 #include <string>
 
 #include "boot/core-words.h"
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/interpreter.h"
-#include "runtime/eval/lexer.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/lexer/lexer.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/symbol.h"
+#include "runtime/binding/symbol.h"
 #include "tests/unit/code_notation.h"
 #include "tests/unit/runtime_fixture.h"
 

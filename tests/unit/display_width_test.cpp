@@ -1,6 +1,6 @@
 // Character display widths: the tables' sizes and end rows, the lookup against a plain
 // scan over every code point, and the widths of the characters that layout depends on.
-#include "runtime/display-width.h"
+#include "runtime/text/char-width.h"
 
 #include <gtest/gtest.h>
 

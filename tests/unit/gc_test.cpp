@@ -9,7 +9,7 @@
 // collection to see what is kept and what is freed, and a "moving" one (torture mode for
 // few collections) in which every node frame is evacuated, so that every node moves and
 // every reference must be rewritten.
-#include "runtime/gc.h"
+#include "runtime/gc/gc.h"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +19,13 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/eval/stack.h"
-#include "runtime/handle-registry.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
-#include "runtime/mold-guard.h"
+#include "runtime/value/handle-registry.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/mold-guard.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

@@ -1,7 +1,7 @@
 // The external handle registry and the slot table: record numbering and table growth,
 // releases through the class callbacks (replacing, freeing, sweeping, in their order),
 // and the slot table's free chain, growth and rooting.
-#include "runtime/handle-registry.h"
+#include "runtime/value/handle-registry.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/slot-table.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/value/slot-table.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

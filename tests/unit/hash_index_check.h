@@ -14,10 +14,10 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/hash-index.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
+#include "runtime/gc/gc.h"
+#include "runtime/datatypes/hash-index.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
 
 namespace zor::testing {
 

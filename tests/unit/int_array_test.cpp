@@ -1,6 +1,6 @@
 // Raw byte and integer arrays: creation, length by width, appends across growth, search,
 // removal, truncation, copying, and the bounds that raise script/past-end.
-#include "runtime/int-array.h"
+#include "runtime/memory/int-array.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "runtime/datatypes/error.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/memory.h"
+#include "runtime/memory/memory.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

@@ -17,13 +17,13 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/memory.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

@@ -21,16 +21,16 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/eval/interpreter.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/type-registry.h"
+#include "runtime/value/type-registry.h"
 #include "tests/unit/code_notation.h"
 
 namespace zor::testing {

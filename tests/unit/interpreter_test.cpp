@@ -13,17 +13,17 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "runtime/code-registry.h"
+#include "runtime/value/code-registry.h"
 #include "runtime/datatypes/routine.h"
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/invoke.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc.h"
+#include "runtime/gc/gc.h"
 #include "tests/unit/code_notation.h"
 #include "tests/unit/interpreter_fixture.h"
 

@@ -6,19 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
-#include "runtime/eval/lexer.h"
+#include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/memory.h"
-#include "runtime/type-registry.h"
-#include "runtime/unicode.h"
+#include "runtime/memory/memory.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/text/unicode.h"
 #include "runtime/datatypes/function.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "tests/unit/interpreter_fixture.h"
 #include "tests/unit/runtime_fixture.h"
 

@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "runtime/code-registry.h"
+#include "runtime/value/code-registry.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/lexer.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/word-table.h"
+#include "runtime/eval/lexer/lexer.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/interpreter_fixture.h"
 
 namespace zor::testing {

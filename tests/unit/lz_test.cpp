@@ -4,7 +4,7 @@
 // codes; and corrupt blobs (truncated, bit-flipped, inconsistent) refused without
 // reading or writing out of bounds. Blobs and destinations are passed in heap blocks of
 // exactly their size, so a sanitizer build catches any access past them.
-#include "runtime/lz.h"
+#include "codecs/lz.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Memory statistics: the bytes in use, the detailed block's structure against the memory
 // manager's own lists, totals that outgrow 32 bits, and a report that never collects,
 // even when building it takes a new frame.
-#include "runtime/memory-stats.h"
+#include "runtime/memory/memory-stats.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +15,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/heap.h"
-#include "runtime/memory.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/heap.h"
+#include "runtime/memory/memory.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

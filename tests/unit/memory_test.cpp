@@ -6,7 +6,7 @@
 // restored afterwards, so frame layouts start from nothing and what a test allocates is
 // released when it ends. Collection stays off while a test runs, because the tests hold
 // bare node references and buffer pointers across allocations on purpose.
-#include "runtime/memory.h"
+#include "runtime/memory/memory.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/gc.h"
-#include "runtime/heap.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/heap.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

@@ -6,11 +6,11 @@
 
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/mold-guard.h"
-#include "runtime/raise.h"
+#include "runtime/text/mold-guard.h"
+#include "runtime/errors/raise.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

@@ -7,13 +7,13 @@
 
 #include <string>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
+#include "runtime/binding/symbol.h"
 #include "tests/unit/interpreter_fixture.h"
 
 namespace zor {

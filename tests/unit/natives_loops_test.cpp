@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/float.h"
@@ -23,9 +23,9 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
+#include "runtime/binding/symbol.h"
 #include "tests/unit/code_notation.h"
 #include "tests/unit/interpreter_fixture.h"
 

@@ -12,10 +12,10 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error-catalogue.h"
-#include "runtime/eval/natives.h"
-#include "runtime/memory.h"
-#include "runtime/symbol.h"
+#include "runtime/errors/error-catalogue.h"
+#include "runtime/eval/natives/natives.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/symbol.h"
 #include "tests/unit/interpreter_fixture.h"
 
 namespace zor {

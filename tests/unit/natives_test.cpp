@@ -13,9 +13,9 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
+#include "runtime/binding/symbol.h"
 #include "tests/unit/spec_notation.h"
 
 namespace zor {

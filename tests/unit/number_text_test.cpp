@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/error-catalogue.h"
-#include "runtime/eval/number-scanners.h"
-#include "runtime/number-text.h"
+#include "runtime/errors/error-catalogue.h"
+#include "runtime/eval/lexer/number-scanners.h"
+#include "runtime/text/number-text.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
@@ -14,10 +14,10 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/spec_notation.h"
 
 namespace zor {

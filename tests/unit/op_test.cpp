@@ -9,12 +9,12 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/routine.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/actions.h"
-#include "runtime/eval/natives.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/spec_notation.h"
 
 namespace zor {

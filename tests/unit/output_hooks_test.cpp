@@ -10,8 +10,8 @@
 #include "platform/console-output.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/output-hooks.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/output-hooks.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/context.h"
+#include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
@@ -16,11 +16,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/owner-track.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/owner-track.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/spec_notation.h"
 
 namespace zor {

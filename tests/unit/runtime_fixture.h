@@ -7,8 +7,8 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc.h"
-#include "runtime/runtime-init.h"
+#include "runtime/gc/gc.h"
+#include "boot/runtime-init.h"
 
 namespace zor::testing {
 

@@ -16,11 +16,11 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/type-registry.h"
+#include "runtime/value/type-registry.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor::scalar_testing {

@@ -13,8 +13,8 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/memory.h"
-#include "runtime/word-table.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/block_notation.h"
 
 namespace zor {

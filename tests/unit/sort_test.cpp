@@ -1,7 +1,7 @@
 // The element sorts: results against a reference sort over many shapes and sizes,
 // stability, odd element sizes, linear work on runs, and the state left behind when the
 // comparator throws.
-#include "runtime/sort.h"
+#include "runtime/datatypes/series-sort.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "runtime/datatypes/error.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/heap.h"
+#include "runtime/memory/heap.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
-#include "runtime/unicode.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
+#include "runtime/text/unicode.h"
 #include "tests/unit/code_notation.h"
 #include "tests/unit/runtime_fixture.h"
 

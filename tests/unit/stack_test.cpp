@@ -4,7 +4,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/raise.h"
+#include "runtime/errors/raise.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

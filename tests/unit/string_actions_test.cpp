@@ -20,10 +20,10 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/gc.h"
-#include "runtime/memory.h"
-#include "runtime/symbol.h"
-#include "runtime/unicode.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/text/unicode.h"
 #include "tests/unit/block_notation.h"
 
 namespace zor {

@@ -11,8 +11,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/unicode.h"
+#include "runtime/memory/memory.h"
+#include "runtime/text/unicode.h"
 #include "tests/unit/block_notation.h"
 
 namespace zor {

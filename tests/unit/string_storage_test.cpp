@@ -12,12 +12,12 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/error-catalogue.h"
-#include "runtime/gc.h"
+#include "runtime/errors/error-catalogue.h"
+#include "runtime/gc/gc.h"
 #include "runtime/eval/stack.h"
-#include "runtime/memory.h"
-#include "runtime/symbol.h"
-#include "runtime/unicode.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/text/unicode.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

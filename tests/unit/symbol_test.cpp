@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "runtime/datatypes/string.h"
-#include "runtime/error-catalogue.h"
+#include "runtime/errors/error-catalogue.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
-#include "runtime/gc.h"
-#include "runtime/hashtable.h"
-#include "runtime/memory.h"
-#include "runtime/symbol.h"
-#include "runtime/type-registry.h"
+#include "runtime/gc/gc.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/memory/memory.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/value/type-registry.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

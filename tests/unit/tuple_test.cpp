@@ -12,8 +12,8 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/tuple.h"
-#include "runtime/symbol.h"
-#include "runtime/word-table.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/binding/word-table.h"
 #include "tests/unit/scalar_fixture.h"
 
 namespace zor {

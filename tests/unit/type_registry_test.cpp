@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "runtime/type-registry.h"
+#include "runtime/value/type-registry.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {

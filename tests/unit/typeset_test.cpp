@@ -6,7 +6,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/raise.h"
+#include "runtime/errors/raise.h"
 #include "tests/unit/scalar_fixture.h"
 
 namespace zor {

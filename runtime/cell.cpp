@@ -1,6 +1,0 @@
-// The boot literal table's base; null until the boot data is loaded.
-#include "runtime/cell.h"
-
-namespace zor {
-cell* literal_base = nullptr;
-}

@@ -1,0 +1,342 @@
+// The natives table: the entry routines of the 107 built-in natives by index, 1 `if` ...
+// 107 `apply`, in a table of 120 entries, and the calling convention every entry follows.
+//
+// Calling convention. The caller pushes a call frame naming the native's word, then, from
+// args_base, one cell per positional argument in spec order, then the argument cells of
+// every refinement in spec order (a refinement itself has no cell; the argument cells of
+// an absent refinement are still there and hold none!). It then calls the entry with a
+// native_call: one integer per refinement of the spec, in spec order, -1 when the
+// refinement is absent, else the offset from args_base of its first argument cell (for a
+// refinement without arguments, where its arguments would stand); and the check flag, set
+// when the argument types are to be tested against the spec's type blocks (the
+// interpreter and compiled code set it; the runtime's own internal calls, which pass
+// values of the right types, clear it). Presence is always tested as ">= 0" (native_call::
+// has), since a refinement's first argument may sit at offset 0 of a native without
+// positional arguments.
+//
+// The entry reads its arguments from stack::argument(offset) and leaves its result in the
+// result slot (args_base): natives whose result is none! or unset! first drop their
+// arguments (args_top back to args_base), the others copy the value they produced into the
+// slot. The entry answers a throw code: 0 when it ended normally, else the code of a
+// break, continue, return, exit or throw that ended an evaluation it ran and that it hands
+// back to its caller instead of throwing (throw.h; the interpreter passes it on the same
+// way until a frame takes it). Errors are always raised (raise::throw_error), never
+// answered.
+//
+// Each native's spec block is boot data: runtime/data/natives-specs.zor holds one entry per
+// native (name, index, spec block) as Zor text, which the build embeds and the boot
+// environment loads into the spec blocks of the native! values. The argument typesets of
+// the type tests are made at init_table from the same entries.
+//
+// Invariants: the table is filled once at start-up (init_table) and only read afterwards;
+// native! values name their entry by index, never by address.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "runtime/value/cell.h"
+
+namespace zor::natives {
+
+inline constexpr int TABLE_SIZE = 120;
+inline constexpr int NATIVE_COUNT = 107;
+// The most refinements any native's spec has (`now`).
+inline constexpr int MAX_REFINEMENTS = 10;
+
+// What an entry receives besides the argument stack.
+struct native_call {
+    const int32_t* refinements = nullptr;  // refinement_count positions, spec order
+    int32_t refinement_count = 0;
+    bool check = false;
+
+    // The position of refinement i (0-based, spec order), -1 when absent or out of range.
+    int32_t position(int i) const { return i >= 0 && i < refinement_count ? refinements[i] : -1; }
+    bool has(int i) const { return position(i) >= 0; }
+};
+
+using native_entry = uint32_t (*)(const native_call& call);
+
+// The entry at a 1-based index; null outside 1..TABLE_SIZE or while the position is empty.
+native_entry entry(int index);
+// Fills the entry at a 1-based index (outside 1..TABLE_SIZE nothing happens).
+void set_entry(int index, native_entry handler);
+// The number of filled entries (107 after start-up).
+int filled_count();
+// The table's count: the 1-based position that the next append fills; 1 when empty, 108
+// after start-up.
+int count();
+// Appends the routines at the next free positions, in order. Past the table's end nothing
+// more is stored.
+void append(int n, const native_entry* routines);
+// `natives/init-table`: makes the print work block (kept by the runtime's root block),
+// appends the 107 entries in index order and builds the argument typesets of the type
+// tests from the specs. Runs once at start-up, after the internal words exist.
+void init_table();
+
+// Calls the native of a 1-based index with the refinement positions (refinement_count of
+// them, spec order) and the check flag. An index naming no entry raises
+// script/invalid-arg with the index.
+uint32_t call(int index, const int32_t* refinements, int32_t refinement_count, bool check);
+
+// The print work block (a block! cell of the root block, read afresh after any
+// allocation); `print` and `prin` reduce block arguments into it.
+cell* print_work_block();
+
+// --- The specs --------------------------------------------------------------------------------
+
+struct spec_entry {
+    int index;                   // 1-based
+    const char* name;            // the native's word, as the language spells it
+    std::string_view spec_text;  // the spec block as Zor text, brackets included
+};
+// The spec entry of a 1-based index, null outside 1..NATIVE_COUNT.
+const spec_entry* spec_of(int index);
+// The whole data file as Zor text (name index [spec] per native), for the boot loader.
+std::string_view specs_source();
+// The number of refinements in the spec of a 1-based index (-1 outside 1..NATIVE_COUNT).
+int refinement_count(int index);
+
+// The typeset of the argument at a position of the spec's words (arguments and
+// refinements counted together from 0), as the type tests use it; none! when that
+// position holds no argument.
+cell argument_typeset(int index, int spec_position);
+
+// Tests the arguments of the current call against the native's argument typesets: each
+// positional argument, then each argument of every present refinement (at the offset its
+// refinement's position gives). A failed test raises script/expect-arg with the native's
+// word, the value's datatype and the argument's word.
+void check_arguments(int index, const native_call& call);
+// True when every argument that passes the given typesets also passes check_arguments, so
+// a caller that has tested the arguments against them may call with the check flag off.
+// entries: count (word, typeset) cell pairs in spec order (a refinement! word for each
+// refinement), as an argument descriptor block holds them. Allocates nothing.
+bool typesets_within(int index, const cell* entries, int count);
+
+// The first type name in the specs that names neither a registered datatype nor a named
+// typeset (empty when every name resolves; event! counts once it has registered).
+std::string_view unknown_spec_type();
+
+// The members of a typeset named in the natives' specs (any-type!, series! ...), as the
+// boot environment's named typesets define them; false for an unknown name.
+bool named_typeset(std::string_view name, cell* out);
+// The name of the i-th named typeset (from 0, in the order they are bound: each one's
+// members are earlier ones or datatypes); null past the last.
+const char* named_typeset_name(int i);
+
+// --- Natives the runtime calls directly ----------------------------------------------------------
+
+// `natives/switch-find-case`(push flag, block flag): on the current call's value (args_base)
+// and cases block (args_base + 1), finds from the cases block's index the first cell of
+// the value's datatype that compare finds equal in equality mode (code 0); a block! value
+// never matches. The scan steps by one cell with the push flag, by two without. After a
+// match: with the block flag, the first block! cell after the match (none when there is
+// none up to the tail); without it the cell after the match, or the match itself when it
+// is the last cell. With the push flag the answer is pushed as a new stack value, else it
+// is copied into the result slot. Without a match: none!, pushed or in the result slot.
+// Answers the cell written.
+cell* switch_find_case(bool push, bool block);
+
+// The truth of a value: false for none! and a logic! whose payload is not 1, true for
+// everything else (unset! included).
+bool is_truthy(const cell* value);
+
+// A block argument that a native evaluates: a caller that skipped the type tests must still
+// hand a block!, so anything else raises script/expect-arg naming the spec position.
+cell* block_argument(cell* value, int spec_position);
+
+// --- The routines -------------------------------------------------------------------------------
+//
+// The natives' own routines, as the table's entries call them once the type tests (when
+// the check flag is set) have passed. Callers go through entry() or call(), which run the
+// tests; the routines assume arguments of the spec's types.
+
+// Conditionals (natives-conditional.cpp).
+uint32_t if_(const native_call& call);
+uint32_t unless(const native_call& call);
+uint32_t either(const native_call& call);
+uint32_t any(const native_call& call);
+uint32_t all(const native_call& call);
+uint32_t switch_(const native_call& call);
+uint32_t case_(const native_call& call);
+
+// Comparison, logic and type (natives-compare.cpp).
+uint32_t equal_q(const native_call& call);
+uint32_t not_equal_q(const native_call& call);
+uint32_t strict_equal_q(const native_call& call);
+uint32_t lesser_q(const native_call& call);
+uint32_t greater_q(const native_call& call);
+uint32_t lesser_or_equal_q(const native_call& call);
+uint32_t greater_or_equal_q(const native_call& call);
+uint32_t same_q(const native_call& call);
+uint32_t not_(const native_call& call);
+uint32_t type_q(const native_call& call);
+
+// `same?` of two values: identity by type (see natives-compare.cpp).
+bool is_same(const cell* value, const cell* other);
+
+// Evaluation and non-local exits (natives-eval.cpp: do, reduce, compose, apply;
+// natives-exits.cpp: try, catch and the exits). do of a file! or url! calls the boot
+// environment's `do-file`, and do/expand the preprocessor's `expand`: until those are
+// installed they raise internal/not-done.
+uint32_t do_(const native_call& call);
+uint32_t reduce(const native_call& call);
+uint32_t compose(const native_call& call);
+uint32_t apply(const native_call& call);
+uint32_t try_(const native_call& call);
+uint32_t catch_(const native_call& call);
+uint32_t throw_(const native_call& call);
+uint32_t break_(const native_call& call);
+uint32_t continue_(const native_call& call);
+uint32_t exit_(const native_call& call);
+uint32_t return_(const native_call& call);
+
+// Whether the running native was called by the interpreter (its own call frame carries
+// the interpreter flag), asked on entry by the natives that stop exits.
+bool called_by_interpreter();
+// How do, try and parse end with a break, continue, return or exit that their evaluation
+// ended with (its target lies below them): called by the interpreter, the exit stays
+// pending and its code is answered, and the interpreter passes it on; called from other
+// code, the code is answered with nothing left pending, for the caller to act on (it
+// stays in last_throw_code). A throw always stays pending. Answers the code.
+uint32_t pass_exit(uint32_t code, bool interpreter_caller);
+// `natives/finish-trap`(keep): ends a trap (a compiled try or attempt) whose error is the
+// last pushed value: with keep its stack field gets the call trail; an error of type and
+// id `throw` (a throw that found no catch) is raised again; any other error becomes the
+// current call's result.
+void finish_trap(bool keep);
+
+// Function makers (natives-functions.cpp).
+uint32_t func(const native_call& call);
+uint32_t function_(const native_call& call);
+uint32_t does(const native_call& call);
+uint32_t has(const native_call& call);
+
+// Words and contexts (natives-words.cpp). A path given to get or set is walked by the
+// interpreter's path evaluation, which selects without regard to case: their /case
+// refinement changes nothing there. extend raises internal/not-done: objects cannot be
+// extended, and map! values are extended by the map datatype, which does not exist yet.
+uint32_t get(const native_call& call);
+uint32_t set(const native_call& call);
+uint32_t unset(const native_call& call);
+uint32_t value_q(const native_call& call);
+uint32_t bind(const native_call& call);
+uint32_t in(const native_call& call);
+uint32_t context_q(const native_call& call);
+uint32_t construct(const native_call& call);
+uint32_t extend(const native_call& call);
+
+// Math (natives-math.cpp). Branches for point2D! and point3D! run once those types'
+// module has registered, the money! branches once the money module serves them; until
+// then they raise internal/not-done.
+uint32_t negative_q(const native_call& call);
+uint32_t positive_q(const native_call& call);
+uint32_t sign_q(const native_call& call);
+uint32_t zero_q(const native_call& call);
+uint32_t NaN_q(const native_call& call);
+uint32_t max_(const native_call& call);
+uint32_t min_(const native_call& call);
+uint32_t shift(const native_call& call);
+uint32_t to_hex(const native_call& call);
+uint32_t sine(const native_call& call);
+uint32_t cosine(const native_call& call);
+uint32_t tangent(const native_call& call);
+uint32_t arcsine(const native_call& call);
+uint32_t arccosine(const native_call& call);
+uint32_t arctangent(const native_call& call);
+uint32_t arctangent2(const native_call& call);
+uint32_t log_2(const native_call& call);
+uint32_t log_10(const native_call& call);
+uint32_t log_e(const native_call& call);
+uint32_t exp_(const native_call& call);
+uint32_t square_root(const native_call& call);
+uint32_t as_pair(const native_call& call);
+uint32_t as_point2D(const native_call& call);
+uint32_t as_point3D(const native_call& call);
+uint32_t as_money(const native_call& call);
+
+// Output (natives-output.cpp): print and prin reduce a block into the print work block,
+// form the value and hand the text to the output hooks with the newline flag.
+uint32_t print(const native_call& call);
+uint32_t prin(const native_call& call);
+// The last-newline flag: the newline flag of the last print (1) or prin (0).
+extern uint32_t last_newline_flag;
+
+// Loops (natives-loops.cpp).
+uint32_t while_(const native_call& call);
+uint32_t until(const native_call& call);
+uint32_t loop(const native_call& call);
+uint32_t repeat(const native_call& call);
+uint32_t forever(const native_call& call);
+uint32_t foreach(const native_call& call);
+uint32_t forall(const native_call& call);
+uint32_t remove_each(const native_call& call);
+
+// The loops' step operations, which compiled loops call as well. They address the
+// iteration state below the loop frame: the series copy at args_base - 2, the loop word
+// (or block of words) at args_base - 1 and, for remove-each, the step size (an integer!)
+// at args_base - 3. The frame's result slot (args_base) holds the last body value; the
+// steps leave it and args_top as they found them.
+
+// `natives/loop-count-to-integer`: a float! count at args_base becomes an integer! cell,
+// truncated toward zero; a float no 32-bit integer holds raises script/out-of-range.
+void loop_count_to_integer();
+// `natives/foreach-set-word`: when the series copy is not at its end, sets the word to
+// its next item (a cell of a block-like series, else the pick action's answer at 1) and
+// advances the copy by one. Answers whether it stepped. A map! raises script/invalid-arg.
+bool foreach_set_word();
+// `natives/foreach-set-words`(n): the same for the first n words of the word block: a
+// block-like series by the block assignment of `set` (every entry a word type, else
+// script/invalid-arg; an unset! item raises script/need-value before any word is set),
+// string-like series, binary! and vector! word i = pick at i; none! past the tail. A
+// map! needs exactly two words (else script/invalid-arg). Advances the copy by n.
+bool foreach_set_words(int32_t n);
+// `natives/remove-each-step`(n): when the body's value (args_base) is neither none! nor
+// a logic! false, moves the copy back by n and removes that many items there (the remove
+// action, with /part from the step size cell when n is not 1).
+void remove_each_step(int32_t n);
+// The number of words a step assigns (the word block's length from its index, 1 for a
+// single word), stored as the step size and answered.
+int32_t store_word_count();
+// Sets the series copy's index from the word's current value, which must still be that
+// series (else script/bad-loop-series with the value).
+void restore_series_index();
+// `natives/forall-at-end`(advance): the word's value, which must still be the series of
+// the copy (else script/bad-loop-series with it), first stepped forward in place when
+// advance is set; answers whether it is at its end.
+bool forall_at_end(bool advance);
+// `natives/forall-set-word`: sets the word to the series copy.
+void forall_set_word();
+// `natives/repeat-bump`(word): increments the integer! that the counter word holds, in
+// place (another value raises script/invalid-arg, overflow math/overflow); a word of an
+// object is assigned again so that the object's change handler fires.
+void repeat_bump(cell* counter_word);
+
+// Sets (natives-sets.cpp): unique, union, intersect, exclude and difference hand their
+// sets to the block, string or typeset module with the operation code; a block! and a
+// hash! combine, other sets only with their own type (else script/expect-val). bitset!
+// sets and the difference of two dates raise internal/not-done until their modules exist.
+uint32_t union_(const native_call& call);
+uint32_t intersect(const native_call& call);
+uint32_t unique(const native_call& call);
+uint32_t difference(const native_call& call);
+uint32_t exclude(const native_call& call);
+uint32_t complement_q(const native_call& call);
+
+// Text and series conversion (natives-text.cpp). A debase result (binary!) and an `as`
+// to a string type other than string! raise internal/not-done until those datatypes'
+// modules exist.
+uint32_t dehex(const native_call& call);
+uint32_t enhex(const native_call& call);
+uint32_t debase(const native_call& call);
+uint32_t enbase(const native_call& call);
+uint32_t uppercase(const native_call& call);
+uint32_t lowercase(const native_call& call);
+uint32_t new_line(const native_call& call);
+uint32_t new_line_q(const native_call& call);
+uint32_t as(const native_call& call);
+
+// The lexer's native (natives-transcode.cpp).
+uint32_t transcode(const native_call& call);
+
+}  // namespace zor::natives

@@ -1,0 +1,540 @@
+// The memory manager: node frames in the node space, series frames carved with a bump
+// pointer, big series in OS blocks of their own, and the tracked-heap series.
+#include "runtime/memory/memory.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/virtual-memory.h"
+#include "runtime/eval/throw.h"
+#include "runtime/gc/gc.h"
+#include "runtime/memory/heap.h"
+#include "runtime/errors/raise.h"
+
+namespace zor::memory {
+
+std::byte* node_space = nullptr;
+manager state;
+
+namespace {
+
+// The node space: 4 GiB of address space, so that every node_ref fits 32 bits. Node
+// frames are fixed-size regions of it; the first page is never used, so no node is 0.
+constexpr size_t NODE_SPACE_BYTES = size_t(1) << 32;
+static_assert(NODE_REGION_BYTES % platform::PAGE_SIZE == 0 && NODE_REGION_BYTES >= NODES_PER_FRAME * sizeof(void*));
+static_assert(FIRST_NODE_REGION == platform::PAGE_SIZE);
+size_t node_space_fill = FIRST_NODE_REGION;  // next unused region
+
+// Released regions, reused last-in first-out. They are kept in a tracked-heap array
+// rather than chained through their own slots, so a released region is decommitted
+// whole and a stale node into it faults at once.
+node_ref* free_regions = nullptr;
+size_t free_region_count = 0;
+size_t free_region_capacity = 0;
+
+// Series frames hold a little more than their nominal size: the size rules count 24
+// overhead bytes per buffer while our header is 32, and the slack keeps every buffer that
+// the rules place in a frame able to fit an empty one.
+constexpr int64_t FRAME_SLACK = 64;
+
+// The OS block prefix holding the block's size; 16 bytes keep what follows aligned.
+constexpr int64_t OS_BLOCK_PREFIX = 16;
+
+int64_t round_up(int64_t n, int64_t to) { return (n + to - 1) / to * to; }
+
+[[noreturn]] void raise_no_memory() { raise::throw_error(err::internal_no_memory); }
+
+node_ref take_node_region() {
+    node_ref region;
+    if (free_region_count) {
+        region = free_regions[--free_region_count];
+    } else {
+        if (node_space_fill + NODE_REGION_BYTES > NODE_SPACE_BYTES) raise_no_memory();
+        region = static_cast<node_ref>(node_space_fill);
+        node_space_fill += NODE_REGION_BYTES;
+    }
+    try {
+        platform::commit(node_space + region, NODE_REGION_BYTES);
+    } catch (const zor_throw&) {
+        raise_no_memory();
+    }
+    return region;
+}
+
+void give_node_region(node_ref region) {
+    platform::decommit(node_space + region, NODE_REGION_BYTES);
+    if (free_region_count == free_region_capacity) {
+        free_region_capacity = free_region_capacity ? free_region_capacity * 2 : 64;
+        free_regions = static_cast<node_ref*>(heap::resize(free_regions, free_region_capacity * sizeof(node_ref)));
+    }
+    free_regions[free_region_count++] = region;
+}
+
+void insert_series_frame(series_frame* frame) {
+    series_frame* after = nullptr;
+    for (series_frame* f = state.series_head; f && f < frame; f = f->next) after = f;
+    frame->previous = after;
+    frame->next = after ? after->next : state.series_head;
+    if (frame->next) frame->next->previous = frame; else state.series_tail = frame;
+    if (after) after->next = frame; else state.series_head = frame;
+    if (!state.series_current) state.series_current = frame;
+}
+
+bool frame_has_room(const series_frame* frame, int64_t bytes) { return frame->fill + bytes < frame->end; }
+
+// The first frame in address order that fits the bytes and has at least 0xCCCC left.
+series_frame* find_roomy_series_frame(int64_t bytes) {
+    for (series_frame* f = state.series_head; f; f = f->next) {
+        if (frame_has_room(f, bytes) && f->end - f->fill >= FRAME_ROOM_MINIMUM) return f;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void init() {
+    state = manager{};
+    if (!node_space) node_space = static_cast<std::byte*>(platform::reserve_address_space(NODE_SPACE_BYTES));
+    node_space_fill = FIRST_NODE_REGION;
+    free_region_count = 0;
+}
+
+// --- OS blocks ----------------------------------------------------------------------
+
+std::byte* alloc_os_block(int64_t bytes, bool executable) {
+    int64_t total = round_up(bytes + OS_BLOCK_PREFIX, int64_t(platform::PAGE_SIZE));
+    state.os_bytes += total;
+    void* block;
+    try {
+        block = platform::alloc_virtual(static_cast<size_t>(total), executable);
+    } catch (const zor_throw&) {
+        state.os_bytes -= total;
+        raise_no_memory();
+    }
+    auto* base = static_cast<std::byte*>(block);
+    std::memcpy(base, &total, sizeof total);
+    return base + OS_BLOCK_PREFIX;
+}
+
+void free_os_block(std::byte* address) {
+    std::byte* base = address - OS_BLOCK_PREFIX;
+    int64_t total;
+    std::memcpy(&total, base, sizeof total);
+    try {
+        platform::free_virtual(base, static_cast<size_t>(total));
+    } catch (const zor_throw&) {
+        raise::throw_error(err::internal_wrong_mem);
+    }
+    state.os_bytes -= total;
+}
+
+// --- Node frames ----------------------------------------------------------------------
+
+void init_node_free_list(node_frame* frame) {
+    node_ref node = frame->first;
+    for (uint32_t i = 0; i + 1 < frame->count; ++i, node += sizeof(void*)) {
+        *reinterpret_cast<uint64_t*>(node_space + node) = node + sizeof(void*);
+    }
+    *reinterpret_cast<uint64_t*>(node_space + node) = 0;
+    frame->free_head = frame->first;
+}
+
+node_frame* new_node_frame(uint32_t count) {
+    auto* frame = static_cast<node_frame*>(heap::allocate(sizeof(node_frame)));
+    *frame = node_frame{};
+    frame->count = std::min(count, NODES_PER_FRAME);
+    frame->first = take_node_region();
+    frame->created_cycle = gc::cycle_count();
+    state.os_bytes += NODE_REGION_BYTES;
+    init_node_free_list(frame);
+    frame->previous = state.node_tail;
+    if (state.node_tail) state.node_tail->next = frame; else state.node_head = frame;
+    state.node_tail = frame;
+    if (!state.node_current) state.node_current = frame;
+    return frame;
+}
+
+void free_node_frame(node_frame* frame) {
+    if (frame->previous) frame->previous->next = frame->next; else state.node_head = frame->next;
+    if (frame->next) frame->next->previous = frame->previous; else state.node_tail = frame->previous;
+    if (state.node_current == frame) state.node_current = state.node_tail;
+    give_node_region(frame->first);
+    state.os_bytes -= NODE_REGION_BYTES;
+    heap::release(frame);
+}
+
+node_frame* frame_of_node(node_ref node) {
+    for (node_frame* f = state.node_head; f; f = f->next) {
+        if (node >= f->first && node < f->first + f->count * sizeof(void*)) return f;
+    }
+    return nullptr;
+}
+
+node_ref alloc_node() {
+    node_frame* frame = state.node_current;
+    if (!frame || frame->free_head == 0) {
+        frame = state.node_head;
+        while (frame && (frame->free_head == 0 || frame->evacuate)) frame = frame->next;
+        if (!frame) frame = new_node_frame(NODES_PER_FRAME);
+        state.node_current = frame;
+    }
+    node_ref node = frame->free_head;
+    frame->free_head = static_cast<node_ref>(*reinterpret_cast<uint64_t*>(node_space + node));
+    *reinterpret_cast<uint64_t*>(node_space + node) = 0;
+    ++frame->used;
+    return node;
+}
+
+void free_node(node_ref node) {
+    node_frame* frame = frame_of_node(node);
+    *reinterpret_cast<uint64_t*>(node_space + node) = frame->free_head;
+    frame->free_head = node;
+    --frame->used;
+}
+
+// --- Series frames and big series -------------------------------------------------------
+
+series_frame* new_series_frame() {
+    int64_t size = state.next_frame_size;
+    if (state.next_frame_size < state.max_frame_size) {
+        state.next_frame_size = std::min(state.next_frame_size * 2, state.max_frame_size);
+    }
+    auto* frame = reinterpret_cast<series_frame*>(
+        alloc_os_block(int64_t(sizeof(series_frame)) + size + FRAME_SLACK, false));
+    frame->total = int64_t(sizeof(series_frame)) + size + FRAME_SLACK;
+    frame->fill = reinterpret_cast<std::byte*>(frame + 1);
+    frame->end = frame->fill + size + FRAME_SLACK;
+    insert_series_frame(frame);
+    return frame;
+}
+
+void free_series_frame(series_frame* frame) {
+    if (frame->previous) frame->previous->next = frame->next; else state.series_head = frame->next;
+    if (frame->next) frame->next->previous = frame->previous; else state.series_tail = frame->previous;
+    if (state.series_current == frame) state.series_current = state.series_head;
+    free_os_block(reinterpret_cast<std::byte*>(frame));
+}
+
+series_frame* find_series_frame(int64_t needed) {
+    for (series_frame* f = state.series_head; f; f = f->next) {
+        if (frame_has_room(f, needed)) return f;
+    }
+    return nullptr;
+}
+
+std::byte* alloc_big_series(int64_t needed) {
+    auto* link = reinterpret_cast<big_link*>(alloc_os_block(needed + int64_t(sizeof(big_link)), false));
+    link->next = nullptr;
+    link->size = static_cast<uint64_t>(needed);
+    big_link** tail = &state.big_head;
+    while (*tail) tail = &(*tail)->next;
+    *tail = link;
+    return reinterpret_cast<std::byte*>(link + 1);
+}
+
+void free_big_series(big_link* link) {
+    for (big_link** p = &state.big_head; *p; p = &(*p)->next) {
+        if (*p == link) {
+            *p = link->next;
+            break;
+        }
+    }
+    free_os_block(reinterpret_cast<std::byte*>(link));
+}
+
+// The collector's sweep of the big-series list: a marked big series loses its mark; an
+// unmarked one gives its block back (its node, unmarked, goes back with the node sweep).
+void sweep_big_series() {
+    big_link** link = &state.big_head;
+    while (*link) {
+        big_link* block = *link;
+        auto* buffer = reinterpret_cast<series_buffer*>(block + 1);
+        if (buffer->flags & FLAG_MARK) {
+            buffer->flags &= ~FLAG_MARK;
+            link = &block->next;
+            continue;
+        }
+        *link = block->next;
+        free_os_block(reinterpret_cast<std::byte*>(block));
+    }
+}
+
+// The collector's sweep of the node frames: frames with no used node and evacuated
+// frames are released; the first frame with a free node becomes current; each frame's
+// history records whether its used count changed since the last collection.
+void sweep_node_frames() {
+    for (node_frame* f = state.node_head; f;) {
+        node_frame* next = f->next;
+        if (f->used == 0 || f->evacuate) free_node_frame(f);
+        f = next;
+    }
+    state.node_current = state.node_tail;
+    for (node_frame* f = state.node_head; f; f = f->next) {
+        if (f->free_head) {
+            state.node_current = f;
+            break;
+        }
+    }
+    for (node_frame* f = state.node_head; f; f = f->next) {
+        f->history = (f->history << 1) | (f->used == f->used_at_last_collection ? 1u : 0u);
+        f->used_at_last_collection = f->used;
+    }
+}
+
+void release_all() {
+    while (state.big_head) free_big_series(state.big_head);
+    while (state.series_head) free_series_frame(state.series_head);
+    while (state.node_head) free_node_frame(state.node_head);
+}
+
+// --- Buffers -----------------------------------------------------------------------------
+
+series_buffer* alloc_series_buffer(int64_t units, uint32_t unit, int32_t head_offset) {
+    int64_t size = round_up(units * int64_t(unit), 16);
+    if (units < 0 || size > INT32_MAX - 64) raise_no_memory();
+    int64_t needed = size + BUFFER_OVERHEAD;
+    int64_t physical = size + int64_t(sizeof(series_buffer));
+    series_buffer* buffer;
+    bool big = false;
+
+    gc::torture_point();
+    if (needed >= state.max_frame_size) {
+        gc::trigger();
+        buffer = reinterpret_cast<series_buffer*>(alloc_big_series(physical));
+        big = true;
+    } else {
+        series_frame* frame = state.series_current;
+        if (!frame || !frame_has_room(frame, physical)) {
+            // Frames with fewer than 0xCCCC bytes left are passed over, both when asking
+            // for a collection and when choosing a frame: were the first frame with any
+            // room taken as the only candidate, one nearly full frame early in address
+            // order would keep the collector from ever running again, and the frames
+            // with room behind it from being used, while new frames pile up.
+            frame = find_roomy_series_frame(physical);
+            if (!frame) {
+                gc::trigger();
+                frame = find_roomy_series_frame(physical);
+            }
+            if (!frame) {
+                if (needed >= state.next_frame_size) state.next_frame_size = state.max_frame_size;
+                frame = new_series_frame();
+            }
+            state.series_current = frame;
+        }
+        buffer = reinterpret_cast<series_buffer*>(frame->fill);
+        frame->fill += physical;
+    }
+
+    buffer->size = static_cast<int32_t>(size);
+    buffer->node = 0;
+    buffer->reserved = 0;
+    buffer->flags = unit | FLAG_IN_USE | FLAG_MANAGED | (big ? FLAG_BIG : 0);
+    if (head_offset == -1) {
+        buffer->flags |= FLAG_MID_HEAD;
+        // The middle, rounded down to a whole unit: half of an odd number of cells would
+        // leave every cell 8 bytes off its 16-byte alignment. Narrower units are unaffected
+        // (half of a multiple of 16 is a multiple of 8).
+        int64_t middle = size / 2;
+        if (unit > 1) middle -= middle % unit;
+        head_offset = static_cast<int32_t>(middle);
+    }
+    buffer->head = buffer->tail = buffer->data() + head_offset;
+    return buffer;
+}
+
+node_ref alloc_series(int64_t units, uint32_t unit, int32_t head_offset) {
+    series_buffer* buffer = alloc_series_buffer(units, unit, head_offset);
+    node_ref node = alloc_node();  // node allocation never collects, so buffer stays valid
+    slot_of(node) = buffer;
+    buffer->node = node;
+    return node;
+}
+
+node_ref alloc_cells(int64_t n) { return alloc_series(n, 16, 0); }
+
+node_ref alloc_unset_cells(int64_t n) {
+    node_ref node = alloc_cells(n);
+    series_buffer* b = buffer_of(node);
+    for (cell* c = reinterpret_cast<cell*>(b->data()); c < reinterpret_cast<cell*>(b->data_end()); ++c) {
+        cell::init_unset(c);
+    }
+    return node;
+}
+
+node_ref alloc_bytes(int64_t n) { return alloc_series(n == 0 ? 16 : n, 1, 0); }
+
+node_ref alloc_filled_bytes(int64_t n, uint8_t byte) {
+    node_ref node = alloc_bytes(n);
+    series_buffer* b = buffer_of(node);
+    std::memset(b->data(), byte, static_cast<size_t>(b->size));
+    return node;
+}
+
+node_ref alloc_units(int64_t n, uint32_t unit) { return alloc_series(n == 0 ? 16 / unit : n, unit, 0); }
+
+node_ref alloc_heap_series(int64_t units, uint32_t unit, int32_t head_offset) {
+    int64_t size = round_up(units * int64_t(unit), 16);
+    if (units < 0 || size > INT32_MAX - 64) raise_no_memory();
+    auto* buffer = static_cast<series_buffer*>(heap::try_allocate(sizeof(series_buffer) + static_cast<size_t>(size)));
+    if (!buffer) raise_no_memory();
+    buffer->size = static_cast<int32_t>(size);
+    buffer->reserved = 0;
+    buffer->flags = unit | FLAG_IN_USE | FLAG_MANAGED | FLAG_HEAP;
+    buffer->head = buffer->tail = buffer->data() + head_offset;
+    node_ref node = alloc_node();
+    slot_of(node) = buffer;
+    buffer->node = node;
+    if (state.fixed_count == state.fixed_capacity) {
+        state.fixed_capacity = state.fixed_capacity ? state.fixed_capacity * 2 : 16;
+        state.fixed_nodes = static_cast<node_ref*>(heap::resize(state.fixed_nodes, state.fixed_capacity * sizeof(node_ref)));
+    }
+    state.fixed_nodes[state.fixed_count++] = node;
+    return node;
+}
+
+void set_series_flags(node_ref node, uint32_t bits) { buffer_of(node)->flags |= bits; }
+
+// --- Growing and copying ------------------------------------------------------------------
+
+namespace {
+
+// Keeps a series alive, and its node current, across an allocation that may collect.
+class series_holder {
+public:
+    explicit series_holder(node_ref node) : holder_{TYPE_BINARY, 0, node, 0}, guard_(&holder_) {}
+    node_ref node() const { return holder_.w2; }
+
+private:
+    cell holder_;
+    gc::root_guard guard_;
+};
+
+struct regrown {
+    series_buffer* old;    // the replaced buffer, read again after the allocation
+    series_buffer* grown;
+};
+
+// Moves the node to a new buffer of the given size. The old buffer keeps its bytes (the
+// caller may copy them before it allocates again) but is no longer in use. A tracked-heap
+// buffer is left for the caller to release once it has been read.
+regrown regrow(series_buffer* buffer, int64_t new_size) {
+    int64_t size = new_size == 0 ? int64_t(buffer->size) * 2 : new_size;
+    if (size < 1) raise_no_memory();
+    uint32_t unit = buffer->unit();
+    int64_t tail_distance = buffer->tail - buffer->head;
+    // A collection during the allocation may move the buffer and even its node: the
+    // series is held (and its node kept current) by a guarded cell meanwhile.
+    series_holder source(buffer->node);
+    series_buffer* grown = alloc_series_buffer(size / unit, unit, 0);
+    node_ref node = source.node();
+    buffer = buffer_of(node);
+    uint32_t kept = buffer->flags & ~(FLAG_BIG | FLAG_HEAP | FLAG_MID_HEAD);
+    grown->flags = kept | (grown->flags & FLAG_BIG);
+    grown->node = node;
+    grown->tail = grown->head + tail_distance;
+    slot_of(node) = grown;
+    buffer->node = 0;
+    buffer->flags &= ~FLAG_IN_USE;
+    return {buffer, grown};
+}
+
+// A fixed series that grows becomes an ordinary one, collected like any other.
+void release_if_heap(series_buffer* old, node_ref node) {
+    if (!(old->flags & FLAG_HEAP)) return;
+    heap::release(old);
+    for (size_t i = 0; i < state.fixed_count; ++i) {
+        if (state.fixed_nodes[i] == node) {
+            state.fixed_nodes[i] = state.fixed_nodes[--state.fixed_count];
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+series_buffer* grow_series(series_buffer* buffer, int64_t new_size) {
+    regrown r = regrow(buffer, new_size);
+    release_if_heap(r.old, r.grown->node);
+    return r.grown;
+}
+
+series_buffer* expand_series(series_buffer* buffer, int64_t new_size) {
+    regrown r = regrow(buffer, new_size);
+    int64_t old_bytes = r.old->data_end() - r.old->head;
+    int64_t room = r.grown->data_end() - r.grown->head;
+    std::memcpy(r.grown->head, r.old->head, static_cast<size_t>(std::min(old_bytes, room)));
+    release_if_heap(r.old, r.grown->node);
+    return r.grown;
+}
+
+series_buffer* expand_series_filled(series_buffer* buffer, int64_t new_size, uint8_t byte) {
+    int64_t old_size = buffer->size;
+    series_buffer* grown = expand_series(buffer, new_size);
+    if (grown->size > old_size) {
+        std::memset(grown->data() + old_size, byte, static_cast<size_t>(grown->size - old_size));
+    }
+    return grown;
+}
+
+node_ref copy_series(series_buffer* buffer) {
+    series_holder source(buffer->node);
+    node_ref node = alloc_bytes(buffer->size);
+    buffer = buffer_of(source.node());
+    series_buffer* copy = buffer_of(node);
+    copy->flags = (buffer->flags & ~(FLAG_BIG | FLAG_HEAP | FLAG_MID_HEAD)) | (copy->flags & FLAG_BIG);
+    int64_t bytes = buffer->data_end() - buffer->head;
+    std::memcpy(copy->head, buffer->head, static_cast<size_t>(bytes));
+    copy->tail = copy->head + (buffer->tail - buffer->head);
+    return node;
+}
+
+node_ref copy_series_part(series_buffer* buffer, int64_t start, int64_t count) {
+    series_holder source(buffer->node);
+    uint32_t unit = buffer->unit();
+    node_ref node = alloc_series(count, unit, 0);
+    buffer = buffer_of(source.node());
+    series_buffer* copy = buffer_of(node);
+    copy->flags = (buffer->flags & ~(FLAG_OWNED | FLAG_BIG | FLAG_HEAP | FLAG_MID_HEAD)) | (copy->flags & FLAG_BIG);
+    std::memcpy(copy->head, buffer->head + start * unit, static_cast<size_t>(count * unit));
+    copy->tail = copy->head + count * unit;
+    return node;
+}
+
+cell* alloc_tail_cell(series_buffer* buffer) {
+    if (buffer->tail == buffer->data_end()) buffer = expand_series(buffer, 0);
+    cell* c = buffer->tail_cell();
+    c->header = TYPE_UNSET;
+    buffer->tail += sizeof(cell);
+    return c;
+}
+
+std::byte* reserve_tail_bytes(series_buffer* buffer, int64_t n) {
+    if (buffer->tail + n > buffer->data_end()) {
+        int64_t capacity = buffer->size;
+        buffer = expand_series(buffer, n > capacity ? 2 * n : 2 * capacity);
+    }
+    std::byte* old_tail = buffer->tail;
+    buffer->tail += n;
+    return old_tail;
+}
+
+std::byte* replicate_pattern(std::byte* destination, int64_t length, int64_t count) {
+    int64_t total = length * count;
+    int64_t done = count > 0 ? length : 0;
+    while (done < total) {
+        int64_t chunk = std::min(done, total - done);
+        std::memcpy(destination + done, destination, static_cast<size_t>(chunk));
+        done += chunk;
+    }
+    return destination + total;
+}
+
+void fill_range(std::byte* start, std::byte* end, uint8_t byte) {
+    if (end > start) std::memset(start, byte, static_cast<size_t>(end - start));
+}
+
+void zero_words(std::byte* start, std::byte* end) {
+    if (end > start) std::memset(start, 0, static_cast<size_t>((end - start) / 4 * 4));
+}
+
+}  // namespace zor::memory

@@ -1,0 +1,111 @@
+// The 62 actions: their indexes in the fixed action order and the C++ signature of the
+// handler that a datatype module registers for each. A handler receives the value at
+// args_base first, then what the action entry converted from the refinements (a flag, a
+// cell or null when absent, or a count of -1 when absent), in the action's spec order.
+// Handlers that answer a cell may answer a shared cell (none, true, false) or a cell
+// inside a series; the entry copies it into the result slot.
+#pragma once
+
+#include "runtime/value/cell.h"
+
+namespace zor {
+
+enum action : int {
+    ACTION_MAKE = 1, ACTION_RANDOM, ACTION_REFLECT, ACTION_TO, ACTION_FORM, ACTION_MOLD,
+    ACTION_EVAL_PATH, ACTION_SET_PATH, ACTION_COMPARE, ACTION_ABSOLUTE, ACTION_ADD,
+    ACTION_DIVIDE, ACTION_MULTIPLY, ACTION_NEGATE, ACTION_POWER, ACTION_REMAINDER,
+    ACTION_ROUND, ACTION_SUBTRACT, ACTION_EVEN_Q, ACTION_ODD_Q, ACTION_AND_T,
+    ACTION_COMPLEMENT, ACTION_OR_T, ACTION_XOR_T, ACTION_APPEND, ACTION_AT, ACTION_BACK,
+    ACTION_CHANGE, ACTION_CLEAR, ACTION_COPY, ACTION_FIND, ACTION_HEAD, ACTION_HEAD_Q,
+    ACTION_INDEX_Q, ACTION_INSERT, ACTION_LENGTH_Q, ACTION_MOVE, ACTION_NEXT, ACTION_PICK,
+    ACTION_POKE, ACTION_PUT, ACTION_REMOVE, ACTION_REVERSE, ACTION_SELECT, ACTION_SORT,
+    ACTION_SKIP, ACTION_SWAP, ACTION_TAIL, ACTION_TAIL_Q, ACTION_TAKE, ACTION_TRIM,
+    ACTION_CREATE, ACTION_CLOSE, ACTION_DELETE, ACTION_MODIFY, ACTION_OPEN, ACTION_OPEN_Q,
+    ACTION_QUERY, ACTION_READ, ACTION_RENAME, ACTION_UPDATE, ACTION_WRITE,
+};
+inline constexpr int ACTION_COUNT = 62;
+
+// The names of the actions in action order, as the language spells them.
+extern const char* const action_names[ACTION_COUNT];
+
+// A registered handler of any signature; converted back to its own signature by the
+// dispatchers, which know the action.
+using action_entry = void (*)();
+
+template <action A> struct action_signature {
+    // The simple entries: the handler reads the argument stack itself.
+    using type = cell* (*)();
+};
+
+#define ZOR_ACTION_SIGNATURE(a, ...) \
+    template <> struct action_signature<a> { using type = __VA_ARGS__; };
+
+// (value, spec, dispatch type id)
+ZOR_ACTION_SIGNATURE(ACTION_MAKE, cell* (*)(cell* value, cell* spec, type_id type))
+ZOR_ACTION_SIGNATURE(ACTION_TO, cell* (*)(cell* value, cell* spec, type_id type))
+// (value, /seed, /secure, /only)
+ZOR_ACTION_SIGNATURE(ACTION_RANDOM, cell* (*)(cell* value, bool seed, bool secure, bool only))
+// (value, symbol id of the field word)
+ZOR_ACTION_SIGNATURE(ACTION_REFLECT, cell* (*)(cell* value, int field_symbol))
+// (value, output string, /part argument or null, part budget) -> the remaining budget
+ZOR_ACTION_SIGNATURE(ACTION_FORM, int (*)(cell* value, cell* output, cell* part, int budget))
+// (value, output string, /only, /all, /flat, /part argument or null, budget, indent) -> budget
+ZOR_ACTION_SIGNATURE(ACTION_MOLD, int (*)(cell* value, cell* output, bool only, bool all, bool flat,
+                                          cell* part, int budget, int indent))
+// (parent, element, value to set or null, path or null, value before the parent, previous
+// element, element position, pass-through flag, get-only, last element, in-place update)
+ZOR_ACTION_SIGNATURE(ACTION_EVAL_PATH, cell* (*)(cell* parent, cell* element, cell* value, cell* path,
+                                                 cell* grandparent, cell* previous, int position,
+                                                 int pass_through, bool get_only, bool tail, bool in_place))
+// (value, other, comparison code) -> 0, negative, positive, or -2 when not comparable
+ZOR_ACTION_SIGNATURE(ACTION_COMPARE, int (*)(cell* value, cell* other, int op))
+ZOR_ACTION_SIGNATURE(ACTION_NEGATE, cell* (*)(cell* value))
+ZOR_ACTION_SIGNATURE(ACTION_ROUND, cell* (*)(cell* value, cell* scale, bool even, bool down, bool half_down,
+                                             bool floor, bool ceiling, bool half_ceiling))
+ZOR_ACTION_SIGNATURE(ACTION_EVEN_Q, int (*)(cell* value))
+ZOR_ACTION_SIGNATURE(ACTION_ODD_Q, int (*)(cell* value))
+ZOR_ACTION_SIGNATURE(ACTION_COMPLEMENT, cell* (*)(cell* value))
+// (series, value, part count or -1, /only, dup count, append flag)
+ZOR_ACTION_SIGNATURE(ACTION_APPEND, cell* (*)(cell* series, cell* value, int part, bool only, int dup, bool append))
+ZOR_ACTION_SIGNATURE(ACTION_INSERT, cell* (*)(cell* series, cell* value, int part, bool only, int dup, bool append))
+ZOR_ACTION_SIGNATURE(ACTION_CHANGE, cell* (*)(cell* series, cell* value, int part, bool only, int dup))
+ZOR_ACTION_SIGNATURE(ACTION_CLEAR, cell* (*)(cell* series))
+// (value, destination cell, /part, /deep, /types)
+ZOR_ACTION_SIGNATURE(ACTION_COPY, cell* (*)(cell* value, cell* result, cell* part, bool deep, cell* types))
+ZOR_ACTION_SIGNATURE(ACTION_FIND, cell* (*)(cell* series, cell* value, cell* part, bool only, bool case_sensitive,
+                                            bool same, bool any, cell* with, cell* skip, bool last, bool reverse,
+                                            bool tail, bool match))
+ZOR_ACTION_SIGNATURE(ACTION_SELECT, cell* (*)(cell* series, cell* value, cell* part, bool only, bool case_sensitive,
+                                              bool same, bool any, cell* with, cell* skip, bool last, bool reverse))
+// -> the length, or -1 for none
+ZOR_ACTION_SIGNATURE(ACTION_LENGTH_Q, int (*)(cell* series))
+ZOR_ACTION_SIGNATURE(ACTION_MOVE, cell* (*)(cell* origin, cell* target, cell* part))
+ZOR_ACTION_SIGNATURE(ACTION_PICK, cell* (*)(cell* series, int index, cell* index_cell))
+ZOR_ACTION_SIGNATURE(ACTION_POKE, cell* (*)(cell* series, int index, cell* value))
+ZOR_ACTION_SIGNATURE(ACTION_PUT, cell* (*)(cell* series, cell* key, cell* value, bool case_sensitive))
+ZOR_ACTION_SIGNATURE(ACTION_REMOVE, cell* (*)(cell* series, cell* part, cell* key))
+ZOR_ACTION_SIGNATURE(ACTION_REVERSE, cell* (*)(cell* series, cell* part, cell* skip))
+ZOR_ACTION_SIGNATURE(ACTION_SORT, cell* (*)(cell* series, bool case_sensitive, cell* skip, cell* comparator,
+                                            cell* part, bool all, bool reverse, bool stable))
+ZOR_ACTION_SIGNATURE(ACTION_SWAP, cell* (*)(cell* series, cell* other))
+ZOR_ACTION_SIGNATURE(ACTION_TAKE, cell* (*)(cell* series, cell* part, bool deep, bool last))
+ZOR_ACTION_SIGNATURE(ACTION_TRIM, cell* (*)(cell* series, bool head, bool tail, bool automatic, bool lines,
+                                            bool all, cell* with))
+ZOR_ACTION_SIGNATURE(ACTION_CREATE, cell* (*)(cell* port))
+ZOR_ACTION_SIGNATURE(ACTION_CLOSE, cell* (*)(cell* port))
+ZOR_ACTION_SIGNATURE(ACTION_DELETE, cell* (*)(cell* file))
+ZOR_ACTION_SIGNATURE(ACTION_MODIFY, cell* (*)(cell* target, cell* field, cell* value, bool case_sensitive))
+ZOR_ACTION_SIGNATURE(ACTION_OPEN, cell* (*)(cell* port, bool create, bool read, bool write, bool seek, cell* allow))
+ZOR_ACTION_SIGNATURE(ACTION_OPEN_Q, cell* (*)(cell* port))
+ZOR_ACTION_SIGNATURE(ACTION_QUERY, cell* (*)(cell* target))
+ZOR_ACTION_SIGNATURE(ACTION_READ, cell* (*)(cell* source, cell* part, cell* seek, bool binary, bool lines,
+                                            bool info, cell* as))
+ZOR_ACTION_SIGNATURE(ACTION_RENAME, cell* (*)(cell* from, cell* to))
+ZOR_ACTION_SIGNATURE(ACTION_UPDATE, cell* (*)(cell* port))
+ZOR_ACTION_SIGNATURE(ACTION_WRITE, cell* (*)(cell* destination, cell* data, bool binary, bool lines, bool info,
+                                             bool append, cell* part, cell* seek, cell* allow, cell* as))
+#undef ZOR_ACTION_SIGNATURE
+
+template <action A> using action_handler = typename action_signature<A>::type;
+
+}  // namespace zor
