@@ -53,7 +53,8 @@ struct series_buffer {
 static_assert(sizeof(series_buffer) == 32);
 
 // The overhead that the size rules count per buffer (20 header bytes and one spare
-// word), kept so that the big-series limit and frame-room rules hold as specified.
+// word), kept at the 32-bit layout's figure so that the big-series limit and the frame-room
+// rule give the same thresholds as the 20-byte header they were designed for.
 inline constexpr int64_t BUFFER_OVERHEAD = 24;
 inline constexpr int64_t FIRST_FRAME_SIZE = 0x100000;
 inline constexpr int64_t MAX_FRAME_SIZE = 0x200000;

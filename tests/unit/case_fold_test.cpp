@@ -46,7 +46,7 @@ protected:
 // --- The pair lists ---------------------------------------------------------------------------------
 
 // The lists are the simple case mappings of the Unicode 11.0 character database. The
-// lower-case and supplementary counts are those the tables are specified with; the
+// lower-case and supplementary counts are those the tables were designed with; the
 // upper-case list of the BMP holds 1,175 pairs (see the data file's header).
 TEST_F(CaseFold, PairListsHaveTheDatabaseCounts) {
     EXPECT_EQ(case_fold::upper_pairs_bmp().size(), 1175u);

@@ -1,6 +1,6 @@
 // Operator fast paths: every member against the full action as its oracle (same value,
 // same type, same error) over a table of operands that covers the inline cases, their
-// overflow edges and the fallbacks; and the Part's edge cases of picks and series queries.
+// overflow edges and the fallbacks; and the edge cases of picks and series queries.
 #include <gtest/gtest.h>
 
 #include <functional>

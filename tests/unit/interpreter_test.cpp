@@ -2,10 +2,11 @@
 // calls with refinements, the script errors of evaluation with their arguments, the
 // non-local exits and where they land, and deep recursion.
 //
-// Code is read from a small notation (tests/unit/code_notation.h). The natives of the
-// non-local exits come later with their own Part; the tests install small stand-ins in
-// the natives table's free positions (113-120), built only on the stack module's exits
-// and catch points, so they test exactly the machinery that the interpreter provides.
+// Code is read from a small notation (tests/unit/code_notation.h). Besides the real
+// natives, the tests install small stand-ins (tests/unit/interpreter_stand_ins.h) in the
+// natives table's free positions, built only on the stack module's exits and catch
+// points, so they test exactly the machinery that the interpreter provides and count the
+// exits that reached them as C++ exceptions.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
