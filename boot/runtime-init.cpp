@@ -35,6 +35,8 @@
 #include "runtime/eval/actions.h"
 #include "runtime/eval/natives/natives.h"
 #include "runtime/eval/interpreter.h"
+#include "runtime/eval/invoke.h"
+#include "runtime/eval/tracing.h"
 #include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc/gc.h"
@@ -49,6 +51,8 @@
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/upcalls.h"
+#include "view/tui-backend-hooks.h"
 
 namespace zor::runtime_init {
 
@@ -124,9 +128,26 @@ void register_datatypes() {
     register_named(TYPE_IMAGE, "image!");
 }
 
+// The services that the runtime layer calls up into (runtime/value/upcalls.h).
+void install_upcalls() {
+    upcalls::run_block = &eval::run_block;
+    upcalls::invoke_function = &eval::invoke_function;
+    upcalls::call_comparator = &eval::call_comparator;
+    upcalls::current_code = &eval::current_code;
+    upcalls::error_raised = &tracing::fire_error_event;
+    upcalls::native_exists = [](int32_t index) { return natives::entry(index) != nullptr; };
+    upcalls::scan_text = &lexer::scan_text;
+    upcalls::scan_string = &lexer::scan_string_into_block;
+    upcalls::clear_before_print = &tui_backend::clear_before_print;
+    upcalls::resume_after_print = &tui_backend::resume_after_print;
+}
+
 }  // namespace
 
 void start() {
+    // First, so that the runtime's calls up into the evaluator and the display work as
+    // direct calls would from the first moment.
+    install_upcalls();
     // Set-up of the program entry: the mold cycle stack and a collector that stays off
     // until the boot environment's top level starts.
     mold_guard::init();

@@ -20,14 +20,12 @@
 #include "runtime/text/mold-guard.h"
 #include "runtime/errors/raise.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
 
 namespace zor::block {
 
 using memory::series_buffer;
-
-comparator_call call_comparator = nullptr;
-string_scanner scan_string = nullptr;
 
 namespace {
 
@@ -314,10 +312,10 @@ cell* to(cell* value, cell* spec, type_id type) {
         case TYPE_VECTOR: return retyped(vector_to_block(spec), type);
         case TYPE_TYPESET: return retyped(typeset_to_block(spec), type);
         case TYPE_STRING: {
-            if (!scan_string) raise::throw_error(err::internal_not_done);
+            auto scan = upcalls::installed(upcalls::scan_string);
             cell* source = stack::push_copy(spec);
             cell* result = push_empty(8);
-            scan_string(source, result);
+            scan(source, result);
             return retyped(result, type);
         }
         default: {

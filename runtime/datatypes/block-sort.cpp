@@ -29,6 +29,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/errors/raise.h"
 #include "runtime/datatypes/series-sort.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::block {
 
@@ -154,7 +155,7 @@ int compare_records(const void* x, const void* y, void* argument, void*) {
         int64_t second = state->reverse ? j : i;
         load_record(state, first, state->left);
         load_record(state, second, state->right);
-        cell* result = call_comparator(state->function, state->left, state->right);
+        cell* result = upcalls::call_comparator(state->function, state->left, state->right);
         return order_of_result(result);
     }
     if (state->reverse) std::swap(i, j);
@@ -248,7 +249,7 @@ cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell
     cell* function = nullptr;
     if (comparator) {
         if (comparator->is(TYPE_FUNCTION)) {
-            if (!call_comparator) raise::throw_error(err::internal_not_done);
+            upcalls::installed(upcalls::call_comparator);
             function = stack::push_copy(comparator);
         } else if (comparator->is(TYPE_INTEGER)) {
             if (!skip || all) raise::throw_error(err::script_bad_refines);

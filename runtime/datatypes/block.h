@@ -152,19 +152,6 @@ enum set_operation_code : int {
 // new block; skip is an integer! record size or null.
 cell* set_operation(cell* first, cell* second, bool case_sensitive, cell* skip, int op);
 
-// --- Services of other subsystems, installed when they exist ---------------------------------------
-
-// Calls a sort comparator function with two values (in this order) in a call frame named
-// `<compare-callback>` and answers its result cell. Installed by the evaluator; until then
-// sort/compare with a function raises internal/not-done.
-using comparator_call = cell* (*)(cell* function, cell* first, cell* second);
-extern comparator_call call_comparator;
-// Scans the string's text from its index into values appended to the block (the lexer's
-// scan of a string). Installed by the lexer; until then `to block!` of a string raises
-// internal/not-done.
-using string_scanner = void (*)(cell* string, cell* block);
-extern string_scanner scan_string;
-
 // Registers block! (id 5, parent series!); series! must be registered first.
 void init_type();
 

@@ -23,7 +23,6 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/errors/error-catalogue-objects.h"
 #include "runtime/eval/actions.h"
-#include "runtime/eval/interpreter.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc/gc.h"
 #include "runtime/memory/memory.h"
@@ -32,6 +31,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
 
 namespace zor::error {
@@ -90,7 +90,8 @@ cell* push_blank() {
     made->w2 = ERROR_CLASS_ID;
     made->w3 = 0;
     *context::self_cell(made->w1) = *made;
-    *field_of(made, FIELD_NEAR) = eval::current_code();
+    if (upcalls::current_code) *field_of(made, FIELD_NEAR) = upcalls::current_code();
+    else cell::init_unset(field_of(made, FIELD_NEAR));
     return made;
 }
 

@@ -24,6 +24,7 @@
 #include "runtime/text/number-text.h"
 #include "runtime/errors/raise.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::float_ {
 
@@ -204,10 +205,10 @@ cell* make(cell* /*value*/, cell* spec, type_id type) {
             if (is_any_string(spec->type())) {
                 if (type == TYPE_PERCENT) {
                     // Percent text needs the lexer's percent token ("50%").
-                    if (!word::scan_text) raise::throw_error(err::internal_not_done);
+                    upcalls::installed(upcalls::scan_text);
                     std::string text = string::to_utf8(spec);
                     cell* loaded = stack::push_slot();
-                    bool made = word::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
+                    bool made = upcalls::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
                     if (!made || !(loaded->is(TYPE_INTEGER) || loaded->is(TYPE_FLOAT) || loaded->is(TYPE_PERCENT))) {
                         raise_bad_to_arg(type, spec);
                     }

@@ -9,12 +9,12 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory/memory.h"
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
 
 namespace zor::native {
@@ -32,7 +32,7 @@ inline constexpr int EXTRAS_CELLS = 2;
 // Whether the 1-based index names a native of the natives table (a filled entry: the table
 // has room beyond the natives that exist) or one of the 62 actions.
 bool names_entry(type_id type, int32_t index) {
-    if (type == TYPE_NATIVE) return natives::entry(index) != nullptr;
+    if (type == TYPE_NATIVE) return upcalls::native_exists && upcalls::native_exists(index);
     return index >= 1 && index <= ACTION_COUNT;
 }
 

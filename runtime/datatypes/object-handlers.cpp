@@ -11,7 +11,7 @@
 // cached node can never come back as some other function's spec.
 //
 // A handler call is a function call frame named by the handler word with the arguments
-// and the local section on the stack, run through eval::invoke_function. The section
+// and the local section on the stack, run through upcalls::invoke_function. The section
 // always holds at least as many cells as the function's context has keys, so a handler
 // whose spec does not fit the call reads none! values, never cells past the stack top.
 #include <algorithm>
@@ -26,17 +26,15 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/eval/invoke.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory/memory.h"
 #include "runtime/binding/owner-track.h"
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::object {
-
-handler_invoker invoke_handler = &eval::invoke_function;
 
 namespace {
 
@@ -78,7 +76,7 @@ void call_handler(const cell* object, cell* function, const predefined_cell& han
     function::push_locals(locals);
     int64_t section = context::key_count(function->w1);
     while (stack::state.args_top - first < section) stack::push_copy(&none::value);
-    invoke_handler(function, context_holder->w1, word, flags);
+    upcalls::installed(upcalls::invoke_function)(function, context_holder->w1, word, flags);
     stack::pop_function_frame();
     stack::state.args_top = saved_top;
 }
@@ -166,7 +164,7 @@ void fire_on_change(cell* object, cell* word, cell* old_value, cell* new_value) 
         named = stack::push_copy(word);
         context::bind_word(owner->w1, named);
     }
-    call_handler(owner, function, words::on_change_star, {named, old_value, new_value}, locals, eval::INVOKE_ON_CHANGE);
+    call_handler(owner, function, words::on_change_star, {named, old_value, new_value}, locals, upcalls::INVOKE_ON_CHANGE);
     stack::state.args_top = saved_top;
 }
 
@@ -208,7 +206,7 @@ void fire_on_deep_change(cell* owner, cell* word, cell* target, cell* action_wor
     cell* count = integer::push(part);
     call_handler(held, function, words::on_deep_change_star,
                  {held, word, target, action_word, new_value ? new_value : &none::value, position, count}, locals,
-                 eval::INVOKE_ON_DEEP_CHANGE);
+                 upcalls::INVOKE_ON_DEEP_CHANGE);
     stack::state.args_top = saved_top;
 }
 

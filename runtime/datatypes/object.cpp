@@ -23,7 +23,6 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/actions.h"
-#include "runtime/eval/interpreter.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory/memory.h"
 #include "runtime/text/mold-guard.h"
@@ -31,6 +30,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
 
 namespace zor::object {
@@ -338,7 +338,7 @@ void evaluate_spec(cell* block) {
     series::slot_mark mark;
     cell* spec = stack::push_copy(block);
     if (!spec->w2) return;
-    eval::run_block(spec, false);
+    upcalls::installed(upcalls::run_block)(spec, false);
 }
 
 // --- The object! actions -----------------------------------------------------------------------------

@@ -84,11 +84,6 @@ void evaluate_spec(cell* block);
 
 // --- Changes (object-handlers.cpp) -----------------------------------------------------------
 
-// How a change handler is run once its call frame, arguments and locals are on the stack:
-// eval::invoke_function. Tests put a stand-in here to observe the calls.
-using handler_invoker = void (*)(cell* function, node_ref context, const cell* word, uint32_t flags);
-extern handler_invoker invoke_handler;
-
 // The change node of the context's own handler fields, or 0 when it has neither
 // on-change* nor on-deep-change*; raises script/bad-field-set for a handler field that is
 // not a function! or routine!.

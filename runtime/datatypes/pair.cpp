@@ -21,6 +21,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
 
 namespace zor::pair {
@@ -138,10 +139,10 @@ cell* make(cell* /*value*/, cell* spec, type_id /*type*/) {
         }
         case TYPE_STRING: {
             // Text is loaded as one value by the lexer; only a pair! is accepted.
-            if (!word::scan_text) raise::throw_error(err::internal_not_done);
+            upcalls::installed(upcalls::scan_text);
             std::string text = string::to_utf8(spec);
             cell* loaded = stack::push_slot();
-            bool made = word::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
+            bool made = upcalls::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
             if (!made || !loaded->is(TYPE_PAIR)) raise_bad_to_arg(spec);
             x = x_of(loaded);
             y = y_of(loaded);

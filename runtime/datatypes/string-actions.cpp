@@ -37,6 +37,7 @@
 #include "runtime/datatypes/series-sort.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::string {
 
@@ -586,7 +587,7 @@ int compare_with_function(const void* x, const void* y, void* argument, void*) {
     // so one comparator sorts blocks and strings the same way.
     load_record(*s, s->reverse ? i : j, s->first);
     load_record(*s, s->reverse ? j : i, s->second);
-    cell* result = block::call_comparator(s->function, s->first, s->second);
+    cell* result = upcalls::call_comparator(s->function, s->first, s->second);
     int answer = order_of_result(result);
     require_unchanged_length(*s);
     return answer;
@@ -971,7 +972,7 @@ cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell
     cell* function = nullptr;
     if (comparator) {
         if (comparator->is(TYPE_FUNCTION)) {
-            if (!block::call_comparator) raise::throw_error(err::internal_not_done);
+            upcalls::installed(upcalls::call_comparator);
             function = stack::push_copy(comparator);
         } else if (comparator->is(TYPE_INTEGER)) {
             if (!skip || all) raise::throw_error(err::script_bad_refines);

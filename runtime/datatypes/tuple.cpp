@@ -23,6 +23,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
 
 namespace zor::tuple {
@@ -115,11 +116,11 @@ cell* from_block(const cell* spec, cell* result) {
 
 // Text is loaded as one value by the lexer; only a tuple! is accepted.
 cell* from_text(const cell* spec, cell* result) {
-    if (!word::scan_text) raise::throw_error(err::internal_not_done);
+    upcalls::installed(upcalls::scan_text);
     std::string text = string::to_utf8(spec);
     cell* loaded = stack::push_slot();
     cell::init_unset(loaded);
-    bool made = word::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
+    bool made = upcalls::scan_text(text.data(), static_cast<int64_t>(text.size()), loaded);
     if (!made || !loaded->is(TYPE_TUPLE)) raise_bad_to_arg(spec);
     *result = *loaded;
     stack::drop_slots(1);

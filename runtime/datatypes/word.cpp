@@ -19,11 +19,11 @@
 #include "runtime/value/type-registry.h"
 #include "runtime/text/unicode.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::word {
 
 uint32_t startup_collection = 0;
-text_scanner scan_text = nullptr;
 
 namespace {
 
@@ -70,8 +70,7 @@ private:
 // value. The slot is made a valid unset! first, since raising allocates.
 bool scan_into(const std::string& text, cell* out) {
     cell::init_unset(out);
-    if (!scan_text) raise::throw_error(err::internal_not_done);
-    return scan_text(text.data(), static_cast<int64_t>(text.size()), out);
+    return upcalls::installed(upcalls::scan_text)(text.data(), static_cast<int64_t>(text.size()), out);
 }
 
 // A word value made from text: the text must scan as one of the word types.

@@ -33,12 +33,6 @@ void init_lit_word_type();
 void init_get_word_type();
 void init_refinement_type();
 
-// The lexer's service for turning text into a value: scans the UTF-8 text, writes the
-// first value it makes into out (a stack slot) and answers whether it made one. Installed
-// by the lexer; until then conversions that need it raise internal/not-done.
-using text_scanner = bool (*)(const char* utf8, int64_t length, cell* out);
-extern text_scanner scan_text;
-
 inline bool is_any_word_type(type_id type) { return type >= TYPE_WORD && type <= TYPE_ISSUE; }
 
 // --- Making -------------------------------------------------------------------------------

@@ -6,7 +6,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/eval/tracing.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::raise {
 
@@ -16,7 +16,7 @@ const cell* ptr_to(const cell& c) { return &c; }
 
 void throw_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
     cell* e = error::create(id, arg1, arg2, arg3);
-    tracing::fire_error_event(e);
+    if (upcalls::error_raised) upcalls::error_raised(e);
     stack::throw_error(e);
 }
 

@@ -1337,8 +1337,8 @@ void check_routine_arguments(const cell* routine, int32_t count) {
     }
 }
 
-// `block::call_comparator`: a sort comparator called with two values in a frame named
-// <compare-callback>; answers its result cell (the last pushed cell).
+}  // namespace
+
 cell* call_comparator(cell* function, cell* first, cell* second) {
     cell* values = stack::push_copy(first);
     stack::push_copy(second);
@@ -1350,6 +1350,8 @@ cell* call_comparator(cell* function, cell* first, cell* second) {
     stack::state.args_top = values + 1;
     return values;
 }
+
+namespace {
 
 // Runs a native! or action! whose argument section (function layout: a logic! cell per
 // refinement, then its arguments) lies at args_base: the refinement cells are taken out
@@ -1474,7 +1476,6 @@ void init() {
     cell::init_unset(&current);
     held_top = 0;
     tracing::init();
-    block::call_comparator = &call_comparator;
 }
 
 const cell& current_code() { return current; }

@@ -43,6 +43,9 @@ const cell& current_code();
 [[nodiscard]] inline uint32_t do_block(const cell* block) { return eval_block(block, true); }
 // eval_block for C++ code that cannot pass an exit on: a pending exit is thrown.
 void run_block(const cell* block, bool pass_result);
+// upcalls::call_comparator: a sort comparator called with two values in a frame named
+// <compare-callback>; answers its result cell (the last pushed cell).
+cell* call_comparator(cell* function, cell* first, cell* second);
 
 // `eval/eval-expression`: evaluates one expression of the code block from the position
 // and answers the position after it. With push the value is pushed as the next argument;

@@ -12,18 +12,19 @@
 #include <cstdint>
 
 #include "runtime/value/cell.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::eval {
 
 // Flags of invoke_function: the kind of user callback the call is (0 for an ordinary
-// call from the interpreter or the tracer). While tracing is on, a callback runs with
-// tracing off unless its kind's bit is set in tracing::callback_bits.
-inline constexpr uint32_t INVOKE_LEXER = 1;            // a transcode/trace callback
-inline constexpr uint32_t INVOKE_PARSE = 2;            // a parse/trace callback
-inline constexpr uint32_t INVOKE_SORT = 4;             // a sort comparator
-inline constexpr uint32_t INVOKE_ON_CHANGE = 8;        // calling an on-change* handler
-inline constexpr uint32_t INVOKE_ON_DEEP_CHANGE = 16;  // calling an on-deep-change* handler
-inline constexpr uint32_t INVOKE_PORT = 32;            // a port actor function
+// call from the interpreter or the tracer), declared with the upward calls that the
+// runtime reaches invoke_function through.
+using upcalls::INVOKE_LEXER;
+using upcalls::INVOKE_PARSE;
+using upcalls::INVOKE_SORT;
+using upcalls::INVOKE_ON_CHANGE;
+using upcalls::INVOKE_ON_DEEP_CHANGE;
+using upcalls::INVOKE_PORT;
 
 // The code-registry signatures that the callers below cast entries back to.
 //

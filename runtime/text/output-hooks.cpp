@@ -9,7 +9,7 @@
 #include "platform/console-output.h"
 #include "runtime/memory/heap.h"
 #include "runtime/memory/memory.h"
-#include "view/tui-backend-hooks.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::output_hooks {
 
@@ -89,7 +89,7 @@ void call_text_hooks(const void* text, size_t length, int flag) {
 }
 
 void print_to_console(const cell* string, bool newline) {
-    tui_backend::clear_before_print();
+    if (upcalls::clear_before_print) upcalls::clear_before_print();
 
     memory::series_buffer* buffer = memory::buffer_of(string->w2);
     uint32_t unit = buffer->unit();
@@ -123,7 +123,7 @@ void print_to_console(const cell* string, bool newline) {
     }
 
     platform::flush_output();
-    tui_backend::resume_after_print();
+    if (upcalls::resume_after_print) upcalls::resume_after_print();
 }
 
 int value_hook_count() { return value_hooks.count; }

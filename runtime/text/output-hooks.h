@@ -20,7 +20,8 @@ void add(value_hook value, text_hook text);
 void remove(value_hook value, text_hook text);
 void call_value_hooks(const cell* string, bool newline);
 void call_text_hooks(const void* text, size_t length, int flag);
-// The default value hook.
+// The default value hook. It asks the text-mode display (upcalls::clear_before_print,
+// upcalls::resume_after_print) to step aside while it writes.
 void print_to_console(const cell* string, bool newline);
 
 // For tests: the lists as they stand.

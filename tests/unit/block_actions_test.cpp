@@ -18,6 +18,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/text/mold-guard.h"
 #include "tests/unit/block_notation.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor {
 namespace {
@@ -321,7 +322,7 @@ TEST_F(BlockActions, MakeAndTo) {
     std::memcpy(memory::buffer_of(node)->head, numbers, 8);
     *vector = cell{TYPE_VECTOR, 0, node, TYPE_INTEGER};
     EXPECT_EQ(describe(block::make(proto, vector, TYPE_BLOCK)), "@0 [4 -2]");
-    if (!block::scan_string) {
+    if (!upcalls::scan_string) {
         cell* text = string::push_empty();
         EXPECT_EQ(raised_code([&] { block::to(proto, text, TYPE_BLOCK); }), code_of(err::internal_not_done));
     }
@@ -575,11 +576,11 @@ TEST_F(BlockActions, SortWithAFunctionComparator) {
     cell* function = stack::push_slot();
     *function = cell{TYPE_FUNCTION, 0, 0, 0};
     cell* s = build("3 1 2");
-    block::comparator_call saved = block::call_comparator;
-    block::call_comparator = nullptr;
+    decltype(upcalls::call_comparator) saved = upcalls::call_comparator;
+    upcalls::call_comparator = nullptr;
     EXPECT_EQ(raised_code([&] { block::sort(s, false, nullptr, function, nullptr, false, false, false); }),
               code_of(err::internal_not_done));
-    block::call_comparator = &test_comparator;
+    upcalls::call_comparator = &test_comparator;
     const struct {
         answer_form form;
         bool reverse;
@@ -600,7 +601,7 @@ TEST_F(BlockActions, SortWithAFunctionComparator) {
         block::sort(block, false, skip, function, nullptr, c.all, c.reverse, true);
         EXPECT_EQ(from_head(block), c.expected);
     }
-    block::call_comparator = saved;
+    upcalls::call_comparator = saved;
 }
 
 // --- Set operations ---------------------------------------------------------------------------------------

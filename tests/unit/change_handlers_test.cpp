@@ -21,6 +21,7 @@
 #include "runtime/binding/symbol.h"
 #include "runtime/binding/word-table.h"
 #include "tests/unit/spec_notation.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor {
 namespace {
@@ -70,14 +71,14 @@ class ChangeHandlers : public testing::stack_fixture {
 protected:
     void SetUp() override {
         stack_fixture::SetUp();
-        saved_ = object::invoke_handler;
-        object::invoke_handler = &record_call;
+        saved_ = upcalls::invoke_function;
+        upcalls::invoke_function = &record_call;
         calls.clear();
         raise_in_handler = false;
         expected_object = watched = nullptr;
     }
     void TearDown() override {
-        object::invoke_handler = saved_;
+        upcalls::invoke_function = saved_;
         stack_fixture::TearDown();
     }
 
@@ -109,7 +110,7 @@ protected:
     std::string field_text(cell* object, const char* name) { return molded(object::field_value(object, word(name))); }
 
 private:
-    object::handler_invoker saved_ = nullptr;
+    decltype(upcalls::invoke_function) saved_ = nullptr;
 };
 
 TEST_F(ChangeHandlers, OnChangeSeesTheWordTheOldAndTheNewValue) {
@@ -310,7 +311,7 @@ TEST_F(ChangeHandlers, OnDeepChangeHearsTheChangesOfOwnedSeries) {
 }
 
 TEST_F(ChangeHandlers, TheInterpreterRunsTheHandler) {
-    object::invoke_handler = &eval::invoke_function;
+    upcalls::invoke_function = &eval::invoke_function;
     // The body assigns global words: the handler's own words are its arguments and local.
     cell* handler = function::make(
         nullptr, code("[word old new /local t] [t: new seen-word: word seen-old: old seen-new: t]"), TYPE_FUNCTION);

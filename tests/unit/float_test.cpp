@@ -24,6 +24,7 @@
 #include "runtime/eval/throw.h"
 #include "runtime/memory/memory.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/upcalls.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {
@@ -685,15 +686,15 @@ TEST_F(Float, ConversionsToFloatAndPercent) {
         }
     }
     // Text to percent! goes through the lexer's one-value scanner.
-    word::text_scanner saved = word::scan_text;
-    word::scan_text = nullptr;
+    decltype(upcalls::scan_text) saved = upcalls::scan_text;
+    upcalls::scan_text = nullptr;
     EXPECT_EQ(convert(TYPE_PERCENT, [] { return push_string(U"50%"); }).error, code(err::internal_not_done));
-    word::scan_text = &scan_number_text;
+    upcalls::scan_text = &scan_number_text;
     expect_number(convert(TYPE_PERCENT, [] { return push_string(U"50%"); }).value, TYPE_PERCENT, 0.5);
     expect_number(convert(TYPE_PERCENT, [] { return push_string(U"50"); }).value, TYPE_PERCENT, 50.0);
     EXPECT_EQ(convert(TYPE_PERCENT, [] { return push_string(U"word"); }).error, bad_to_arg);
     EXPECT_EQ(convert(TYPE_PERCENT, [] { return push_string(U"?"); }).error, bad_to_arg);
-    word::scan_text = saved;
+    upcalls::scan_text = saved;
 }
 
 // --- Small actions ---------------------------------------------------------------------------------

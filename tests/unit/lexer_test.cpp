@@ -20,6 +20,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/binding/word-table.h"
 #include "tests/unit/interpreter_fixture.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::testing {
 namespace {
@@ -339,14 +340,14 @@ TEST_F(lexer_test, texts_hand_over_through_the_runtime_hooks) {
     cell* out = stack::push_slot();
     cell::init_unset(out);
     const std::string pair_text = "1x2 3";
-    ASSERT_TRUE(word::scan_text(pair_text.data(), int64_t(pair_text.size()), out));
+    ASSERT_TRUE(upcalls::scan_text(pair_text.data(), int64_t(pair_text.size()), out));
     EXPECT_EQ(mold_of(out), "1x2");
-    EXPECT_FALSE(word::scan_text("  ; nothing", 11, out));
+    EXPECT_FALSE(upcalls::scan_text("  ; nothing", 11, out));
 
     cell* block = read("0");
     cell* text = push_text("1 [2]");
     text->w1 = 2;  // from the index: "[2]"
-    block::scan_string(text, block);
+    upcalls::scan_string(text, block);
     EXPECT_EQ(mold_of(block), "[0 [2]]");
 }
 

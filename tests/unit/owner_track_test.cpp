@@ -22,6 +22,7 @@
 #include "runtime/binding/symbol.h"
 #include "runtime/binding/word-table.h"
 #include "tests/unit/spec_notation.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor {
 namespace {
@@ -61,13 +62,13 @@ class OwnerTrack : public testing::stack_fixture {
 protected:
     void SetUp() override {
         stack_fixture::SetUp();
-        saved_ = object::invoke_handler;
-        object::invoke_handler = &record_call;
+        saved_ = upcalls::invoke_function;
+        upcalls::invoke_function = &record_call;
         calls.clear();
         watched.clear();
     }
     void TearDown() override {
-        object::invoke_handler = saved_;
+        upcalls::invoke_function = saved_;
         stack_fixture::TearDown();
     }
 
@@ -94,7 +95,7 @@ protected:
     }
 
 private:
-    object::handler_invoker saved_ = nullptr;
+    decltype(upcalls::invoke_function) saved_ = nullptr;
 };
 
 TEST_F(OwnerTrack, TheFirstOwnerKeepsASharedBlock) {

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
 #include "tests/unit/scalar_fixture.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor {
 namespace {
@@ -287,7 +288,7 @@ bool fake_scanner(const char* utf8, int64_t length, cell* out) {
 }
 
 TEST_F(Pair, MakeFromTextLoadsOneValue) {
-    word::text_scanner saved = word::scan_text;
+    decltype(upcalls::scan_text) saved = upcalls::scan_text;
     auto from_text = [](const char* text) {
         return run([&] {
             cell proto = datatype_cell(TYPE_PAIR);
@@ -297,9 +298,9 @@ TEST_F(Pair, MakeFromTextLoadsOneValue) {
             return handler_of<ACTION_TO>(TYPE_PAIR)(result, spec, TYPE_PAIR);
         });
     };
-    word::scan_text = nullptr;
+    upcalls::scan_text = nullptr;
     EXPECT_EQ(from_text("7x8").error, code(err::internal_not_done));
-    word::scan_text = &fake_scanner;
+    upcalls::scan_text = &fake_scanner;
     outcome o = from_text("7x8");
     EXPECT_EQ(o.error, NO_ERROR);
     EXPECT_EQ(pair::x_of(&o.value), 7);
@@ -307,7 +308,7 @@ TEST_F(Pair, MakeFromTextLoadsOneValue) {
     o = from_text("12");
     EXPECT_EQ(o.error, code(err::script_bad_to_arg));
     EXPECT_EQ(o.arg2.type(), TYPE_STRING);
-    word::scan_text = saved;
+    upcalls::scan_text = saved;
 }
 
 TEST_F(Pair, TextForms) {

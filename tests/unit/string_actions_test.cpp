@@ -25,6 +25,7 @@
 #include "runtime/binding/symbol.h"
 #include "runtime/text/unicode.h"
 #include "tests/unit/block_notation.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor {
 namespace {
@@ -977,18 +978,18 @@ class FunctionComparator : public StringActions {
 protected:
     void SetUp() override {
         StringActions::SetUp();
-        saved_ = block::call_comparator;
-        block::call_comparator = &test_comparator;
+        saved_ = upcalls::call_comparator;
+        upcalls::call_comparator = &test_comparator;
         reset_stack();
         function_ = stack::push_slot();
         *function_ = cell{TYPE_FUNCTION, 0, 0, 0};
     }
     void TearDown() override {
-        block::call_comparator = saved_;
+        upcalls::call_comparator = saved_;
         sorted_series = nullptr;
         StringActions::TearDown();
     }
-    block::comparator_call saved_ = nullptr;
+    decltype(upcalls::call_comparator) saved_ = nullptr;
     cell* function_ = nullptr;
 };
 
@@ -1073,7 +1074,7 @@ TEST_F(FunctionComparator, WideningDuringTheSortIsFollowed) {
 }
 
 TEST_F(FunctionComparator, WithoutTheEvaluatorHook) {
-    block::call_comparator = nullptr;
+    upcalls::call_comparator = nullptr;
     cell* s = push_text(U"ba");
     EXPECT_EQ(raised_code([&] { call_sort(s, {}, function_); }), code_of(err::internal_not_done));
 }

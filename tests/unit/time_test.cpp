@@ -13,6 +13,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/time.h"
 #include "tests/unit/scalar_fixture.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor {
 namespace {
@@ -340,7 +341,7 @@ bool fake_scanner(const char* utf8, int64_t length, cell* out) {
 }
 
 TEST_F(Time, MakeFromTextLoadsOneValue) {
-    word::text_scanner saved = word::scan_text;
+    decltype(upcalls::scan_text) saved = upcalls::scan_text;
     auto from_text = [](const char* text, type_id string_type) {
         return run([&] {
             cell proto = datatype_cell(TYPE_TIME);
@@ -351,9 +352,9 @@ TEST_F(Time, MakeFromTextLoadsOneValue) {
             return handler_of<ACTION_MAKE>(TYPE_TIME)(result, spec, TYPE_TIME);
         });
     };
-    word::scan_text = nullptr;
+    upcalls::scan_text = nullptr;
     EXPECT_EQ(from_text("1:30", TYPE_STRING).error, code(err::internal_not_done));
-    word::scan_text = &fake_scanner;
+    upcalls::scan_text = &fake_scanner;
     for (type_id t : {TYPE_STRING, TYPE_FILE, TYPE_URL, TYPE_TAG, TYPE_EMAIL, TYPE_REF}) {
         outcome o = from_text("1:30", t);
         EXPECT_EQ(o.error, NO_ERROR);
@@ -361,7 +362,7 @@ TEST_F(Time, MakeFromTextLoadsOneValue) {
         EXPECT_EQ(seconds_of(o.value), 5400.0);
     }
     EXPECT_EQ(from_text("12", TYPE_STRING).error, code(err::script_bad_to_arg));
-    word::scan_text = saved;
+    upcalls::scan_text = saved;
 }
 
 TEST_F(Time, FieldsReadByIndexAndWord) {

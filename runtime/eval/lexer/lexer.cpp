@@ -1,7 +1,7 @@
 // The lexer's shared buffers and its driver: the output cell buffer and the UTF-8 work
 // buffer that every active scan shares, the chain of active states and the collector's
 // view of it, `lexer/scan-buffer` and `lexer/scan-string`, and the services the rest of
-// the runtime reaches the lexer through (word::scan_text, block::scan_string).
+// the runtime reaches the lexer through (upcalls::scan_text, upcalls::scan_string).
 //
 // Invariants: a state lives in the C++ frame of the scan_buffer call that runs it and
 // is linked into the chain for exactly that long, whatever ends the call; nested scans
@@ -194,7 +194,8 @@ int64_t run_scan(cell* result, const uint8_t* text, size_t length, const scan_re
     return made;
 }
 
-// `word::scan_text`: the first value of the text.
+}  // namespace
+
 bool scan_text(const char* utf8, int64_t length, cell* out) {
     scan_request request;
     request.single = true;
@@ -206,7 +207,6 @@ bool scan_text(const char* utf8, int64_t length, cell* out) {
     return made > 0;
 }
 
-// `block::scan_string`: the values of the string's text from its index, appended.
 void scan_string_into_block(cell* string, cell* block) {
     scan_request request;
     request.into = block;
@@ -214,8 +214,6 @@ void scan_string_into_block(cell* string, cell* block) {
     lexer::scan_string(result, string, -1, request, nullptr);
     stack::drop_slots(1);
 }
-
-}  // namespace
 
 cell* output_cells() { return output; }
 
@@ -233,8 +231,6 @@ void init() {
     first_state = last_state = nullptr;
     init_machine();
     init_events();
-    word::scan_text = &scan_text;
-    block::scan_string = &scan_string_into_block;
 }
 
 void mark_active_states() {

@@ -114,9 +114,13 @@ using token_routine = void (*)(state& s, const uint8_t* start, const uint8_t* en
 
 // --- The machine (lexer.cpp) ----------------------------------------------------------------
 
-// Start-up: the shared buffers, the blank bit array and the token-class table; installs
-// word::scan_text and block::scan_string.
+// Start-up: the shared buffers, the blank bit array and the token-class table.
 void init();
+// The services the runtime reaches the lexer through (upcalls::scan_text and
+// upcalls::scan_string): the first value of the UTF-8 text into out, answering whether
+// there was one; the values of the string's text from its index, appended to the block.
+bool scan_text(const char* utf8, int64_t length, cell* out);
+void scan_string_into_block(cell* string, cell* block);
 // The collector's root hook: every active state's output cells, source and callback.
 void mark_active_states();
 // How many scans are running now (nested ones included).
