@@ -1,70 +1,29 @@
 #!/usr/bin/env python3
-"""Turns runtime/data/natives-specs.zor into C++ tables: the file's text itself (the boot
-environment loads the spec blocks from it), one record per native (index, word, spec text)
-and the parameters of every spec in order (argument words with their kind and type names,
-refinements), from which the runtime makes the argument typesets of the type tests."""
-import re
+"""Turns runtime/data/natives-specs.zor, the one list of the natives, into C++:
+
+  specs  the file's text itself (the boot environment loads the spec blocks from it), one
+         record per native (index, word, spec text), the parameters of every spec in order
+         (argument words with their kind and type names, refinements), from which the
+         runtime makes the argument typesets of the type tests, and the routine table in
+         index order
+  index  the enum of native indexes (NATIVE_<NAME> = index), NATIVE_COUNT and the
+         declaration of every native's routine, natives::native_<name>
+
+Names map to C++ as spec_entries.py describes. A routine that is missing or misnamed in the
+natives modules is an undefined symbol at link time, and the table cannot go out of order.
+
+Usage: generate-natives-specs.py natives-specs.zor OUTPUT specs|index"""
 import sys
 
-TOKEN = re.compile(r'\s*(?:;[^\n]*(?:\n|$)|("(?:[^"^]|\^.)*")|(\[)|(\])|([^\s\[\]";]+))')
+import spec_entries as data
 
 
 def fail(message):
-    sys.exit(f"natives-specs: {message}")
-
-
-def tokens(text):
-    pos = 0
-    while pos < len(text):
-        m = TOKEN.match(text, pos)
-        if not m or m.end() == pos:
-            if text[pos:].strip() == "":
-                return
-            fail(f"cannot read at {text[pos:pos + 30]!r}")
-        start = m.start(m.lastindex) if m.lastindex else m.end()
-        pos = m.end()
-        if m.group(1):
-            yield ("string", m.group(1), start, pos)
-        elif m.group(2):
-            yield ("open", "[", start, pos)
-        elif m.group(3):
-            yield ("close", "]", start, pos)
-        elif m.group(4):
-            yield ("word", m.group(4), start, pos)
+    raise data.DataError(message)
 
 
 def parse(text):
-    toks = list(tokens(text))
-    natives = []
-    i = 0
-    while i < len(toks):
-        if i + 2 >= len(toks) or toks[i][0] != "word" or toks[i + 1][0] != "word" or toks[i + 2][0] != "open":
-            fail(f"expected: name index [spec] at token {i}: {toks[i:i + 3]}")
-        name = toks[i][1]
-        try:
-            index = int(toks[i + 1][1])
-        except ValueError:
-            fail(f"{name}: the index {toks[i + 1][1]!r} is not an integer")
-        start = toks[i + 2][2]
-        depth = 0
-        j = i + 2
-        body = []
-        while True:
-            if j >= len(toks):
-                fail(f"{name}: unclosed spec block")
-            kind, value, _, end = toks[j]
-            if kind == "open":
-                depth += 1
-            elif kind == "close":
-                depth -= 1
-            if depth == 0:
-                break
-            if j > i + 2:
-                body.append((kind, value))
-            j += 1
-        natives.append((index, name, text[start:end], spec_parameters(name, body)))
-        i = j + 1
-    return natives
+    return [(index, name, spec, spec_parameters(name, body)) for name, index, spec, body, _ in data.entries(text)]
 
 
 def spec_parameters(name, body):
@@ -107,32 +66,16 @@ def spec_parameters(name, body):
     return params
 
 
-def c_string(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n") + '"'
-
-
-def main():
-    if len(sys.argv) != 3:
-        fail("usage: generate-natives-specs.py natives-specs.zor output.inc")
-    with open(sys.argv[1], encoding="utf-8") as f:
-        text = f.read()
-    natives = parse(text)
-    for position, (index, name, _, _) in enumerate(natives, start=1):
-        if index != position:
-            fail(f"{name}: index {index} where {position} is expected (entries go in index order)")
-    names = [n[1] for n in natives]
-    if len(set(names)) != len(names):
-        fail("a name is given twice")
-    out = ["// Generated from runtime/data/natives-specs.zor by tools/generate-natives-specs.py.", ""]
-    out.append(f"inline constexpr int SPEC_COUNT = {len(natives)};")
-    out.append(f"inline constexpr char SPECS_SOURCE[] = {c_string(text)};")
-    out.append("inline constexpr spec_parameter SPEC_PARAMETERS[] = {")
+def specs(text, natives):
+    out = [f"inline constexpr int SPEC_COUNT = {len(natives)};",
+           f"inline constexpr char SPECS_SOURCE[] = {data.c_string(text)};",
+           "inline constexpr spec_parameter SPEC_PARAMETERS[] = {"]
     first = []
     count = 0
     for index, name, _, params in natives:
         first.append(count)
         for word, kind, refinement, types in params:
-            out.append(f"    {{{c_string(word)}, {kind}, {refinement}, {c_string(' '.join(types))}}},")
+            out.append(f"    {{{data.c_string(word)}, {kind}, {refinement}, {data.c_string(' '.join(types))}}},")
             count += 1
     if count == 0:
         out.append('    {"", 0, 0, ""},')
@@ -140,11 +83,42 @@ def main():
     out.append("inline constexpr spec_record SPEC_RECORDS[] = {")
     for (index, name, spec, params), start in zip(natives, first):
         refinements = sum(1 for p in params if p[1] == 3)
-        out.append(f"    {{{index}, {c_string(name)}, {c_string(spec)}, {start}, {len(params)}, {refinements}}},")
+        fields = [str(index), data.c_string(name), data.c_string(spec), str(start), str(len(params)), str(refinements)]
+        out.append(f"    {{{', '.join(fields)}}},")
     out.append("};")
-    with open(sys.argv[2], "w", encoding="utf-8") as f:
-        f.write("\n".join(out) + "\n")
+    out.append("// The routine of every native in index order.")
+    out.append("inline constexpr native_entry ROUTINES[] = {")
+    out += [f"    &native_{data.cxx_name(name)},  // {index} {name}" for index, name, _, _ in natives]
+    out.append("};")
+    return out
+
+
+def index(text, natives):
+    out = ["#pragma once", "", "#include <cstdint>", "", "namespace zor::natives {", "",
+           "struct native_invocation;", "",
+           "// The natives by 1-based index, the index a native! value names.",
+           "enum native_index : int {"]
+    out += [f"    {data.enum_name('NATIVE_', name)} = {index}," for index, name, _, _ in natives]
+    out += ["};", f"inline constexpr int NATIVE_COUNT = {len(natives)};", "",
+            "// The routine of each native, named native_<name>.",
+            "// Each is defined in the natives module that holds its kind of native."]
+    out += [f"uint32_t native_{data.cxx_name(name)}(const native_invocation& call);" for _, name, _, _ in natives]
+    out += ["", "}  // namespace zor::natives"]
+    return out
+
+
+def main():
+    if len(sys.argv) != 4 or sys.argv[3] not in ("specs", "index"):
+        sys.exit("usage: generate-natives-specs.py natives-specs.zor output specs|index")
+    with open(sys.argv[1], encoding="utf-8") as f:
+        text = f.read()
+    natives = parse(text)
+    data.check_order([(n[1], n[0]) for n in natives])
+    data.check_unique([n[1] for n in natives], lambda name: data.enum_name("NATIVE_", name))
+    lines = globals()[sys.argv[3]](text, natives)
+    data.write(sys.argv[2], ["// Generated from runtime/data/natives-specs.zor by tools/generate-natives-specs.py;"
+                             " do not edit.", ""] + lines)
 
 
 if __name__ == "__main__":
-    main()
+    data.run("generate-natives-specs", main)

@@ -180,28 +180,16 @@ struct table_row {
     int refinements;
 };
 
-template <auto Entry> constexpr table_row row() { return {&uniform<Entry>, arity<decltype(Entry)>::value}; }
+// A row of the table: an entry whose parameters are not one per refinement of the
+// action's spec does not compile.
+template <auto Entry, int Refinements> constexpr table_row row() {
+    static_assert(arity<decltype(Entry)>::value == Refinements, "one entry parameter per refinement of the spec");
+    return {&uniform<Entry>, Refinements};
+}
 
-// The action table in action order; set-path (8) has no entry: paths are set through
-// eval-path.
-constexpr table_row rows[ACTION_COUNT] = {
-    row<&entry_make>(), row<&entry_random>(), row<&entry_reflect>(), row<&entry_to>(),
-    row<&entry_form>(), row<&entry_mold>(), row<&entry_eval_path>(), {nullptr, 0},
-    row<&entry_compare>(), row<&entry_absolute>(), row<&entry_add>(), row<&entry_divide>(),
-    row<&entry_multiply>(), row<&entry_negate>(), row<&entry_power>(), row<&entry_remainder>(),
-    row<&entry_round>(), row<&entry_subtract>(), row<&entry_even_q>(), row<&entry_odd_q>(),
-    row<&entry_and_t>(), row<&entry_complement>(), row<&entry_or_t>(), row<&entry_xor_t>(),
-    row<&entry_append>(), row<&entry_at>(), row<&entry_back>(), row<&entry_change>(),
-    row<&entry_clear>(), row<&entry_copy>(), row<&entry_find>(), row<&entry_head>(),
-    row<&entry_head_q>(), row<&entry_index_q>(), row<&entry_insert>(), row<&entry_length_q>(),
-    row<&entry_move>(), row<&entry_next>(), row<&entry_pick>(), row<&entry_poke>(),
-    row<&entry_put>(), row<&entry_remove>(), row<&entry_reverse>(), row<&entry_select>(),
-    row<&entry_sort>(), row<&entry_skip>(), row<&entry_swap>(), row<&entry_tail>(),
-    row<&entry_tail_q>(), row<&entry_take>(), row<&entry_trim>(), row<&entry_create>(),
-    row<&entry_close>(), row<&entry_delete>(), row<&entry_modify>(), row<&entry_open>(),
-    row<&entry_open_q>(), row<&entry_query>(), row<&entry_read>(), row<&entry_rename>(),
-    row<&entry_update>(), row<&entry_write>(),
-};
+// The action table in action order (from runtime/data/action-specs.zor); set-path has no
+// entry: paths are set through eval-path.
+#include "runtime/eval/action-table.inc"
 
 // A simple entry: the handler reads the argument stack itself.
 template <action A> void simple_entry() { stack::set_result(handler<A>(base(0))()); }

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 
+#include "runtime/eval/action-entries.inc"
 #include "runtime/value/action-signatures.h"
 #include "runtime/value/cell.h"
 #include "runtime/value/type-registry.h"
@@ -156,76 +157,11 @@ void init_table();
 
 // --- The entries -------------------------------------------------------------------------------------
 //
-// Each takes its refinement positions in spec order and leaves the result in the result
-// slot. The simple entries (absolute, add, divide, multiply, power, remainder, subtract,
-// and~, or~, xor~, at, back, head, head?, index?, next, skip, tail, tail?) take none: their
-// handlers read the argument stack themselves.
-
-void entry_make();
-void entry_random(int32_t seed, int32_t secure, int32_t only);
-void entry_reflect();
-void entry_to();
-void entry_form(int32_t part);
-void entry_mold(int32_t only, int32_t all, int32_t flat, int32_t part);
-void entry_eval_path(int32_t set);
-void entry_compare();
-void entry_absolute();
-void entry_add();
-void entry_divide();
-void entry_multiply();
-void entry_negate();
-void entry_power();
-void entry_remainder();
-void entry_round(int32_t to, int32_t even, int32_t down, int32_t half_down, int32_t floor, int32_t ceiling,
-                 int32_t half_ceiling);
-void entry_subtract();
-void entry_even_q();
-void entry_odd_q();
-void entry_and_t();
-void entry_complement();
-void entry_or_t();
-void entry_xor_t();
-void entry_append(int32_t part, int32_t only, int32_t dup);
-void entry_at();
-void entry_back();
-void entry_change(int32_t part, int32_t only, int32_t dup);
-void entry_clear();
-void entry_copy(int32_t part, int32_t deep, int32_t types);
-void entry_find(int32_t part, int32_t only, int32_t case_sensitive, int32_t same, int32_t any, int32_t with,
-                int32_t skip, int32_t last, int32_t reverse, int32_t tail, int32_t match);
-void entry_head();
-void entry_head_q();
-void entry_index_q();
-void entry_insert(int32_t part, int32_t only, int32_t dup);
-void entry_length_q();
-void entry_move(int32_t part);
-void entry_next();
-void entry_pick();
-void entry_poke();
-void entry_put(int32_t case_sensitive);
-void entry_remove(int32_t part, int32_t key);
-void entry_reverse(int32_t part, int32_t skip);
-void entry_select(int32_t part, int32_t only, int32_t case_sensitive, int32_t same, int32_t any, int32_t with,
-                  int32_t skip, int32_t last, int32_t reverse);
-void entry_sort(int32_t case_sensitive, int32_t skip, int32_t compare, int32_t part, int32_t all, int32_t reverse,
-                int32_t stable);
-void entry_skip();
-void entry_swap();
-void entry_tail();
-void entry_tail_q();
-void entry_take(int32_t part, int32_t deep, int32_t last);
-void entry_trim(int32_t head, int32_t tail, int32_t automatic, int32_t lines, int32_t all, int32_t with);
-void entry_create();
-void entry_close();
-void entry_delete();
-void entry_modify(int32_t case_sensitive);
-void entry_open(int32_t create, int32_t read, int32_t write, int32_t seek, int32_t allow);
-void entry_open_q();
-void entry_query();
-void entry_read(int32_t part, int32_t seek, int32_t binary, int32_t lines, int32_t info, int32_t as);
-void entry_rename();
-void entry_update();
-void entry_write(int32_t binary, int32_t lines, int32_t info, int32_t append, int32_t part, int32_t seek,
-                 int32_t allow, int32_t as);
+// actions::entry_<name> for every action with a routine (set-path has none), declared in
+// action-entries.inc from runtime/data/action-specs.zor: one int32_t per refinement of the
+// action's spec, in spec order. Each takes its refinement positions and leaves the result
+// in the result slot. The simple entries (absolute, add, divide, multiply, power,
+// remainder, subtract, and~, or~, xor~, at, back, head, head?, index?, next, skip, tail,
+// tail?) take none: their handlers read the argument stack themselves.
 
 }  // namespace zor::actions

@@ -18,6 +18,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/eval/natives/native-index.inc"
 
 namespace zor::actions {
 
@@ -143,15 +144,15 @@ inline int operator_code(type_id source_type, int table_index) {
         }
     }
     if (source_type == TYPE_NATIVE) {
-        // The comparison natives, equal? (25) to greater-or-equal? (31), by their codes.
+        // The comparison natives by their comparison codes.
         switch (table_index) {
-            case 25: return COMPARE_BASE + 0;
-            case 26: return COMPARE_BASE + 1;
-            case 27: return COMPARE_BASE + 2;
-            case 28: return COMPARE_BASE + 3;
-            case 29: return COMPARE_BASE + 5;
-            case 30: return COMPARE_BASE + 4;
-            case 31: return COMPARE_BASE + 6;
+            case natives::NATIVE_EQUAL_Q: return COMPARE_BASE + 0;
+            case natives::NATIVE_NOT_EQUAL_Q: return COMPARE_BASE + 1;
+            case natives::NATIVE_STRICT_EQUAL_Q: return COMPARE_BASE + 2;
+            case natives::NATIVE_LESSER_Q: return COMPARE_BASE + 3;
+            case natives::NATIVE_GREATER_Q: return COMPARE_BASE + 5;
+            case natives::NATIVE_LESSER_OR_EQUAL_Q: return COMPARE_BASE + 4;
+            case natives::NATIVE_GREATER_OR_EQUAL_Q: return COMPARE_BASE + 6;
             default: return -1;
         }
     }

@@ -1,32 +1,16 @@
-// The 62 actions: their indexes in the fixed action order and the C++ signature of the
-// handler that a datatype module registers for each. A handler receives the value at
-// args_base first, then what the action entry converted from the refinements (a flag, a
+// The C++ signature of the handler that a datatype module registers for each of the 62
+// actions (the action enum, ACTION_COUNT and action_names are generated from
+// runtime/data/action-specs.zor, the one list of the actions, into action-ids.inc). A
+// handler receives the value at args_base first, then what the action entry converted from the refinements (a flag, a
 // cell or null when absent, or a count of -1 when absent), in the action's spec order.
 // Handlers that answer a cell may answer a shared cell (none, true, false) or a cell
 // inside a series; the entry copies it into the result slot.
 #pragma once
 
+#include "runtime/value/action-ids.inc"
 #include "runtime/value/cell.h"
 
 namespace zor {
-
-enum action : int {
-    ACTION_MAKE = 1, ACTION_RANDOM, ACTION_REFLECT, ACTION_TO, ACTION_FORM, ACTION_MOLD,
-    ACTION_EVAL_PATH, ACTION_SET_PATH, ACTION_COMPARE, ACTION_ABSOLUTE, ACTION_ADD,
-    ACTION_DIVIDE, ACTION_MULTIPLY, ACTION_NEGATE, ACTION_POWER, ACTION_REMAINDER,
-    ACTION_ROUND, ACTION_SUBTRACT, ACTION_EVEN_Q, ACTION_ODD_Q, ACTION_AND_T,
-    ACTION_COMPLEMENT, ACTION_OR_T, ACTION_XOR_T, ACTION_APPEND, ACTION_AT, ACTION_BACK,
-    ACTION_CHANGE, ACTION_CLEAR, ACTION_COPY, ACTION_FIND, ACTION_HEAD, ACTION_HEAD_Q,
-    ACTION_INDEX_Q, ACTION_INSERT, ACTION_LENGTH_Q, ACTION_MOVE, ACTION_NEXT, ACTION_PICK,
-    ACTION_POKE, ACTION_PUT, ACTION_REMOVE, ACTION_REVERSE, ACTION_SELECT, ACTION_SORT,
-    ACTION_SKIP, ACTION_SWAP, ACTION_TAIL, ACTION_TAIL_Q, ACTION_TAKE, ACTION_TRIM,
-    ACTION_CREATE, ACTION_CLOSE, ACTION_DELETE, ACTION_MODIFY, ACTION_OPEN, ACTION_OPEN_Q,
-    ACTION_QUERY, ACTION_READ, ACTION_RENAME, ACTION_UPDATE, ACTION_WRITE,
-};
-inline constexpr int ACTION_COUNT = 62;
-
-// The names of the actions in action order, as the language spells them.
-extern const char* const action_names[ACTION_COUNT];
 
 // A registered handler of any signature; converted back to its own signature by the
 // dispatchers, which know the action.

@@ -8,19 +8,7 @@
 #include "platform/console-output.h"
 #include "runtime/memory/heap.h"
 
-namespace zor {
-
-const char* const action_names[ACTION_COUNT] = {
-    "make", "random", "reflect", "to", "form", "mold", "eval-path", "set-path", "compare",
-    "absolute", "add", "divide", "multiply", "negate", "power", "remainder", "round",
-    "subtract", "even?", "odd?", "and~", "complement", "or~", "xor~", "append", "at", "back",
-    "change", "clear", "copy", "find", "head", "head?", "index?", "insert", "length?", "move",
-    "next", "pick", "poke", "put", "remove", "reverse", "select", "sort", "skip", "swap", "tail",
-    "tail?", "take", "trim", "create", "close", "delete", "modify", "open", "open?", "query",
-    "read", "rename", "update", "write",
-};
-
-namespace type_registry {
+namespace zor::type_registry {
 
 type_entry* type_entries = nullptr;
 action_entry* action_table = nullptr;
@@ -82,5 +70,4 @@ void bind_type_words() {
     }
 }
 
-}  // namespace type_registry
-}  // namespace zor
+}  // namespace zor::type_registry

@@ -53,7 +53,7 @@ template <typename Body> uint32_t catching(Body&& body) {
     return stack::pending_code;
 }
 
-inline uint32_t loop(const natives::native_call&) {
+inline uint32_t loop(const natives::native_invocation&) {
     int32_t count = integer::read_cell(stack::argument(0));
     cell* body = stack::argument(1);
     stack::push_loop_frame();
@@ -78,16 +78,16 @@ inline uint32_t loop(const natives::native_call&) {
     return 0;
 }
 
-inline uint32_t break_(const natives::native_call& call) {
+inline uint32_t break_(const natives::native_invocation& call) {
     if (call.has(1)) return stack::leave_loop(true, false);
     return stack::leave_loop(false, call.has(0));
 }
 
-inline uint32_t return_(const natives::native_call& call) { return stack::leave_function(!call.has(0)); }
+inline uint32_t return_(const natives::native_invocation& call) { return stack::leave_function(!call.has(0)); }
 
-inline uint32_t throw_(const natives::native_call&) { return stack::leave_to_catch(THROW_THROW); }
+inline uint32_t throw_(const natives::native_invocation&) { return stack::leave_to_catch(THROW_THROW); }
 
-inline uint32_t catch_(const natives::native_call&) {
+inline uint32_t catch_(const natives::native_invocation&) {
     cell* block = stack::argument(0);
     stack::push_catch_frame();
     uint32_t code = catching([&] { (void)eval::eval_block(block, true); });
@@ -103,7 +103,7 @@ inline uint32_t catch_(const natives::native_call&) {
     return 0;
 }
 
-inline uint32_t try_(const natives::native_call& call) {
+inline uint32_t try_(const natives::native_invocation& call) {
     cell* block = stack::argument(0);
     if (call.has(0)) stack::push_barrier_frame();
     else stack::push_try_frame();
@@ -121,20 +121,20 @@ inline uint32_t try_(const natives::native_call& call) {
     return 0;
 }
 
-inline uint32_t opaque(const natives::native_call&) {
+inline uint32_t opaque(const natives::native_invocation&) {
     cell* block = stack::argument(0);
     eval::run_block(block, true);
     return 0;
 }
 
-inline uint32_t log_value(const natives::native_call&) {
+inline uint32_t log_value(const natives::native_invocation&) {
     logged.push_back(mold_of(stack::argument(0)));
     stack::clear_frame_args();
     cell::init_unset(stack::push_slot());
     return 0;
 }
 
-inline uint32_t positions(const natives::native_call& call) {
+inline uint32_t positions(const natives::native_invocation& call) {
     std::string text;
     for (int i = 0; i < 3; ++i) text += std::to_string(call.position(i)) + " ";
     text += "|";
@@ -143,7 +143,7 @@ inline uint32_t positions(const natives::native_call& call) {
     return 0;
 }
 
-inline uint32_t walk(const natives::native_call&) {
+inline uint32_t walk(const natives::native_invocation&) {
     cell* trace = block::push_empty(8);
     stack::collect_trace(trace);
     logged.push_back(mold_of(trace));
@@ -186,11 +186,12 @@ inline void define_globals() {
     define_callable("subtract", TYPE_ACTION, ACTION_SUBTRACT, "value1 value2");
     define_callable("multiply", TYPE_ACTION, ACTION_MULTIPLY, "value1 value2");
     define_callable("append", TYPE_ACTION, ACTION_APPEND, "series value /part length /only /dup count");
-    define_callable("equal?", TYPE_NATIVE, 25, "value1 [any-type!] value2 [any-type!]");
-    define_callable("lesser?", TYPE_NATIVE, 28, "value1 [any-type!] value2 [any-type!]");
-    define_callable("greater?", TYPE_NATIVE, 29, "value1 [any-type!] value2 [any-type!]");
-    define_callable("if", TYPE_NATIVE, 1, "cond [any-type!] then-blk [block!]");
-    define_callable("either", TYPE_NATIVE, 3, "cond [any-type!] true-blk [block!] false-blk [block!]");
+    define_callable("equal?", TYPE_NATIVE, natives::NATIVE_EQUAL_Q, "value1 [any-type!] value2 [any-type!]");
+    define_callable("lesser?", TYPE_NATIVE, natives::NATIVE_LESSER_Q, "value1 [any-type!] value2 [any-type!]");
+    define_callable("greater?", TYPE_NATIVE, natives::NATIVE_GREATER_Q, "value1 [any-type!] value2 [any-type!]");
+    define_callable("if", TYPE_NATIVE, natives::NATIVE_IF, "cond [any-type!] then-blk [block!]");
+    define_callable("either", TYPE_NATIVE, natives::NATIVE_EITHER,
+                    "cond [any-type!] true-blk [block!] false-blk [block!]");
     define_op("+", "add");
     define_op("-", "subtract");
     define_op("*", "multiply");

@@ -516,8 +516,8 @@ class lexer_loaders_events : public interpreter_fixture {
 protected:
     void SetUp() override {
         interpreter_fixture::SetUp();
-        std::string spec(natives::spec_of(106)->spec_text);
-        define_callable("transcode", TYPE_NATIVE, 106, spec.substr(1, spec.size() - 2));
+        std::string spec(natives::spec_of(natives::NATIVE_TRANSCODE)->spec_text);
+        define_callable("transcode", TYPE_NATIVE, natives::NATIVE_TRANSCODE, spec.substr(1, spec.size() - 2));
         reset_stack();
     }
 

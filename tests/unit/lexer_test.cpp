@@ -26,9 +26,9 @@ namespace zor::testing {
 namespace {
 
 // The natives-table position of the test's own collect native.
-constexpr int COLLECT_NATIVE = 108;
+constexpr int COLLECT_NATIVE = natives::NATIVE_COUNT + 1;
 
-uint32_t collect_now(const natives::native_call&) {
+uint32_t collect_now(const natives::native_invocation&) {
     gc::collect();
     stack::clear_frame_args();
     cell::init_unset(stack::result_slot());
@@ -131,8 +131,8 @@ class lexer_test : public interpreter_fixture {
 protected:
     void SetUp() override {
         interpreter_fixture::SetUp();
-        std::string spec(natives::spec_of(106)->spec_text);
-        define_callable("transcode", TYPE_NATIVE, 106, spec.substr(1, spec.size() - 2));
+        std::string spec(natives::spec_of(natives::NATIVE_TRANSCODE)->spec_text);
+        define_callable("transcode", TYPE_NATIVE, natives::NATIVE_TRANSCODE, spec.substr(1, spec.size() - 2));
         define_callable("skip", TYPE_ACTION, ACTION_SKIP, "series offset");
         define_callable("index?", TYPE_ACTION, ACTION_INDEX_Q, "series");
         define_callable("pick", TYPE_ACTION, ACTION_PICK, "series index");

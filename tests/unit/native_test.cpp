@@ -23,7 +23,7 @@ using testing::code_of;
 using testing::molded;
 using testing::raise_of;
 
-uint32_t stand_in_entry(const natives::native_call&) { return 0; }
+uint32_t stand_in_entry(const natives::native_invocation&) { return 0; }
 
 class NativeTest : public testing::stack_fixture {
 protected:

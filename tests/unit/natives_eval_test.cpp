@@ -202,15 +202,15 @@ TEST_F(NativesEvalTest, AReturnOutOfATracedBlockReachesItsFunctionWithTracingOff
 
 TEST_F(NativesEvalTest, DoAndTryHandACaughtExitBackToACallerOutsideTheInterpreter) {
     struct row {
-        int native;  // do 20, try 70
+        int native;
         bool interpreter_frame;
         bool stays_pending;
     };
     const row rows[] = {
-        {20, true, true},
-        {20, false, false},
-        {70, true, true},
-        {70, false, false},
+        {natives::NATIVE_DO, true, true},
+        {natives::NATIVE_DO, false, false},
+        {natives::NATIVE_TRY, true, true},
+        {natives::NATIVE_TRY, false, false},
     };
     for (const row& r : rows) {
         reset_stack();
@@ -297,7 +297,7 @@ TEST_F(NativesEvalTest, ComposeOfANonBlockNamesWhatItExpected) {
     const int32_t absent[3] = {-1, -1, -1};
     raised r;
     try {
-        natives::call(36, absent, 3, false);
+        natives::call(natives::NATIVE_COMPOSE, absent, 3, false);
     } catch (const zor_throw& thrown) {
         ASSERT_EQ(thrown.code, uint32_t(THROW_ERROR));
         cell* e = stack::last_slot();

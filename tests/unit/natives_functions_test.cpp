@@ -36,7 +36,10 @@ protected:
             ASSERT_TRUE(natives::named_typeset(name, &types));
             testing::set_global(name, &types);
         }
-        for (int index : {14, 15, 16, 17, 21, 22, 32, 34, 38, 39, 68, 69, 83, 88, 92}) {
+        using enum natives::native_index;
+        for (int index : {NATIVE_FUNC, NATIVE_FUNCTION, NATIVE_DOES, NATIVE_HAS, NATIVE_GET, NATIVE_SET,
+                          NATIVE_SAME_Q, NATIVE_TYPE_Q, NATIVE_BIND, NATIVE_IN, NATIVE_CONSTRUCT, NATIVE_VALUE_Q,
+                          NATIVE_EXTEND, NATIVE_UNSET, NATIVE_CONTEXT_Q}) {
             const natives::spec_entry* e = natives::spec_of(index);
             std::string spec(e->spec_text.substr(1, e->spec_text.size() - 2));
             testing::define_callable(e->name, TYPE_NATIVE, index, spec);

@@ -49,14 +49,17 @@ protected:
         interpreter_fixture::SetUp();
         // The loops with their own specs' argument kinds; natives::call tests the types
         // against the real spec data, so any-type! stands for series! here.
-        define_callable("while", TYPE_NATIVE, 6, "cond [block!] body [block!]");
-        define_callable("until", TYPE_NATIVE, 7, "body [block!]");
-        define_callable("loop", TYPE_NATIVE, 8, "count [any-type!] body [block!]");
-        define_callable("repeat", TYPE_NATIVE, 9, "'word [any-type!] value [any-type!] body [block!]");
-        define_callable("forever", TYPE_NATIVE, 10, "body [block!]");
-        define_callable("foreach", TYPE_NATIVE, 11, "'word [any-type!] series [any-type!] body [block!]");
-        define_callable("forall", TYPE_NATIVE, 12, "'word [any-type!] body [block!]");
-        define_callable("remove-each", TYPE_NATIVE, 13, "'word [any-type!] data [any-type!] body [block!]");
+        define_callable("while", TYPE_NATIVE, natives::NATIVE_WHILE, "cond [block!] body [block!]");
+        define_callable("until", TYPE_NATIVE, natives::NATIVE_UNTIL, "body [block!]");
+        define_callable("loop", TYPE_NATIVE, natives::NATIVE_LOOP, "count [any-type!] body [block!]");
+        define_callable("repeat", TYPE_NATIVE, natives::NATIVE_REPEAT,
+                        "'word [any-type!] value [any-type!] body [block!]");
+        define_callable("forever", TYPE_NATIVE, natives::NATIVE_FOREVER, "body [block!]");
+        define_callable("foreach", TYPE_NATIVE, natives::NATIVE_FOREACH,
+                        "'word [any-type!] series [any-type!] body [block!]");
+        define_callable("forall", TYPE_NATIVE, natives::NATIVE_FORALL, "'word [any-type!] body [block!]");
+        define_callable("remove-each", TYPE_NATIVE, natives::NATIVE_REMOVE_EACH,
+                        "'word [any-type!] data [any-type!] body [block!]");
         define_callable("index?", TYPE_ACTION, ACTION_INDEX_Q, "series");
         define_callable("next", TYPE_ACTION, ACTION_NEXT, "series");
         define_callable("head", TYPE_ACTION, ACTION_HEAD, "series");

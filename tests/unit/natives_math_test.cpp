@@ -32,13 +32,7 @@ using testing::code_of;
 using testing::molded;
 using testing::raise_of;
 
-enum : int {
-    N_PRINT = 23, N_PRIN = 24, N_NEGATIVE = 49, N_POSITIVE = 50, N_MAX = 51, N_MIN = 52, N_SHIFT = 53,
-    N_TO_HEX = 54, N_SINE = 55, N_COSINE = 56, N_TANGENT = 57, N_ARCSINE = 58, N_ARCCOSINE = 59,
-    N_ARCTANGENT = 60, N_ARCTANGENT2 = 61, N_NAN = 62, N_LOG_2 = 63, N_LOG_10 = 64, N_LOG_E = 65, N_EXP = 66,
-    N_SQUARE_ROOT = 67, N_AS_PAIR = 73, N_AS_POINT2D = 74, N_AS_POINT3D = 75, N_AS_MONEY = 76, N_SIGN = 97,
-    N_ZERO = 100,
-};
+using enum natives::native_index;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double INF = std::numeric_limits<double>::infinity();
@@ -190,14 +184,14 @@ TEST_F(NativesMathTest, SignTestsReadTheNumbersSign) {
     };
     for (const sign_case& c : cases) {
         SCOPED_TRACE(molded(&c.value));
-        EXPECT_EQ(outcome(N_NEGATIVE, {c.value}), c.negative);
-        EXPECT_EQ(outcome(N_POSITIVE, {c.value}), c.positive);
-        EXPECT_EQ(outcome(N_SIGN, {c.value}), c.sign);
+        EXPECT_EQ(outcome(NATIVE_NEGATIVE_Q, {c.value}), c.negative);
+        EXPECT_EQ(outcome(NATIVE_POSITIVE_Q, {c.value}), c.positive);
+        EXPECT_EQ(outcome(NATIVE_SIGN_Q, {c.value}), c.sign);
     }
 }
 
 TEST_F(NativesMathTest, SignTestsRefuseOtherTypesAndWaitForMoney) {
-    for (int index : {N_NEGATIVE, N_POSITIVE, N_SIGN}) {
+    for (int index : {NATIVE_NEGATIVE_Q, NATIVE_POSITIVE_Q, NATIVE_SIGN_Q}) {
         SCOPED_TRACE(index);
         // Refused by the type tests, and by the routine itself when they are skipped.
         EXPECT_EQ(outcome_of(index, "\"abc\""), error_text(err::script_expect_arg));
@@ -232,11 +226,11 @@ TEST_F(NativesMathTest, ZeroTestsEachTypesZero) {
         {tuple_cell({0, 0, 0, 1}), "false"},
         {tuple_cell({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "false"},
     };
-    for (const zero_case& c : cases) EXPECT_EQ(outcome(N_ZERO, {c.value}), c.expected) << molded(&c.value);
+    for (const zero_case& c : cases) EXPECT_EQ(outcome(NATIVE_ZERO_Q, {c.value}), c.expected) << molded(&c.value);
     // Types outside the argument's type block (reached without the type tests) are simply not zero.
-    EXPECT_EQ(outcome(N_ZERO, {logic::false_value}, {}, false), "false");
-    EXPECT_EQ(outcome(N_ZERO, {none::value}, {}, false), "false");
-    EXPECT_EQ(outcome(N_ZERO, {money_cell()}), error_text(err::internal_not_done));
+    EXPECT_EQ(outcome(NATIVE_ZERO_Q, {logic::false_value}, {}, false), "false");
+    EXPECT_EQ(outcome(NATIVE_ZERO_Q, {none::value}, {}, false), "false");
+    EXPECT_EQ(outcome(NATIVE_ZERO_Q, {money_cell()}), error_text(err::internal_not_done));
 }
 
 TEST_F(NativesMathTest, NaNTestsFloatsAndPercentsOnly) {
@@ -249,7 +243,7 @@ TEST_F(NativesMathTest, NaNTestsFloatsAndPercentsOnly) {
         {float_cell(INF), "false"},    {float_cell(0.0), "false"}, {int_cell(1), "false"},
         {percent_cell(0.25), "false"},
     };
-    for (const nan_case& c : cases) EXPECT_EQ(outcome(N_NAN, {c.value}), c.expected) << molded(&c.value);
+    for (const nan_case& c : cases) EXPECT_EQ(outcome(NATIVE_NAN_Q, {c.value}), c.expected) << molded(&c.value);
 }
 
 // --- max, min -------------------------------------------------------------------------------------------
@@ -297,23 +291,23 @@ TEST_F(NativesMathTest, MaxAndMinByType) {
     };
     for (const max_min_case& c : cases) {
         SCOPED_TRACE(molded(&c.first) + " " + molded(&c.second));
-        EXPECT_EQ(outcome(N_MAX, {c.first, c.second}), c.max);
-        EXPECT_EQ(outcome(N_MIN, {c.first, c.second}), c.min);
+        EXPECT_EQ(outcome(NATIVE_MAX, {c.first, c.second}), c.max);
+        EXPECT_EQ(outcome(NATIVE_MIN, {c.first, c.second}), c.min);
     }
 }
 
 TEST_F(NativesMathTest, MaxAndMinOfOtherValuesFollowTheComparison) {
-    EXPECT_EQ(outcome_of(N_MAX, "\"abc\" \"abd\""), "\"abd\"");
-    EXPECT_EQ(outcome_of(N_MIN, "\"abc\" \"abd\""), "\"abc\"");
+    EXPECT_EQ(outcome_of(NATIVE_MAX, "\"abc\" \"abd\""), "\"abd\"");
+    EXPECT_EQ(outcome_of(NATIVE_MIN, "\"abc\" \"abd\""), "\"abc\"");
     // Equal without regard to case: max keeps the first, min gives the second.
-    EXPECT_EQ(outcome_of(N_MAX, "\"abc\" \"ABC\""), "\"abc\"");
-    EXPECT_EQ(outcome_of(N_MIN, "\"abc\" \"ABC\""), "\"ABC\"");
-    EXPECT_EQ(outcome_of(N_MAX, "[1 2] [1 3]"), "[1 3]");
-    EXPECT_EQ(outcome_of(N_MIN, "[1 2] [1 3]"), "[1 2]");
+    EXPECT_EQ(outcome_of(NATIVE_MAX, "\"abc\" \"ABC\""), "\"abc\"");
+    EXPECT_EQ(outcome_of(NATIVE_MIN, "\"abc\" \"ABC\""), "\"ABC\"");
+    EXPECT_EQ(outcome_of(NATIVE_MAX, "[1 2] [1 3]"), "[1 3]");
+    EXPECT_EQ(outcome_of(NATIVE_MIN, "[1 2] [1 3]"), "[1 2]");
     // Values that cannot be ordered.
-    EXPECT_EQ(outcome_of(N_MAX, "\"abc\"", {int_cell(1)}), error_text(err::script_invalid_compare));
+    EXPECT_EQ(outcome_of(NATIVE_MAX, "\"abc\"", {int_cell(1)}), error_text(err::script_invalid_compare));
     // Tuples of different lengths go to the comparison too.
-    EXPECT_EQ(outcome(N_MAX, {tuple_cell({1, 2, 3}), tuple_cell({1, 2, 3, 4})}), "1.2.3.4");
+    EXPECT_EQ(outcome(NATIVE_MAX, {tuple_cell({1, 2, 3}), tuple_cell({1, 2, 3, 4})}), "1.2.3.4");
 }
 
 // --- Points ---------------------------------------------------------------------------------------------
@@ -321,11 +315,11 @@ TEST_F(NativesMathTest, MaxAndMinOfOtherValuesFollowTheComparison) {
 TEST_F(NativesMathTest, PointBranchesWaitForThePointTypes) {
     const std::string not_done = error_text(err::internal_not_done);
     cell p2 = point_cell(TYPE_POINT2D, 1.0f, 2.0f);
-    EXPECT_EQ(outcome(N_AS_POINT2D, {int_cell(1), int_cell(2)}), not_done);
-    EXPECT_EQ(outcome(N_AS_POINT3D, {int_cell(1), int_cell(2), int_cell(3)}), not_done);
-    EXPECT_EQ(outcome(N_ZERO, {p2}), not_done);
-    EXPECT_EQ(outcome(N_MAX, {p2, int_cell(1)}), not_done);
-    EXPECT_EQ(outcome(N_AS_MONEY, {none::value, int_cell(1)}, {}, false), not_done);
+    EXPECT_EQ(outcome(NATIVE_AS_POINT2D, {int_cell(1), int_cell(2)}), not_done);
+    EXPECT_EQ(outcome(NATIVE_AS_POINT3D, {int_cell(1), int_cell(2), int_cell(3)}), not_done);
+    EXPECT_EQ(outcome(NATIVE_ZERO_Q, {p2}), not_done);
+    EXPECT_EQ(outcome(NATIVE_MAX, {p2, int_cell(1)}), not_done);
+    EXPECT_EQ(outcome(NATIVE_AS_MONEY, {none::value, int_cell(1)}, {}, false), not_done);
 }
 
 TEST_F(NativesMathTest, PointsComputeInSinglePrecisionOnceTheirTypesExist) {
@@ -343,26 +337,26 @@ TEST_F(NativesMathTest, PointsComputeInSinglePrecisionOnceTheirTypesExist) {
         std::string expected;
     };
     const point_case cases[] = {
-        {N_AS_POINT2D, {int_cell(1), float_cell(2.5)}, "p2(1,2.5)"},
-        {N_AS_POINT2D, {float_cell(0.1), int_cell(16777217)}, "p2(0.1,1.67772e+07)"},
-        {N_AS_POINT2D, {float_cell(1e300), float_cell(-1e300)}, "p2(inf,-inf)"},  // beyond singles
-        {N_AS_POINT2D, {float_cell(3.4028235e38), float_cell(NaN)}, "p2(3.40282e+38,nan)"},
-        {N_AS_POINT2D, {float_cell(3.5e38), int_cell(0)}, "p2(inf,0)"},
-        {N_AS_POINT3D, {int_cell(1), int_cell(2), float_cell(-3.25)}, "p3(1,2,-3.25)"},
-        {N_MAX, {p2, int_cell(3)}, "p2(3,5)"},
-        {N_MIN, {p2, int_cell(3)}, "p2(1,3)"},
-        {N_MAX, {int_cell(3), p2}, "p2(3,5)"},  // the point goes first
-        {N_MAX, {p2, point_cell(TYPE_POINT2D, 4.0f, -1.0f)}, "p2(4,5)"},
-        {N_MIN, {p2, percent_cell(2.0)}, "p2(1,2)"},
-        {N_MAX, {point_cell(TYPE_POINT2D, 1.0f, NAN), int_cell(0)}, "p2(1,nan)"},
-        {N_MIN, {p2, float_cell(NaN)}, "p2(nan,nan)"},  // the point is no number: no NaN rule
-        {N_MAX, {p3, float_cell(0.0)}, "p3(1,5,0)"},
-        {N_MIN, {p3, point_cell(TYPE_POINT3D, 2.0f, 2.0f, 2.0f)}, "p3(1,2,-2)"},
+        {NATIVE_AS_POINT2D, {int_cell(1), float_cell(2.5)}, "p2(1,2.5)"},
+        {NATIVE_AS_POINT2D, {float_cell(0.1), int_cell(16777217)}, "p2(0.1,1.67772e+07)"},
+        {NATIVE_AS_POINT2D, {float_cell(1e300), float_cell(-1e300)}, "p2(inf,-inf)"},  // beyond singles
+        {NATIVE_AS_POINT2D, {float_cell(3.4028235e38), float_cell(NaN)}, "p2(3.40282e+38,nan)"},
+        {NATIVE_AS_POINT2D, {float_cell(3.5e38), int_cell(0)}, "p2(inf,0)"},
+        {NATIVE_AS_POINT3D, {int_cell(1), int_cell(2), float_cell(-3.25)}, "p3(1,2,-3.25)"},
+        {NATIVE_MAX, {p2, int_cell(3)}, "p2(3,5)"},
+        {NATIVE_MIN, {p2, int_cell(3)}, "p2(1,3)"},
+        {NATIVE_MAX, {int_cell(3), p2}, "p2(3,5)"},  // the point goes first
+        {NATIVE_MAX, {p2, point_cell(TYPE_POINT2D, 4.0f, -1.0f)}, "p2(4,5)"},
+        {NATIVE_MIN, {p2, percent_cell(2.0)}, "p2(1,2)"},
+        {NATIVE_MAX, {point_cell(TYPE_POINT2D, 1.0f, NAN), int_cell(0)}, "p2(1,nan)"},
+        {NATIVE_MIN, {p2, float_cell(NaN)}, "p2(nan,nan)"},  // the point is no number: no NaN rule
+        {NATIVE_MAX, {p3, float_cell(0.0)}, "p3(1,5,0)"},
+        {NATIVE_MIN, {p3, point_cell(TYPE_POINT3D, 2.0f, 2.0f, 2.0f)}, "p3(1,2,-2)"},
         // A pair against a float beyond the integer range goes on as a point2D!.
-        {N_MAX, {pair_cell(1, 5), float_cell(1e20)}, "p2(1e+20,1e+20)"},
-        {N_MIN, {pair_cell(1, 5), float_cell(1e20)}, "p2(1,5)"},
-        {N_MAX, {pair_cell(1, 5), float_cell(-INF)}, "p2(1,5)"},
-        {N_MAX, {pair_cell(1, 5), float_cell(NaN)}, "p2(nan,nan)"},
+        {NATIVE_MAX, {pair_cell(1, 5), float_cell(1e20)}, "p2(1e+20,1e+20)"},
+        {NATIVE_MIN, {pair_cell(1, 5), float_cell(1e20)}, "p2(1,5)"},
+        {NATIVE_MAX, {pair_cell(1, 5), float_cell(-INF)}, "p2(1,5)"},
+        {NATIVE_MAX, {pair_cell(1, 5), float_cell(NaN)}, "p2(nan,nan)"},
     };
     for (const point_case& c : cases) {
         SCOPED_TRACE(natives::spec_of(c.index)->name + (" " + molded(&c.arguments[0])));
@@ -378,7 +372,7 @@ TEST_F(NativesMathTest, PointsComputeInSinglePrecisionOnceTheirTypesExist) {
         {point_cell(TYPE_POINT3D, 0.0f, 0.0f, 0.0f), "true"},
         {point_cell(TYPE_POINT3D, 0.0f, 0.0f, NAN), "false"},
     };
-    for (const zero_case& c : zeros) EXPECT_EQ(outcome(N_ZERO, {c.value}), c.expected) << coordinates(&c.value);
+    for (const zero_case& c : zeros) EXPECT_EQ(outcome(NATIVE_ZERO_Q, {c.value}), c.expected) << coordinates(&c.value);
 }
 
 // --- shift, to-hex -------------------------------------------------------------------------------------
@@ -413,7 +407,7 @@ TEST_F(NativesMathTest, ShiftLeftLogicalAndArithmetic) {
         SCOPED_TRACE(std::to_string(c.data) + " by " + std::to_string(c.bits));
         std::vector<int32_t> refinements = {c.how == LEFT || c.how == BOTH ? 2 : -1,
                                             c.how == LOGICAL || c.how == BOTH ? 2 : -1};
-        EXPECT_EQ(outcome(N_SHIFT, {int_cell(c.data), int_cell(c.bits)}, refinements), c.expected);
+        EXPECT_EQ(outcome(NATIVE_SHIFT, {int_cell(c.data), int_cell(c.bits)}, refinements), c.expected);
     }
 }
 
@@ -440,14 +434,14 @@ TEST_F(NativesMathTest, ToHexGivesTheTwosComplementDigits) {
     };
     for (const hex_case& c : cases) {
         SCOPED_TRACE(std::to_string(c.value) + " size " + std::to_string(c.size));
-        if (c.size == 0) EXPECT_EQ(outcome(N_TO_HEX, {int_cell(c.value), none::value}), c.expected);
-        else EXPECT_EQ(outcome(N_TO_HEX, {int_cell(c.value), int_cell(c.size)}, {1}), c.expected);
+        if (c.size == 0) EXPECT_EQ(outcome(NATIVE_TO_HEX, {int_cell(c.value), none::value}), c.expected);
+        else EXPECT_EQ(outcome(NATIVE_TO_HEX, {int_cell(c.value), int_cell(c.size)}, {1}), c.expected);
     }
     // The error names the length given.
-    testing::raised_error e = raise_of([&] { run(N_TO_HEX, {int_cell(1), int_cell(0)}, {1}); });
+    testing::raised_error e = raise_of([&] { run(NATIVE_TO_HEX, {int_cell(1), int_cell(0)}, {1}); });
     EXPECT_EQ(e.code, code_of(err::script_invalid_arg));
     EXPECT_EQ(e.arg1, "0");
-    EXPECT_TRUE(run(N_TO_HEX, {int_cell(10), none::value})->is(TYPE_ISSUE));
+    EXPECT_TRUE(run(NATIVE_TO_HEX, {int_cell(10), none::value})->is(TYPE_ISSUE));
 }
 
 // --- Trigonometry, logarithms -------------------------------------------------------------------
@@ -462,41 +456,41 @@ TEST_F(NativesMathTest, TrigonometryInDegreesAndRadians) {
         bool exact;  // bit for bit (the folding and the cut-off make it so)
     };
     const trig_case cases[] = {
-        {N_SINE, int_cell(0), 0, 0.0, true},
-        {N_SINE, int_cell(30), 0, 0.5, false},
-        {N_SINE, int_cell(90), 0, 1.0, true},
-        {N_SINE, int_cell(150), 0, 0.5, false},   // folded to 30
-        {N_SINE, int_cell(180), 0, 0.0, true},    // folded to 0
-        {N_SINE, int_cell(-210), 0, 0.5, false},  // -210 is 150
-        {N_SINE, int_cell(390), 0, 0.5, false},
-        {N_SINE, int_cell(270), 0, -1.0, true},
-        {N_SINE, float_cell(PI), R, 0.0, true},  // the remainder below the epsilon is cut
-        {N_SINE, float_cell(-PI), R, 0.0, true},
-        {N_SINE, float_cell(-0.0), R, 0.0, true},
-        {N_COSINE, int_cell(0), 0, 1.0, true},
-        {N_COSINE, int_cell(60), 0, 0.5, false},
-        {N_COSINE, int_cell(90), 0, 0.0, true},
-        {N_COSINE, int_cell(180), 0, -1.0, true},
-        {N_COSINE, int_cell(-90), 0, 0.0, true},
-        {N_COSINE, float_cell(PI / 2.0), R, 0.0, true},
-        {N_COSINE, float_cell(1e-300), R, 1.0, true},
-        {N_TANGENT, int_cell(45), 0, 1.0, false},
-        {N_TANGENT, int_cell(90), 0, INF, true},
-        {N_TANGENT, int_cell(-90), 0, -INF, true},
-        {N_TANGENT, int_cell(270), 0, -INF, true},  // 270 is -90
-        {N_TANGENT, int_cell(135), 0, -1.0, false},
-        {N_TANGENT, float_cell(PI / 2.0), R, INF, true},
-        {N_TANGENT, float_cell(PI / -2.0), R, -INF, true},
-        {N_TANGENT, float_cell(0.0), R, 0.0, true},
-        {N_ARCSINE, int_cell(1), 0, 90.0, true},
-        {N_ARCSINE, float_cell(0.5), 0, 30.0, false},
-        {N_ARCSINE, int_cell(1), R, PI / 2.0, true},
-        {N_ARCCOSINE, int_cell(0), 0, 90.0, true},
-        {N_ARCCOSINE, int_cell(-1), 0, 180.0, true},
-        {N_ARCCOSINE, int_cell(1), R, 0.0, true},
-        {N_ARCTANGENT, int_cell(1), 0, 45.0, true},
-        {N_ARCTANGENT, float_cell(INF), R, PI / 2.0, true},
-        {N_ARCTANGENT, float_cell(-INF), 0, -90.0, true},
+        {NATIVE_SINE, int_cell(0), 0, 0.0, true},
+        {NATIVE_SINE, int_cell(30), 0, 0.5, false},
+        {NATIVE_SINE, int_cell(90), 0, 1.0, true},
+        {NATIVE_SINE, int_cell(150), 0, 0.5, false},   // folded to 30
+        {NATIVE_SINE, int_cell(180), 0, 0.0, true},    // folded to 0
+        {NATIVE_SINE, int_cell(-210), 0, 0.5, false},  // -210 is 150
+        {NATIVE_SINE, int_cell(390), 0, 0.5, false},
+        {NATIVE_SINE, int_cell(270), 0, -1.0, true},
+        {NATIVE_SINE, float_cell(PI), R, 0.0, true},  // the remainder below the epsilon is cut
+        {NATIVE_SINE, float_cell(-PI), R, 0.0, true},
+        {NATIVE_SINE, float_cell(-0.0), R, 0.0, true},
+        {NATIVE_COSINE, int_cell(0), 0, 1.0, true},
+        {NATIVE_COSINE, int_cell(60), 0, 0.5, false},
+        {NATIVE_COSINE, int_cell(90), 0, 0.0, true},
+        {NATIVE_COSINE, int_cell(180), 0, -1.0, true},
+        {NATIVE_COSINE, int_cell(-90), 0, 0.0, true},
+        {NATIVE_COSINE, float_cell(PI / 2.0), R, 0.0, true},
+        {NATIVE_COSINE, float_cell(1e-300), R, 1.0, true},
+        {NATIVE_TANGENT, int_cell(45), 0, 1.0, false},
+        {NATIVE_TANGENT, int_cell(90), 0, INF, true},
+        {NATIVE_TANGENT, int_cell(-90), 0, -INF, true},
+        {NATIVE_TANGENT, int_cell(270), 0, -INF, true},  // 270 is -90
+        {NATIVE_TANGENT, int_cell(135), 0, -1.0, false},
+        {NATIVE_TANGENT, float_cell(PI / 2.0), R, INF, true},
+        {NATIVE_TANGENT, float_cell(PI / -2.0), R, -INF, true},
+        {NATIVE_TANGENT, float_cell(0.0), R, 0.0, true},
+        {NATIVE_ARCSINE, int_cell(1), 0, 90.0, true},
+        {NATIVE_ARCSINE, float_cell(0.5), 0, 30.0, false},
+        {NATIVE_ARCSINE, int_cell(1), R, PI / 2.0, true},
+        {NATIVE_ARCCOSINE, int_cell(0), 0, 90.0, true},
+        {NATIVE_ARCCOSINE, int_cell(-1), 0, 180.0, true},
+        {NATIVE_ARCCOSINE, int_cell(1), R, 0.0, true},
+        {NATIVE_ARCTANGENT, int_cell(1), 0, 45.0, true},
+        {NATIVE_ARCTANGENT, float_cell(INF), R, PI / 2.0, true},
+        {NATIVE_ARCTANGENT, float_cell(-INF), 0, -90.0, true},
     };
     for (const trig_case& c : cases) {
         SCOPED_TRACE(std::string(natives::spec_of(c.index)->name) + (c.radians ? "/radians " : " ") +
@@ -508,16 +502,16 @@ TEST_F(NativesMathTest, TrigonometryInDegreesAndRadians) {
 }
 
 TEST_F(NativesMathTest, TrigonometryOutsideTheDomainGivesNaN) {
-    for (int index : {N_SINE, N_COSINE, N_TANGENT}) {
+    for (int index : {NATIVE_SINE, NATIVE_COSINE, NATIVE_TANGENT}) {
         EXPECT_TRUE(std::isnan(float_outcome(index, {float_cell(INF)}, {-1})));
         EXPECT_TRUE(std::isnan(float_outcome(index, {float_cell(NaN)}, {1})));
     }
-    EXPECT_TRUE(std::isnan(float_outcome(N_ARCSINE, {int_cell(2)}, {-1})));
-    EXPECT_TRUE(std::isnan(float_outcome(N_ARCCOSINE, {float_cell(-1.5)}, {1})));
+    EXPECT_TRUE(std::isnan(float_outcome(NATIVE_ARCSINE, {int_cell(2)}, {-1})));
+    EXPECT_TRUE(std::isnan(float_outcome(NATIVE_ARCCOSINE, {float_cell(-1.5)}, {1})));
     // A percent reached without the type tests keeps its number.
-    EXPECT_NEAR(float_outcome(N_SINE, {percent_cell(0.5)}, {1}, false), std::sin(0.5), 1e-16);
-    EXPECT_EQ(outcome(N_SINE, {}, {-1}, false, "\"x\""), error_text(err::script_expect_arg));
-    EXPECT_EQ(outcome(N_SINE, {percent_cell(0.5)}, {-1}), error_text(err::script_expect_arg));
+    EXPECT_NEAR(float_outcome(NATIVE_SINE, {percent_cell(0.5)}, {1}, false), std::sin(0.5), 1e-16);
+    EXPECT_EQ(outcome(NATIVE_SINE, {}, {-1}, false, "\"x\""), error_text(err::script_expect_arg));
+    EXPECT_EQ(outcome(NATIVE_SINE, {percent_cell(0.5)}, {-1}), error_text(err::script_expect_arg));
 }
 
 TEST_F(NativesMathTest, ArctangentOfTwoTakesTheQuadrant) {
@@ -538,7 +532,7 @@ TEST_F(NativesMathTest, ArctangentOfTwoTakesTheQuadrant) {
     };
     for (const atan2_case& c : cases) {
         SCOPED_TRACE(molded(&c.y) + " " + molded(&c.x));
-        EXPECT_DOUBLE_EQ(float_outcome(N_ARCTANGENT2, {c.y, c.x}, {c.radians ? 2 : -1}), c.expected);
+        EXPECT_DOUBLE_EQ(float_outcome(NATIVE_ARCTANGENT2, {c.y, c.x}, {c.radians ? 2 : -1}), c.expected);
     }
 }
 
@@ -549,27 +543,27 @@ TEST_F(NativesMathTest, LogarithmsAndPowers) {
         double expected;
     };
     const log_case cases[] = {
-        {N_LOG_2, int_cell(8), 3.0},
-        {N_LOG_2, int_cell(1024), 10.0},
-        {N_LOG_2, percent_cell(0.5), -1.0},
-        {N_LOG_2, int_cell(0), -INF},
-        {N_LOG_10, int_cell(1000), 3.0},
-        {N_LOG_10, float_cell(0.001), -3.0},
-        {N_LOG_10, int_cell(-1), NaN},
-        {N_LOG_E, int_cell(1), 0.0},
-        {N_LOG_E, float_cell(2.718281828459045), 1.0},
-        {N_LOG_E, int_cell(0), -INF},
-        {N_LOG_E, float_cell(INF), INF},
-        {N_EXP, int_cell(0), 1.0},
-        {N_EXP, int_cell(1), 2.718281828459045},
-        {N_EXP, int_cell(-1000), 0.0},
-        {N_EXP, int_cell(1000), INF},
-        {N_EXP, float_cell(NaN), NaN},
-        {N_SQUARE_ROOT, int_cell(16), 4.0},
-        {N_SQUARE_ROOT, float_cell(2.25), 1.5},
-        {N_SQUARE_ROOT, percent_cell(0.25), 0.5},
-        {N_SQUARE_ROOT, int_cell(-1), NaN},
-        {N_SQUARE_ROOT, float_cell(-0.0), -0.0},
+        {NATIVE_LOG_2, int_cell(8), 3.0},
+        {NATIVE_LOG_2, int_cell(1024), 10.0},
+        {NATIVE_LOG_2, percent_cell(0.5), -1.0},
+        {NATIVE_LOG_2, int_cell(0), -INF},
+        {NATIVE_LOG_10, int_cell(1000), 3.0},
+        {NATIVE_LOG_10, float_cell(0.001), -3.0},
+        {NATIVE_LOG_10, int_cell(-1), NaN},
+        {NATIVE_LOG_E, int_cell(1), 0.0},
+        {NATIVE_LOG_E, float_cell(2.718281828459045), 1.0},
+        {NATIVE_LOG_E, int_cell(0), -INF},
+        {NATIVE_LOG_E, float_cell(INF), INF},
+        {NATIVE_EXP, int_cell(0), 1.0},
+        {NATIVE_EXP, int_cell(1), 2.718281828459045},
+        {NATIVE_EXP, int_cell(-1000), 0.0},
+        {NATIVE_EXP, int_cell(1000), INF},
+        {NATIVE_EXP, float_cell(NaN), NaN},
+        {NATIVE_SQUARE_ROOT, int_cell(16), 4.0},
+        {NATIVE_SQUARE_ROOT, float_cell(2.25), 1.5},
+        {NATIVE_SQUARE_ROOT, percent_cell(0.25), 0.5},
+        {NATIVE_SQUARE_ROOT, int_cell(-1), NaN},
+        {NATIVE_SQUARE_ROOT, float_cell(-0.0), -0.0},
     };
     for (const log_case& c : cases) {
         SCOPED_TRACE(std::string(natives::spec_of(c.index)->name) + " " + molded(&c.value));
@@ -578,8 +572,8 @@ TEST_F(NativesMathTest, LogarithmsAndPowers) {
         else EXPECT_DOUBLE_EQ(got, c.expected);
     }
     // The result is a float! however the number came.
-    EXPECT_EQ(outcome(N_SQUARE_ROOT, {int_cell(9)}), "3.0");
-    EXPECT_EQ(outcome(N_LOG_10, {percent_cell(1.0)}), "0.0");
+    EXPECT_EQ(outcome(NATIVE_SQUARE_ROOT, {int_cell(9)}), "3.0");
+    EXPECT_EQ(outcome(NATIVE_LOG_10, {percent_cell(1.0)}), "0.0");
 }
 
 // --- Constructors ------------------------------------------------------------------------------------
@@ -605,9 +599,9 @@ TEST_F(NativesMathTest, AsPairTruncatesFiniteNumbers) {
     };
     for (const pair_case& c : cases) {
         SCOPED_TRACE(molded(&c.x) + " " + molded(&c.y));
-        EXPECT_EQ(outcome(N_AS_PAIR, {c.x, c.y}), c.expected);
+        EXPECT_EQ(outcome(NATIVE_AS_PAIR, {c.x, c.y}), c.expected);
     }
-    testing::raised_error e = raise_of([&] { run(N_AS_PAIR, {int_cell(1), float_cell(INF)}); });
+    testing::raised_error e = raise_of([&] { run(NATIVE_AS_PAIR, {int_cell(1), float_cell(INF)}); });
     EXPECT_EQ(e.arg1, "1.#INF");
 }
 
@@ -624,11 +618,12 @@ protected:
         printed.clear();
         output_hooks::remove(&output_hooks::print_to_console, nullptr);
         output_hooks::add(&capture, nullptr);
-        testing::define_callable("print", TYPE_NATIVE, N_PRINT, "value [any-type!]");
-        testing::define_callable("prin", TYPE_NATIVE, N_PRIN, "value [any-type!]");
-        testing::define_callable("reduce", TYPE_NATIVE, 35, "value [any-type!] /into out [any-block!]");
-        testing::define_callable("square-root", TYPE_NATIVE, N_SQUARE_ROOT, "value [float! integer! percent!]");
-        testing::define_callable("to-hex", TYPE_NATIVE, N_TO_HEX, "value [integer!] /size length [integer!]");
+        testing::define_callable("print", TYPE_NATIVE, NATIVE_PRINT, "value [any-type!]");
+        testing::define_callable("prin", TYPE_NATIVE, NATIVE_PRIN, "value [any-type!]");
+        testing::define_callable("reduce", TYPE_NATIVE, natives::NATIVE_REDUCE,
+                                 "value [any-type!] /into out [any-block!]");
+        testing::define_callable("square-root", TYPE_NATIVE, NATIVE_SQUARE_ROOT, "value [float! integer! percent!]");
+        testing::define_callable("to-hex", TYPE_NATIVE, NATIVE_TO_HEX, "value [integer!] /size length [integer!]");
     }
     void TearDown() override {
         output_hooks::remove(&capture, nullptr);
@@ -677,7 +672,7 @@ TEST_F(NativesOutputTest, AStringPrintsFromItsIndexClampedToTheTail) {
     cell* word = word::push_global(symbol::make("print"));
     stack::push_call_frame(word);
     stack::push_copy(text);
-    EXPECT_EQ(natives::call(N_PRINT, nullptr, 0, true), 0u);
+    EXPECT_EQ(natives::call(NATIVE_PRINT, nullptr, 0, true), 0u);
     stack::state.args_base = base;
     stack::state.frames_top = frames;
     stack::state.args_top = text + 1;
@@ -685,7 +680,7 @@ TEST_F(NativesOutputTest, AStringPrintsFromItsIndexClampedToTheTail) {
     text->w1 = 3;
     stack::push_call_frame(word);
     stack::push_copy(text);
-    EXPECT_EQ(natives::call(N_PRINT, nullptr, 0, true), 0u);
+    EXPECT_EQ(natives::call(NATIVE_PRINT, nullptr, 0, true), 0u);
     stack::state.args_base = base;
     stack::state.frames_top = frames;
     EXPECT_EQ(printed, (std::vector<std::string>{"ef|nl", "|nl"}));

@@ -23,8 +23,11 @@ namespace {
 
 using testing::raised;
 
-// The natives under test, by their table index.
-constexpr int NATIVES[] = {41, 42, 43, 44, 45, 46, 47, 48, 71, 72, 84, 89, 90, 91, 98};
+// The natives under test.
+constexpr int NATIVES[] = {natives::NATIVE_UNION, natives::NATIVE_INTERSECT, natives::NATIVE_UNIQUE,
+    natives::NATIVE_DIFFERENCE, natives::NATIVE_EXCLUDE, natives::NATIVE_COMPLEMENT_Q, natives::NATIVE_DEHEX,
+    natives::NATIVE_ENHEX, natives::NATIVE_UPPERCASE, natives::NATIVE_LOWERCASE, natives::NATIVE_DEBASE,
+    natives::NATIVE_NEW_LINE, natives::NATIVE_NEW_LINE_Q, natives::NATIVE_ENBASE, natives::NATIVE_AS};
 
 // A spec without its type blocks: the natives test their arguments' types by their own
 // typesets when the interpreter calls them, so the blocks would only name typesets that
@@ -48,8 +51,8 @@ protected:
             const natives::spec_entry* entry = natives::spec_of(index);
             testing::define_callable(entry->name, TYPE_NATIVE, index, untyped(entry->spec_text));
         }
-        testing::define_callable("type?", TYPE_NATIVE, 34, "value /word");
-        testing::define_callable("same?", TYPE_NATIVE, 32, "value1 value2");
+        testing::define_callable("type?", TYPE_NATIVE, natives::NATIVE_TYPE_Q, "value /word");
+        testing::define_callable("same?", TYPE_NATIVE, natives::NATIVE_SAME_Q, "value1 value2");
         testing::define_callable("make", TYPE_ACTION, ACTION_MAKE, "type spec");
         testing::define_callable("to", TYPE_ACTION, ACTION_TO, "type spec");
         testing::define_callable("at", TYPE_ACTION, ACTION_AT, "series index");

@@ -26,12 +26,7 @@ using testing::code_of;
 using testing::molded;
 using testing::raise_of;
 
-// Native indexes used below.
-enum : int {
-    N_IF = 1, N_UNLESS = 2, N_EITHER = 3, N_ANY = 4, N_ALL = 5, N_WHILE = 6, N_SWITCH = 18, N_CASE = 19,
-    N_DO = 20, N_EQUAL = 25, N_NOT_EQUAL, N_STRICT_EQUAL, N_LESSER, N_GREATER, N_LESSER_OR_EQUAL,
-    N_GREATER_OR_EQUAL, N_SAME, N_NOT, N_TYPE, N_APPLY = 107,
-};
+using enum natives::native_index;
 
 class NativesTest : public testing::stack_fixture {
 protected:
@@ -133,15 +128,31 @@ TEST_F(NativesTest, ArgumentTypesetsFollowTheSpecsTypeBlocks) {
         bool accepted;
     };
     const type_case cases[] = {
-        {N_IF, 0, TYPE_UNSET, true},       {N_IF, 1, TYPE_BLOCK, true},       {N_IF, 1, TYPE_PAREN, false},
-        {N_DO, 3, TYPE_INTEGER, true},     {N_DO, 3, TYPE_UNSET, false},      // arg has no type block
-        {N_DO, 5, TYPE_WORD, true},        {N_DO, 5, TYPE_INTEGER, false},    {N_DO, 7, TYPE_FUNCTION, true},
-        {8, 0, TYPE_FLOAT, true},          {8, 0, TYPE_PERCENT, false},       // loop count
-        {11, 1, TYPE_MAP, true},           {11, 1, TYPE_VECTOR, true},        {11, 1, TYPE_INTEGER, false},
-        {51, 0, TYPE_DATE, true},          {51, 0, TYPE_POINT3D, true},       {51, 0, TYPE_HASH, true},
-        {51, 0, TYPE_NONE, false},         {100, 0, TYPE_POINT2D, true},      {100, 0, TYPE_STRING, false},
-        {39, 0, TYPE_PORT, true},          {39, 0, TYPE_OP, true},            {39, 1, TYPE_REFINEMENT, true},
-        {39, 1, TYPE_ISSUE, false},        {N_APPLY, 0, TYPE_ROUTINE, true},  {N_APPLY, 0, TYPE_GET_PATH, false},
+        {NATIVE_IF, 0, TYPE_UNSET, true},
+        {NATIVE_IF, 1, TYPE_BLOCK, true},
+        {NATIVE_IF, 1, TYPE_PAREN, false},
+        {NATIVE_DO, 3, TYPE_INTEGER, true},
+        {NATIVE_DO, 3, TYPE_UNSET, false},  // arg has no type block
+        {NATIVE_DO, 5, TYPE_WORD, true},
+        {NATIVE_DO, 5, TYPE_INTEGER, false},
+        {NATIVE_DO, 7, TYPE_FUNCTION, true},
+        {NATIVE_LOOP, 0, TYPE_FLOAT, true},
+        {NATIVE_LOOP, 0, TYPE_PERCENT, false},  // loop count
+        {NATIVE_FOREACH, 1, TYPE_MAP, true},
+        {NATIVE_FOREACH, 1, TYPE_VECTOR, true},
+        {NATIVE_FOREACH, 1, TYPE_INTEGER, false},
+        {NATIVE_MAX, 0, TYPE_DATE, true},
+        {NATIVE_MAX, 0, TYPE_POINT3D, true},
+        {NATIVE_MAX, 0, TYPE_HASH, true},
+        {NATIVE_MAX, 0, TYPE_NONE, false},
+        {NATIVE_ZERO_Q, 0, TYPE_POINT2D, true},
+        {NATIVE_ZERO_Q, 0, TYPE_STRING, false},
+        {NATIVE_IN, 0, TYPE_PORT, true},
+        {NATIVE_IN, 0, TYPE_OP, true},
+        {NATIVE_IN, 1, TYPE_REFINEMENT, true},
+        {NATIVE_IN, 1, TYPE_ISSUE, false},
+        {NATIVE_APPLY, 0, TYPE_ROUTINE, true},
+        {NATIVE_APPLY, 0, TYPE_GET_PATH, false},
     };
     for (const type_case& c : cases) {
         SCOPED_TRACE(std::string(natives::spec_of(c.index)->name) + " " + std::to_string(c.position) + " " +
@@ -150,8 +161,8 @@ TEST_F(NativesTest, ArgumentTypesetsFollowTheSpecsTypeBlocks) {
         ASSERT_TRUE(types.is(TYPE_TYPESET));
         EXPECT_EQ(typeset::has(&types, c.type), c.accepted);
     }
-    EXPECT_TRUE(natives::argument_typeset(N_DO, 2).is(TYPE_NONE)) << "a refinement has no typeset";
-    EXPECT_TRUE(natives::argument_typeset(N_DO, 8).is(TYPE_NONE)) << "past the spec";
+    EXPECT_TRUE(natives::argument_typeset(NATIVE_DO, 2).is(TYPE_NONE)) << "a refinement has no typeset";
+    EXPECT_TRUE(natives::argument_typeset(NATIVE_DO, 8).is(TYPE_NONE)) << "past the spec";
     cell any_type;
     ASSERT_TRUE(natives::named_typeset("any-type!", &any_type));
     EXPECT_EQ(typeset::count(&any_type), type_registry::max_type_id - 4)
@@ -175,11 +186,12 @@ TEST_F(NativesTest, TheCheckFlagTestsPositionalArgumentsAndPresentRefinementsOnl
         {{-1, -1, 1, -1}, true, code_of(err::script_expect_arg)},  // /next's position is a word!
     };
     for (const check_case& c : cases) {
-        EXPECT_EQ(raise_of([&] { run(N_DO, {one, &unset_cell, &unset_cell, &unset_cell}, c.refinements, c.check); }).code,
+        EXPECT_EQ(raise_of([&] { run(NATIVE_DO, {one, &unset_cell, &unset_cell, &unset_cell}, c.refinements, c.check); })
+                      .code,
                   c.expected);
     }
     // Positional arguments: if's then-blk must be a block!.
-    EXPECT_EQ(raise_of([&] { run(N_IF, {&logic::true_value, one}); }).code, code_of(err::script_expect_arg));
+    EXPECT_EQ(raise_of([&] { run(NATIVE_IF, {&logic::true_value, one}); }).code, code_of(err::script_expect_arg));
     // A refinement argument is tested where its position says: throw/name's word at 1.
     cell* number = value("5");
     EXPECT_EQ(raise_of([&] { run(81, {number, number}, {1}); }).code, code_of(err::script_expect_arg));
@@ -190,7 +202,7 @@ TEST_F(NativesTest, ARefinementAtOffsetZeroIsPresent) {
     // A native without positional arguments has its first refinement's arguments at offset
     // 0 (break/return's value, stats' /show): presence is ">= 0", never "> 0".
     const int32_t positions[] = {0, -1, 3, -7};
-    natives::native_call call{positions, 4, false};
+    natives::native_invocation call{positions, 4, false};
     EXPECT_TRUE(call.has(0));
     EXPECT_FALSE(call.has(1));
     EXPECT_TRUE(call.has(2));
@@ -201,7 +213,7 @@ TEST_F(NativesTest, ARefinementAtOffsetZeroIsPresent) {
 }
 
 TEST_F(NativesTest, NativesOfLaterPartsRaiseNotDone) {
-    for (int index : {40, 96, 103}) {  // parse, now, compress
+    for (int index : {NATIVE_PARSE, NATIVE_NOW, NATIVE_COMPRESS}) {
         std::vector<const cell*> arguments(4, &none::value);
         EXPECT_EQ(raise_of([&] { run(index, arguments, {}, false); }).code, code_of(err::internal_not_done))
             << natives::spec_of(index)->name;
@@ -230,9 +242,9 @@ TEST_F(NativesTest, IfUnlessAndEitherTestTheCondition) {
         SCOPED_TRACE(c.condition);
         cell* condition = value(c.condition);
         cell* seven = value("[7]");
-        EXPECT_EQ(outcome(N_IF, {condition, seven}), c.if_result);
-        EXPECT_EQ(outcome(N_UNLESS, {condition, seven}), c.unless_result);
-        EXPECT_EQ(outcome(N_EITHER, {condition, value("[1]"), value("[2]")}), c.either_result);
+        EXPECT_EQ(outcome(NATIVE_IF, {condition, seven}), c.if_result);
+        EXPECT_EQ(outcome(NATIVE_UNLESS, {condition, seven}), c.unless_result);
+        EXPECT_EQ(outcome(NATIVE_EITHER, {condition, value("[1]"), value("[2]")}), c.either_result);
     }
 }
 
@@ -244,18 +256,18 @@ TEST_F(NativesTest, AnyAndAllStopAtTheFirstDecidingValue) {
     };
     // undefined-word has no value: reaching it would raise script/no-value.
     const walk_case cases[] = {
-        {N_ANY, "[]", "none"},
-        {N_ANY, "[none false 3]", "3"},
-        {N_ANY, "[none false]", "none"},
-        {N_ANY, "[false 0]", "0"},
-        {N_ANY, "[1 undefined-word]", "1"},
-        {N_ANY, "[unset]", "unset"},  // unset! counts as true and stays the result
-        {N_ALL, "[]", "none"},
-        {N_ALL, "[1 2]", "2"},
-        {N_ALL, "[1 none 2]", "none"},
-        {N_ALL, "[1 false]", "none"},
-        {N_ALL, "[none undefined-word]", "none"},
-        {N_ALL, "[true]", "true"},
+        {NATIVE_ANY, "[]", "none"},
+        {NATIVE_ANY, "[none false 3]", "3"},
+        {NATIVE_ANY, "[none false]", "none"},
+        {NATIVE_ANY, "[false 0]", "0"},
+        {NATIVE_ANY, "[1 undefined-word]", "1"},
+        {NATIVE_ANY, "[unset]", "unset"},  // unset! counts as true and stays the result
+        {NATIVE_ALL, "[]", "none"},
+        {NATIVE_ALL, "[1 2]", "2"},
+        {NATIVE_ALL, "[1 none 2]", "none"},
+        {NATIVE_ALL, "[1 false]", "none"},
+        {NATIVE_ALL, "[none undefined-word]", "none"},
+        {NATIVE_ALL, "[true]", "true"},
     };
     for (const walk_case& c : cases) {
         SCOPED_TRACE(std::string(natives::spec_of(c.index)->name) + " " + c.block);
@@ -264,9 +276,9 @@ TEST_F(NativesTest, AnyAndAllStopAtTheFirstDecidingValue) {
     // The walk starts at the block's index.
     cell* at_two = value("[1 none 3]");
     at_two->w1 = 1;
-    EXPECT_EQ(outcome(N_ALL, {at_two}), "none");
+    EXPECT_EQ(outcome(NATIVE_ALL, {at_two}), "none");
     at_two->w1 = 2;
-    EXPECT_EQ(outcome(N_ALL, {at_two}), "3");
+    EXPECT_EQ(outcome(NATIVE_ALL, {at_two}), "3");
 }
 
 TEST_F(NativesTest, SwitchFindsAnEqualValueOfTheSameType) {
@@ -298,7 +310,7 @@ TEST_F(NativesTest, SwitchFindsAnEqualValueOfTheSameType) {
         } else {
             arguments.push_back(&none::value);
         }
-        EXPECT_EQ(outcome(N_SWITCH, arguments, refinements), c.expected);
+        EXPECT_EQ(outcome(NATIVE_SWITCH, arguments, refinements), c.expected);
     }
 }
 
@@ -355,7 +367,7 @@ TEST_F(NativesTest, CaseTakesTheFirstTrueConditionsBranch) {
     };
     for (const case_case& c : cases) {
         SCOPED_TRACE(std::string(c.cases) + (c.all ? " /all" : ""));
-        EXPECT_EQ(outcome(N_CASE, {value(c.cases)}, {c.all ? 1 : -1}), c.expected);
+        EXPECT_EQ(outcome(NATIVE_CASE, {value(c.cases)}, {c.all ? 1 : -1}), c.expected);
     }
 }
 
@@ -378,8 +390,9 @@ TEST_F(NativesTest, TheComparisonsAnswerThroughTheCompareAction) {
         {"true", "1", "FTFEEEE"},         // logic! and integer! cannot be ordered
         {"none", "none", "TFTEEEE"},      // none! is equal to itself but has no order
     };
-    const int natives_in_order[] = {N_EQUAL, N_NOT_EQUAL, N_STRICT_EQUAL, N_LESSER, N_GREATER,
-                                     N_LESSER_OR_EQUAL, N_GREATER_OR_EQUAL};
+    const int natives_in_order[] = {NATIVE_EQUAL_Q,   NATIVE_NOT_EQUAL_Q,       NATIVE_STRICT_EQUAL_Q,
+                                    NATIVE_LESSER_Q,  NATIVE_GREATER_Q,         NATIVE_LESSER_OR_EQUAL_Q,
+                                    NATIVE_GREATER_OR_EQUAL_Q};
     for (const comparison_case& c : cases) {
         for (int i = 0; i < 7; ++i) {
             SCOPED_TRACE(std::string(natives::spec_of(natives_in_order[i])->name) + " " + c.left + " " + c.right);
@@ -431,7 +444,7 @@ TEST_F(NativesTest, SameTestsIdentityByType) {
     for (const same_case& c : cases) {
         SCOPED_TRACE(c.why);
         EXPECT_EQ(natives::is_same(c.left, c.right), c.same);
-        EXPECT_EQ(outcome(N_SAME, {c.left, c.right}), c.same ? "true" : "false");
+        EXPECT_EQ(outcome(NATIVE_SAME_Q, {c.left, c.right}), c.same ? "true" : "false");
     }
 }
 
@@ -439,16 +452,18 @@ TEST_F(NativesTest, NotAndTypeOf) {
     const std::pair<const char*, const char*> negations[] = {
         {"true", "false"}, {"false", "true"}, {"none", "true"}, {"unset", "false"}, {"0", "false"}, {"[]", "false"},
     };
-    for (const auto& [operand, expected] : negations) EXPECT_EQ(outcome(N_NOT, {value(operand)}), expected) << operand;
+    for (const auto& [operand, expected] : negations) {
+        EXPECT_EQ(outcome(NATIVE_NOT, {value(operand)}), expected) << operand;
+    }
 
-    EXPECT_EQ(outcome(N_TYPE, {value("1")}, {-1}), "integer!");
-    cell* word = run(N_TYPE, {value("1")}, {1});
+    EXPECT_EQ(outcome(NATIVE_TYPE_Q, {value("1")}, {-1}), "integer!");
+    cell* word = run(NATIVE_TYPE_Q, {value("1")}, {1});
     EXPECT_TRUE(word->is(TYPE_WORD)) << "type?/word gives the datatype's word";
     EXPECT_EQ(molded(word), "integer!");
-    cell* datatype_value = run(N_TYPE, {value("\"x\"")}, {-1});
+    cell* datatype_value = run(NATIVE_TYPE_Q, {value("\"x\"")}, {-1});
     ASSERT_TRUE(datatype_value->is(TYPE_DATATYPE));
     EXPECT_EQ(datatype_value->w1, uint32_t(TYPE_STRING));
-    EXPECT_EQ(outcome(N_TYPE, {value("unset")}, {-1}), "unset!");
+    EXPECT_EQ(outcome(NATIVE_TYPE_Q, {value("unset")}, {-1}), "unset!");
 }
 
 }  // namespace

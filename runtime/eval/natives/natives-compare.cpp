@@ -43,13 +43,13 @@ bool words_equal(const cell* a, const cell* b, bool w1, bool w2, bool w3) {
 
 }  // namespace
 
-uint32_t equal_q(const native_call&) { return compare_native(CODE_EQUAL); }
-uint32_t not_equal_q(const native_call&) { return compare_native(CODE_NOT_EQUAL); }
-uint32_t strict_equal_q(const native_call&) { return compare_native(CODE_STRICT_EQUAL); }
-uint32_t lesser_q(const native_call&) { return compare_native(CODE_LESSER); }
-uint32_t greater_q(const native_call&) { return compare_native(CODE_GREATER); }
-uint32_t lesser_or_equal_q(const native_call&) { return compare_native(CODE_LESSER_OR_EQUAL); }
-uint32_t greater_or_equal_q(const native_call&) { return compare_native(CODE_GREATER_OR_EQUAL); }
+uint32_t native_equal_q(const native_invocation&) { return compare_native(CODE_EQUAL); }
+uint32_t native_not_equal_q(const native_invocation&) { return compare_native(CODE_NOT_EQUAL); }
+uint32_t native_strict_equal_q(const native_invocation&) { return compare_native(CODE_STRICT_EQUAL); }
+uint32_t native_lesser_q(const native_invocation&) { return compare_native(CODE_LESSER); }
+uint32_t native_greater_q(const native_invocation&) { return compare_native(CODE_GREATER); }
+uint32_t native_lesser_or_equal_q(const native_invocation&) { return compare_native(CODE_LESSER_OR_EQUAL); }
+uint32_t native_greater_or_equal_q(const native_invocation&) { return compare_native(CODE_GREATER_OR_EQUAL); }
 
 bool is_same(const cell* value, const cell* other) {
     if (value->type() != other->type()) return false;
@@ -89,7 +89,7 @@ bool is_same(const cell* value, const cell* other) {
     }
 }
 
-uint32_t same_q(const native_call&) {
+uint32_t native_same_q(const native_invocation&) {
     bool same = is_same(stack::argument(0), stack::argument(1));
     logic::set_result(same ? 1 : 0);
     stack::keep_result_slot();
@@ -97,7 +97,7 @@ uint32_t same_q(const native_call&) {
 }
 
 // not value: the plain truth test, so unset! is true and its negation false.
-uint32_t not_(const native_call&) {
+uint32_t native_not(const native_invocation&) {
     logic::set_result(is_truthy(stack::result_slot()) ? 0 : 1);
     stack::keep_result_slot();
     return 0;
@@ -105,7 +105,7 @@ uint32_t not_(const native_call&) {
 
 // type? value /word: the value's datatype!, or with /word the datatype's word from the
 // registry (integer!).
-uint32_t type_q(const native_call& call) {
+uint32_t native_type_q(const native_invocation& call) {
     type_id type = stack::result_slot()->type();
     if (!call.has(0)) {
         datatype::make_in(stack::result_slot(), type);

@@ -124,7 +124,7 @@ cell* switch_find_case(bool push, bool block) {
 }
 
 // if cond then-blk: the plain test, so an unset! condition is true.
-uint32_t if_(const native_call&) {
+uint32_t native_if(const native_invocation&) {
     if (logic::is_result_false()) {
         set_none_result();
         return 0;
@@ -132,7 +132,7 @@ uint32_t if_(const native_call&) {
     return eval::do_block(block_argument(base(1), 1));
 }
 
-uint32_t unless(const native_call&) {
+uint32_t native_unless(const native_invocation&) {
     if (!logic::is_result_false()) {
         set_none_result();
         return 0;
@@ -142,12 +142,12 @@ uint32_t unless(const native_call&) {
 
 // either cond true-blk false-blk: the strict test, so an unset! condition raises
 // script/no-return.
-uint32_t either(const native_call&) {
+uint32_t native_either(const native_invocation&) {
     bool truth = logic::is_result_true() != 0;
     return eval::do_block(block_argument(base(truth ? 1 : 2), truth ? 1 : 2));
 }
 
-uint32_t any(const native_call&) {
+uint32_t native_any(const native_invocation&) {
     walk w = start_walk(0);
     cell* top = stack::state.args_top;
     while (w.more()) {
@@ -163,7 +163,7 @@ uint32_t any(const native_call&) {
     return 0;
 }
 
-uint32_t all(const native_call&) {
+uint32_t native_all(const native_invocation&) {
     walk w = start_walk(0);
     if (!w.more()) {
         set_none_result();
@@ -185,7 +185,7 @@ uint32_t all(const native_call&) {
 
 // switch value cases /default case: the first cell of the value's type that is equal to it
 // (equality mode, so "A" finds "a" and 1 does not find 1.0), then the first block after it.
-uint32_t switch_(const native_call& call) {
+uint32_t native_switch(const native_invocation& call) {
     block_argument(base(1), 1);
     cell* found = nullptr;
     switch (find_case(true, true, &found)) {
@@ -203,7 +203,7 @@ uint32_t switch_(const native_call& call) {
 
 // case cases /all: conditions and branches write into the result slot of a frame of the
 // walk's own, so with /all the result is the value of the last evaluation.
-uint32_t case_(const native_call& call) {
+uint32_t native_case(const native_invocation& call) {
     bool all_cases = call.has(0);
     walk w = start_walk(0);
     if (!w.more()) {

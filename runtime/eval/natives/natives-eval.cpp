@@ -124,7 +124,7 @@ uint32_t expand_directives(cell* block) {
 
 // do of a file! or url!: the boot environment's do-file runs the script; until it is
 // installed, internal/not-done.
-uint32_t do_file(const native_call& call) {
+uint32_t do_file(const native_invocation& call) {
     const cell* do_file_value = global_value("do-file");
     if (!do_file_value || !do_file_value->is(TYPE_FUNCTION)) raise::throw_error(err::internal_not_done);
     cell* function = stack::push_copy(do_file_value);
@@ -138,7 +138,7 @@ uint32_t do_file(const native_call& call) {
 
 // A block, paren or hash: whole, or with /next one expression (the position word then
 // names the block after it). /expand expands the directives first.
-uint32_t do_block(const cell* block, const native_call& call) {
+uint32_t do_block(const cell* block, const native_invocation& call) {
     cell* code = stack::push_copy(block);
     code->w1 = static_cast<uint32_t>(clamped_index(code));
     if (call.has(0)) {
@@ -162,7 +162,7 @@ uint32_t do_block(const cell* block, const native_call& call) {
     return 0;
 }
 
-uint32_t evaluate(const native_call& call) {
+uint32_t evaluate(const native_invocation& call) {
     cell* value = argument(0);
     switch (value->type()) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
@@ -195,7 +195,7 @@ struct output {
     bool append;
 };
 
-output open_output(const native_call& call, int into_refinement, int64_t size) {
+output open_output(const native_invocation& call, int into_refinement, int64_t size) {
     if (call.has(into_refinement)) {
         cell* out = argument(call.position(into_refinement));
         cell* cursor = stack::push_copy(out);
@@ -413,7 +413,7 @@ void end_session_while_unwinding() {
 }  // namespace
 
 // do value /expand /args arg /next position /trace callback
-uint32_t do_(const native_call& call) {
+uint32_t native_do(const native_invocation& call) {
     const bool interpreter_caller = called_by_interpreter();
     bool traced = false;
     bool marked_caller = false;  // the session made the caller's frame a function body
@@ -442,7 +442,7 @@ uint32_t do_(const native_call& call) {
 }
 
 // reduce value /into out
-uint32_t reduce(const native_call& call) {
+uint32_t native_reduce(const native_invocation& call) {
     cell* value = argument(0);
     if (!value->is(TYPE_BLOCK)) {
         if (!call.has(0)) {
@@ -478,7 +478,7 @@ uint32_t reduce(const native_call& call) {
 }
 
 // compose value /deep /only /into out
-uint32_t compose(const native_call& call) {
+uint32_t native_compose(const native_invocation& call) {
     cell* value = argument(0);
     if (!value->is(TYPE_BLOCK)) {
         cell* expected = stack::push_slot();
@@ -495,7 +495,7 @@ uint32_t compose(const native_call& call) {
 }
 
 // apply func args /all /safer
-uint32_t apply(const native_call& call) {
+uint32_t native_apply(const native_invocation& call) {
     const bool all = call.has(0);
     const bool safer = call.has(1);
     cell* func = argument(0);

@@ -59,7 +59,7 @@ uint32_t pass_exit(uint32_t code, bool interpreter_caller) {
 
 // try block /all /keep: a try frame, or with /all a barrier frame, around the block. A
 // raised error is the result; /keep fills its stack field with the call trail first.
-uint32_t try_(const native_call& call) {
+uint32_t native_try(const native_invocation& call) {
     const bool all = call.has(0);
     const bool keep = call.has(1);
     const bool interpreter_caller = called_by_interpreter();
@@ -104,7 +104,7 @@ void finish_trap(bool keep) {
 // catch block /name word: a catch frame around the block. The throw's search (stack.h's
 // leave_to_catch) takes this frame only when the names match, so a throw that reaches
 // this native with this frame on top is its own.
-uint32_t catch_(const native_call& call) {
+uint32_t native_catch(const native_invocation& call) {
     cell* block = block_argument(stack::argument(0), 0);
     cell* names = nullptr;
     if (call.has(0)) {
@@ -131,7 +131,7 @@ uint32_t catch_(const native_call& call) {
 
 // throw value /name word: the value and its name (unset! without /name) travel to the
 // nearest catch that takes that name; throw/throw when none does.
-uint32_t throw_(const native_call& call) {
+uint32_t native_throw(const native_invocation& call) {
     tracing::fire_throw();
     while (stack::state.args_top < stack::state.args_base + 2) *stack::push_slot() = cell{TYPE_NONE, 0, 0, 0};
     if (!call.has(0)) cell::init_unset(stack::argument(1));
@@ -139,14 +139,14 @@ uint32_t throw_(const native_call& call) {
 }
 
 // break /return value
-uint32_t break_(const native_call& call) {
+uint32_t native_break(const native_invocation& call) {
     return stack::leave_loop(false, call.has(0));
 }
 
-uint32_t continue_(const native_call&) { return stack::leave_loop(true, false); }
+uint32_t native_continue(const native_invocation&) { return stack::leave_loop(true, false); }
 
-uint32_t exit_(const native_call&) { return stack::leave_function(false); }
+uint32_t native_exit(const native_invocation&) { return stack::leave_function(false); }
 
-uint32_t return_(const native_call&) { return stack::leave_function(true); }
+uint32_t native_return(const native_invocation&) { return stack::leave_function(true); }
 
 }  // namespace zor::natives

@@ -56,12 +56,12 @@ uint32_t make_function() {
 
 }  // namespace
 
-uint32_t func(const native_call&) { return make_function(); }
+uint32_t native_func(const native_invocation&) { return make_function(); }
 
 // function spec body /extern: the set-words of the body (and the words of foreach,
 // remove-each and repeat) become locals, except those the spec names or lists after its
 // own /extern. The locals are added to a copy, so the caller's spec stays as it was.
-uint32_t function_(const native_call&) {
+uint32_t native_function(const native_invocation&) {
     clamp_to_tail(base(0));
     require_block(base(1));
     replace_by_copy(base(0));
@@ -71,7 +71,7 @@ uint32_t function_(const native_call&) {
 }
 
 // does body: a function with the empty spec.
-uint32_t does(const native_call&) {
+uint32_t native_does(const native_invocation&) {
     require_block(base(0));
     stack::state.args_top = base(1);
     stack::push_copy(base(0));
@@ -80,7 +80,7 @@ uint32_t does(const native_call&) {
 }
 
 // has vars body: the vars become the locals of the spec [/local vars...].
-uint32_t has(const native_call&) {
+uint32_t native_has(const native_invocation&) {
     clamp_to_tail(base(0));
     replace_by_copy(base(0));
     cell* local = stack::push_copy(refinements::local.get());

@@ -41,17 +41,11 @@ namespace zor::natives {
 
 namespace {
 
-// The natives' indexes, for their type tests.
-enum : int {
-    N_WHILE = 6, N_UNTIL = 7, N_LOOP = 8, N_REPEAT = 9, N_FOREVER = 10, N_FOREACH = 11, N_FORALL = 12,
-    N_REMOVE_EACH = 13,
-};
-
 cell* base(int n) { return stack::argument(n); }
 
 // The entry skips the type tests for internal callers; a loop reads its blocks as code and
 // its series through their buffers, so a value of another type must still be refused.
-void check_unchecked(int index, const native_call& call) {
+void check_unchecked(int index, const native_invocation& call) {
     if (!call.check) check_arguments(index, call);
 }
 
@@ -314,8 +308,8 @@ void repeat_bump(cell* counter_word) {
 // while cond body: a break or continue in cond raises throw/while-cond. The result is
 // unset! after cond turns false and the break value (unset! for a plain break) after a
 // break in body, as for every other loop.
-uint32_t while_(const native_call& call) {
-    check_unchecked(N_WHILE, call);
+uint32_t native_while(const native_invocation& call) {
+    check_unchecked(NATIVE_WHILE, call);
     const cell* condition = base(0);
     const cell* body = base(1);
     open_loop_frame();
@@ -334,8 +328,8 @@ uint32_t while_(const native_call& call) {
 }
 
 // until body: a pass ended by continue is not tested.
-uint32_t until(const native_call& call) {
-    check_unchecked(N_UNTIL, call);
+uint32_t native_until(const native_invocation& call) {
+    check_unchecked(NATIVE_UNTIL, call);
     const cell* body = base(0);
     open_loop_frame();
     for (;;) {
@@ -347,8 +341,8 @@ uint32_t until(const native_call& call) {
     }
 }
 
-uint32_t loop(const native_call& call) {
-    check_unchecked(N_LOOP, call);
+uint32_t native_loop(const native_invocation& call) {
+    check_unchecked(NATIVE_LOOP, call);
     loop_count_to_integer();
     int32_t count = integer::read_cell(base(0));
     if (count < 1) return set_plain_result(none::value);
@@ -366,8 +360,8 @@ uint32_t loop(const native_call& call) {
 // to the word through the word's own context (an object field fires its change handler;
 // the word is not made local), so changing the word in body changes neither the count
 // nor the next counter value.
-uint32_t repeat(const native_call& call) {
-    check_unchecked(N_REPEAT, call);
+uint32_t native_repeat(const native_invocation& call) {
+    check_unchecked(NATIVE_REPEAT, call);
     cell* word = base(0);
     cell* counter = base(1);
     const cell* body = base(2);
@@ -386,8 +380,8 @@ uint32_t repeat(const native_call& call) {
     return close_loop_frame();
 }
 
-uint32_t forever(const native_call& call) {
-    check_unchecked(N_FOREVER, call);
+uint32_t native_forever(const native_invocation& call) {
+    check_unchecked(NATIVE_FOREVER, call);
     const cell* body = base(0);
     open_loop_frame();
     for (;;) {
@@ -399,8 +393,8 @@ uint32_t forever(const native_call& call) {
 
 // foreach 'word series body: the result is the last value of body, unset! when it never
 // ran.
-uint32_t foreach(const native_call& call) {
-    check_unchecked(N_FOREACH, call);
+uint32_t native_foreach(const native_invocation& call) {
+    check_unchecked(NATIVE_FOREACH, call);
     cell* words = base(0);
     cell* series = base(1);
     const cell* body = base(2);
@@ -423,8 +417,8 @@ uint32_t foreach(const native_call& call) {
 
 // forall 'word body: steps the word's own value. After a normal end the word gets its
 // original value (and position) back; after a break it keeps the position the break left.
-uint32_t forall(const native_call& call) {
-    check_unchecked(N_FORALL, call);
+uint32_t native_forall(const native_invocation& call) {
+    check_unchecked(NATIVE_FORALL, call);
     cell* word = base(0);
     const cell* body = base(1);
     const cell* value = word::get_value(word);
@@ -454,8 +448,8 @@ uint32_t forall(const native_call& call) {
 // false (unset! too removes), the items of that step are removed from the series at
 // once, so an error or a break in a later pass leaves the removals made so far. The
 // result is the data argument: the same series at its original index.
-uint32_t remove_each(const native_call& call) {
-    check_unchecked(N_REMOVE_EACH, call);
+uint32_t native_remove_each(const native_invocation& call) {
+    check_unchecked(NATIVE_REMOVE_EACH, call);
     cell* words = base(0);
     cell* data = base(1);
     const cell* body = base(2);

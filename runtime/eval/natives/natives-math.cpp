@@ -269,7 +269,7 @@ uint32_t max_min(bool want_max) {
 
 // --- Trigonometry -----------------------------------------------------------------------------
 
-double angle_in_radians(const native_call& call, int mode) {
+double angle_in_radians(const native_invocation& call, int mode) {
     double angle = float_argument(0);
     return call.has(0) ? angle : float_::degrees_to_radians(angle, mode);
 }
@@ -282,35 +282,37 @@ uint32_t float_result(double value) {
 
 double cut_rounding(double value) { return std::fabs(value) < TRIG_EPSILON ? 0.0 : value; }
 
-double to_degrees(const native_call& call, double radians) { return call.has(0) ? radians : radians * 180.0 / PI; }
+double to_degrees(const native_invocation& call, double radians) {
+    return call.has(0) ? radians : radians * 180.0 / PI;
+}
 
 }  // namespace
 
 // --- Sign tests ------------------------------------------------------------------------------
 
-uint32_t negative_q(const native_call&) { return logic_result(sign_of(stack::result_slot()) < 0); }
-uint32_t positive_q(const native_call&) { return logic_result(sign_of(stack::result_slot()) > 0); }
+uint32_t native_negative_q(const native_invocation&) { return logic_result(sign_of(stack::result_slot()) < 0); }
+uint32_t native_positive_q(const native_invocation&) { return logic_result(sign_of(stack::result_slot()) > 0); }
 
-uint32_t sign_q(const native_call&) {
+uint32_t native_sign_q(const native_invocation&) {
     integer::return_value(sign_of(stack::result_slot()));
     stack::keep_result_slot();
     return 0;
 }
 
-uint32_t zero_q(const native_call&) { return logic_result(is_zero(stack::result_slot())); }
+uint32_t native_zero_q(const native_invocation&) { return logic_result(is_zero(stack::result_slot())); }
 
-uint32_t NaN_q(const native_call&) { return logic_result(is_nan_number(stack::result_slot())); }
+uint32_t native_NaN_q(const native_invocation&) { return logic_result(is_nan_number(stack::result_slot())); }
 
 // --- max, min ---------------------------------------------------------------------------------
 
-uint32_t max_(const native_call&) { return max_min(true); }
-uint32_t min_(const native_call&) { return max_min(false); }
+uint32_t native_max(const native_invocation&) { return max_min(true); }
+uint32_t native_min(const native_invocation&) { return max_min(false); }
 
 // --- Bits and hexadecimal text -------------------------------------------------------------
 
 // shift data bits /left /logical: a negative count counts as 0; 32 or more shifts every
 // bit out (an arithmetic right shift leaves the sign).
-uint32_t shift(const native_call& call) {
+uint32_t native_shift(const native_invocation& call) {
     int32_t data = integer::read_cell(stack::argument(0));
     int32_t bits = std::max(integer::read_cell(stack::argument(1)), 0);
     auto unsigned_data = static_cast<uint32_t>(data);
@@ -325,7 +327,7 @@ uint32_t shift(const native_call& call) {
 
 // to-hex value /size length: the two's complement as eight upper-case digits, or its last
 // length digits.
-uint32_t to_hex(const native_call& call) {
+uint32_t native_to_hex(const native_invocation& call) {
     static constexpr char DIGITS[] = "0123456789ABCDEF";
     auto value = static_cast<uint32_t>(integer::read_cell(stack::argument(0)));
     char text[9];
@@ -345,28 +347,34 @@ uint32_t to_hex(const native_call& call) {
 
 // --- Trigonometry ---------------------------------------------------------------------------
 
-uint32_t sine(const native_call& call) {
+uint32_t native_sine(const native_invocation& call) {
     return float_result(cut_rounding(std::sin(angle_in_radians(call, float_::ANGLE_SINE))));
 }
 
-uint32_t cosine(const native_call& call) {
+uint32_t native_cosine(const native_invocation& call) {
     return float_result(cut_rounding(std::cos(angle_in_radians(call, float_::ANGLE_COSINE))));
 }
 
 // At exactly plus or minus pi / 2 the tangent is the infinity, not the huge finite value
 // that tan gives for the rounded angle.
-uint32_t tangent(const native_call& call) {
+uint32_t native_tangent(const native_invocation& call) {
     double radians = angle_in_radians(call, float_::ANGLE_TANGENT);
     if (radians == PI / 2.0) return float_result(1.0 / 0.0);
     if (radians == PI / -2.0) return float_result(-1.0 / 0.0);
     return float_result(std::tan(radians));
 }
 
-uint32_t arcsine(const native_call& call) { return float_result(to_degrees(call, std::asin(float_argument(0)))); }
-uint32_t arccosine(const native_call& call) { return float_result(to_degrees(call, std::acos(float_argument(0)))); }
-uint32_t arctangent(const native_call& call) { return float_result(to_degrees(call, std::atan(float_argument(0)))); }
+uint32_t native_arcsine(const native_invocation& call) {
+    return float_result(to_degrees(call, std::asin(float_argument(0))));
+}
+uint32_t native_arccosine(const native_invocation& call) {
+    return float_result(to_degrees(call, std::acos(float_argument(0))));
+}
+uint32_t native_arctangent(const native_invocation& call) {
+    return float_result(to_degrees(call, std::atan(float_argument(0))));
+}
 
-uint32_t arctangent2(const native_call& call) {
+uint32_t native_arctangent2(const native_invocation& call) {
     double y = float_argument(0);
     double x = float_argument(1);
     return float_result(to_degrees(call, std::atan2(y, x)));
@@ -376,17 +384,17 @@ uint32_t arctangent2(const native_call& call) {
 //
 // Domain errors give the library's NaN or infinity; none raises.
 
-uint32_t log_2(const native_call&) { return float_result(std::log(float_argument(0)) / LN_2); }
-uint32_t log_10(const native_call&) { return float_result(std::log10(float_argument(0))); }
-uint32_t log_e(const native_call&) { return float_result(std::log(float_argument(0))); }
-uint32_t exp_(const native_call&) { return float_result(std::pow(E, float_argument(0))); }
-uint32_t square_root(const native_call&) { return float_result(std::sqrt(float_argument(0))); }
+uint32_t native_log_2(const native_invocation&) { return float_result(std::log(float_argument(0)) / LN_2); }
+uint32_t native_log_10(const native_invocation&) { return float_result(std::log10(float_argument(0))); }
+uint32_t native_log_e(const native_invocation&) { return float_result(std::log(float_argument(0))); }
+uint32_t native_exp(const native_invocation&) { return float_result(std::pow(E, float_argument(0))); }
+uint32_t native_square_root(const native_invocation&) { return float_result(std::sqrt(float_argument(0))); }
 
 // --- Constructors -----------------------------------------------------------------------------
 
 // as-pair x y: a float that is not finite is refused; others are truncated toward zero
 // (one beyond the 32-bit range raises math/overflow).
-uint32_t as_pair(const native_call&) {
+uint32_t native_as_pair(const native_invocation&) {
     int32_t coordinates[2];
     for (int i = 0; i < 2; ++i) {
         const cell* value = stack::argument(i);
@@ -421,10 +429,10 @@ uint32_t as_point(type_id type) {
 
 }  // namespace
 
-uint32_t as_point2D(const native_call&) { return as_point(TYPE_POINT2D); }
-uint32_t as_point3D(const native_call&) { return as_point(TYPE_POINT3D); }
+uint32_t native_as_point2D(const native_invocation&) { return as_point(TYPE_POINT2D); }
+uint32_t native_as_point3D(const native_invocation&) { return as_point(TYPE_POINT3D); }
 
 // The currency lookup and the amount conversions belong to the money module.
-uint32_t as_money(const native_call&) { money_not_done(); }
+uint32_t native_as_money(const native_invocation&) { money_not_done(); }
 
 }  // namespace zor::natives

@@ -25,7 +25,6 @@ uint32_t last_newline_flag = 0;
 
 namespace {
 
-constexpr int REDUCE_INDEX = 35;
 // The newline flag that prin passes.
 uint32_t no_newline = 0;
 
@@ -69,7 +68,7 @@ uint32_t output_value(uint32_t newline) {
         stack::state.args_top = stack::argument(1);
         stack::push_copy(print_work_block());
         const int32_t into = 1;  // /into: its argument at offset 1
-        uint32_t code = natives::call(REDUCE_INDEX, &into, 1, false);
+        uint32_t code = natives::call(NATIVE_REDUCE, &into, 1, false);
         if (code != 0) return code;
         // The reduced values: the work block from the tail this print started at.
         cell* reduced = stack::result_slot();
@@ -95,7 +94,7 @@ uint32_t output_value(uint32_t newline) {
 
 }  // namespace
 
-uint32_t print(const native_call&) { return output_value(1); }
-uint32_t prin(const native_call&) { return output_value(no_newline); }
+uint32_t native_print(const native_invocation&) { return output_value(1); }
+uint32_t native_prin(const native_invocation&) { return output_value(no_newline); }
 
 }  // namespace zor::natives

@@ -35,7 +35,7 @@ void check_agreement(const cell* set1, const cell* set2) {
     raise::throw_error(err::script_expect_val, expected, got);
 }
 
-uint32_t set_native(const native_call& call, int code) {
+uint32_t set_native(const native_invocation& call, int code) {
     bool two_sets = code != block::SET_UNIQUE;
     cell* set1 = stack::argument(0);
     cell* set2 = two_sets ? stack::argument(1) : nullptr;
@@ -61,15 +61,15 @@ uint32_t set_native(const native_call& call, int code) {
 
 }  // namespace
 
-uint32_t union_(const native_call& call) { return set_native(call, block::SET_UNION); }
-uint32_t intersect(const native_call& call) { return set_native(call, block::SET_INTERSECT); }
-uint32_t unique(const native_call& call) { return set_native(call, block::SET_UNIQUE); }
-uint32_t difference(const native_call& call) { return set_native(call, block::SET_DIFFERENCE); }
-uint32_t exclude(const native_call& call) { return set_native(call, block::SET_EXCLUDE); }
+uint32_t native_union(const native_invocation& call) { return set_native(call, block::SET_UNION); }
+uint32_t native_intersect(const native_invocation& call) { return set_native(call, block::SET_INTERSECT); }
+uint32_t native_unique(const native_invocation& call) { return set_native(call, block::SET_UNIQUE); }
+uint32_t native_difference(const native_invocation& call) { return set_native(call, block::SET_DIFFERENCE); }
+uint32_t native_exclude(const native_invocation& call) { return set_native(call, block::SET_EXCLUDE); }
 
 // complement? bits: whether the bitset is stored complemented (its buffer's complement
 // flag).
-uint32_t complement_q(const native_call&) {
+uint32_t native_complement_q(const native_invocation&) {
     const cell* bits = stack::argument(0);
     if (!bits->is(TYPE_BITSET)) raise::expect_arg(bits->type(), 0);
     bool complemented = (memory::buffer_of(bits->w2)->flags & memory::FLAG_COMPLEMENT) != 0;

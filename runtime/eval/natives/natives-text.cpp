@@ -40,11 +40,11 @@ constexpr int MODE_URL_CLASS = 0;
 bool has_module(type_id type) { return type_registry::handler_of(type, ACTION_MOLD) != nullptr; }
 
 // The base of debase and enbase: 64 unless /base (refinement 0) gives one.
-int32_t base_argument(const native_call& call) {
+int32_t base_argument(const native_invocation& call) {
     return call.has(0) ? integer::read_cell(stack::argument(call.position(0))) : 64;
 }
 
-[[noreturn]] void invalid_base(const native_call& call) {
+[[noreturn]] void invalid_base(const native_invocation& call) {
     // Only a /base argument can name an unknown base.
     raise::throw_error(err::script_invalid_arg, stack::argument(call.position(0)));
 }
@@ -75,7 +75,7 @@ void set_new_line(cell* c, bool on) {
     else cell::clear_new_line(c);
 }
 
-uint32_t change_case(const native_call& call, bool upper) {
+uint32_t change_case(const native_invocation& call, bool upper) {
     // The /part limit's cell follows the value, so its position is never 0, which the
     // case-folding module reads as "no /part".
     int part_index = call.has(0) ? call.position(0) : 0;
@@ -90,7 +90,7 @@ uint32_t change_case(const native_call& call, bool upper) {
 
 // dehex value: a new string! with the escapes of the value's text (from its index)
 // decoded.
-uint32_t dehex(const native_call&) {
+uint32_t native_dehex(const native_invocation&) {
     cell* value = stack::argument(0);
     if (!string::is_any_string(value->type())) raise::expect_arg(value->type(), 0);
     cell* decoded = string::make_empty(stack::push_slot(), std::max<int64_t>(string::rest_length(value), 0));
@@ -101,7 +101,7 @@ uint32_t dehex(const native_call&) {
 // enhex value: a new string! with the value's text (from its index) percent-encoded;
 // a string! keeps only the unreserved characters, the other string types (which name
 // resources) also keep the url punctuation.
-uint32_t enhex(const native_call&) {
+uint32_t native_enhex(const native_invocation&) {
     cell* value = stack::argument(0);
     if (!string::is_any_string(value->type())) raise::expect_arg(value->type(), 0);
     int mode = value->is(TYPE_STRING) ? url::MODE_UNRESERVED : MODE_URL_CLASS;
@@ -114,7 +114,7 @@ uint32_t enhex(const native_call&) {
 
 // debase value /base base-value: the bytes that the text (from its index) encodes in the
 // base, as a binary!; none! when the text is not valid in that base.
-uint32_t debase(const native_call& call) {
+uint32_t native_debase(const native_invocation& call) {
     cell* value = stack::argument(0);
     if (!string::is_any_string(value->type())) raise::expect_arg(value->type(), 0);
     int32_t base = base_argument(call);
@@ -149,7 +149,7 @@ uint32_t debase(const native_call& call) {
 
 // enbase value /base base-value: the text of the value's bytes in the base, as a
 // string!; a string! is encoded as UTF-8 first, a binary! from its index.
-uint32_t enbase(const native_call& call) {
+uint32_t native_enbase(const native_invocation& call) {
     cell* value = stack::argument(0);
     int32_t base = base_argument(call);
     std::string bytes;
@@ -188,8 +188,8 @@ uint32_t enbase(const native_call& call) {
 
 // uppercase string /part limit and lowercase: the value changed in place (a string from its
 // index, or a char!).
-uint32_t uppercase(const native_call& call) { return change_case(call, true); }
-uint32_t lowercase(const native_call& call) { return change_case(call, false); }
+uint32_t native_uppercase(const native_invocation& call) { return change_case(call, true); }
+uint32_t native_lowercase(const native_invocation& call) { return change_case(call, false); }
 
 // --- New-line markers ----------------------------------------------------------------------------
 
@@ -198,7 +198,7 @@ uint32_t lowercase(const native_call& call) { return change_case(call, false); }
 // those cells from 0, a cell whose count is a multiple of the size (every cell for size
 // 1) gets the marker when value is true and loses it when false, and the others the
 // opposite. The result is the position.
-uint32_t new_line(const native_call& call) {
+uint32_t native_new_line(const native_invocation& call) {
     cell* position = stack::argument(0);
     bool on = is_truthy(stack::argument(1));
     bool every = call.has(0);
@@ -225,7 +225,7 @@ uint32_t new_line(const native_call& call) {
 }
 
 // new-line? position: whether the cell at the position carries the new-line marker.
-uint32_t new_line_q(const native_call&) {
+uint32_t native_new_line_q(const native_invocation&) {
     cell* position = stack::argument(0);
     int64_t index = list_index(position);
     bool marked = index < cell_count(position) && (cell_at(position, index)->header & FLAG_NEW_LINE) != 0;
@@ -239,7 +239,7 @@ uint32_t new_line_q(const native_call&) {
 // as type spec: the spec's own series under another type of its class (the block-like
 // block!, paren! and paths, or the string types), shared, not copied. The type is a
 // datatype!, or a value of the type wanted.
-uint32_t as(const native_call&) {
+uint32_t native_as(const native_invocation&) {
     const cell* type = stack::argument(0);
     cell* spec = stack::argument(1);
     type_id target = type->is(TYPE_DATATYPE) ? static_cast<type_id>(type->w1) : type->type();

@@ -56,7 +56,7 @@ bool starts_with_byte_order_mark(const cell* binary, int64_t length) {
 
 }  // namespace
 
-uint32_t transcode(const native_call& call) {
+uint32_t native_transcode(const native_invocation& call) {
     cell* source = stack::argument(0);
     if (!source->is(TYPE_STRING) && !source->is(TYPE_BINARY)) raise::expect_arg(source->type(), 0);
     const bool next = call.has(REFINEMENT_NEXT);

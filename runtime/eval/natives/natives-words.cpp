@@ -129,7 +129,7 @@ void assign_words(cell* words, cell* value, int64_t n, bool any, bool only, bool
 }  // namespace
 
 // get word /any /case
-uint32_t get(const native_call& call) {
+uint32_t native_get(const native_invocation& call) {
     cell* target = base(0);
     if (is_path(target->type())) {
         // The walk in get mode: a function met on the way is a value, not a call.
@@ -149,7 +149,7 @@ uint32_t get(const native_call& call) {
 }
 
 // set word value /any /case /only /some: the result is the value in every case.
-uint32_t set(const native_call& call) {
+uint32_t native_set(const native_invocation& call) {
     const bool any = call.has(0), only = call.has(2), some = call.has(3);
     cell* target = base(0);
     cell* value = base(1);
@@ -180,7 +180,7 @@ uint32_t set(const native_call& call) {
 }
 
 // unset word: a word, or every word! of a block from its index, becomes unset.
-uint32_t unset(const native_call&) {
+uint32_t native_unset(const native_invocation&) {
     cell* target = base(0);
     cell* nothing = stack::push_slot();
     cell* assigned = stack::push_slot();
@@ -202,7 +202,7 @@ uint32_t unset(const native_call&) {
 }
 
 // value? value: whether a word has a value other than unset!; any other value has one.
-uint32_t value_q(const native_call&) {
+uint32_t native_value_q(const native_invocation&) {
     const cell* v = base(0);
     bool has_value = true;
     if (is_value_word(v->type())) {
@@ -233,7 +233,7 @@ node_ref bind_target(const cell* where, bool* of_object) {
 }  // namespace
 
 // bind word context /copy
-uint32_t bind(const native_call& call) {
+uint32_t native_bind(const native_invocation& call) {
     cell* target = base(0);
     cell* where = base(1);
     stack::state.args_top = base(2);
@@ -258,7 +258,7 @@ uint32_t bind(const native_call& call) {
 
 // in object word: the word bound, by a copy, to the context of the object or function;
 // none! when the context lacks it. A refinement comes back as a word!.
-uint32_t in(const native_call&) {
+uint32_t native_in(const native_invocation&) {
     cell* owner = base(0);
     cell* name = base(1);
     if (!is_value_word(name->type()) && !name->is(TYPE_REFINEMENT)) wrong_type(name, 1);
@@ -292,7 +292,7 @@ uint32_t in(const native_call&) {
 }
 
 // context? word: the object or function whose context the word is bound to.
-uint32_t context_q(const native_call&) {
+uint32_t native_context_q(const native_invocation&) {
     const cell* named = base(0);
     if (!is_value_word(named->type())) wrong_type(named, 0);
     if (!named->w1) raise::throw_error(err::script_not_defined, named);
@@ -303,7 +303,7 @@ uint32_t context_q(const native_call&) {
 
 // construct block /with object /only: an object from the set-words of the block and the
 // values after them, not evaluated.
-uint32_t construct(const native_call& call) {
+uint32_t native_construct(const native_invocation& call) {
     cell* spec = base(0);
     if (!spec->is(TYPE_BLOCK)) wrong_type(spec, 0);
     cell* prototype = call.has(0) ? base(call.position(0)) : nullptr;
@@ -315,7 +315,7 @@ uint32_t construct(const native_call& call) {
 
 // extend obj spec /case: objects cannot be extended; maps are extended by the map
 // datatype, which the runtime does not have yet, so no map! value can reach here.
-uint32_t extend(const native_call&) {
+uint32_t native_extend(const native_invocation&) {
     const cell* target = base(0);
     if (!target->is(TYPE_OBJECT) && !target->is(TYPE_MAP)) wrong_type(target, 0);
     raise::throw_error(err::internal_not_done);

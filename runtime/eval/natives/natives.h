@@ -5,14 +5,14 @@
 // args_base, one cell per positional argument in spec order, then the argument cells of
 // every refinement in spec order (a refinement itself has no cell; the argument cells of
 // an absent refinement are still there and hold none!). It then calls the entry with a
-// native_call: one integer per refinement of the spec, in spec order, -1 when the
+// native_invocation: one integer per refinement of the spec, in spec order, -1 when the
 // refinement is absent, else the offset from args_base of its first argument cell (for a
 // refinement without arguments, where its arguments would stand); and the check flag, set
 // when the argument types are to be tested against the spec's type blocks (the
 // interpreter and compiled code set it; the runtime's own internal calls, which pass
-// values of the right types, clear it). Presence is always tested as ">= 0" (native_call::
-// has), since a refinement's first argument may sit at offset 0 of a native without
-// positional arguments.
+// values of the right types, clear it). Presence is always tested as ">= 0"
+// (native_invocation::has), since a refinement's first argument may sit at offset 0 of a
+// native without positional arguments.
 //
 // The entry reads its arguments from stack::argument(offset) and leaves its result in the
 // result slot (args_base): natives whose result is none! or unset! first drop their
@@ -35,17 +35,17 @@
 #include <cstdint>
 #include <string_view>
 
+#include "runtime/eval/natives/native-index.inc"
 #include "runtime/value/cell.h"
 
 namespace zor::natives {
 
 inline constexpr int TABLE_SIZE = 120;
-inline constexpr int NATIVE_COUNT = 107;
 // The most refinements any native's spec has (`now`).
 inline constexpr int MAX_REFINEMENTS = 10;
 
 // What an entry receives besides the argument stack.
-struct native_call {
+struct native_invocation {
     const int32_t* refinements = nullptr;  // refinement_count positions, spec order
     int32_t refinement_count = 0;
     bool check = false;
@@ -55,7 +55,7 @@ struct native_call {
     bool has(int i) const { return position(i) >= 0; }
 };
 
-using native_entry = uint32_t (*)(const native_call& call);
+using native_entry = uint32_t (*)(const native_invocation& call);
 
 // The entry at a 1-based index; null outside 1..TABLE_SIZE or while the position is empty.
 native_entry entry(int index);
@@ -106,7 +106,7 @@ cell argument_typeset(int index, int spec_position);
 // positional argument, then each argument of every present refinement (at the offset its
 // refinement's position gives). A failed test raises script/expect-arg with the native's
 // word, the value's datatype and the argument's word.
-void check_arguments(int index, const native_call& call);
+void check_arguments(int index, const native_invocation& call);
 // True when every argument that passes the given typesets also passes check_arguments, so
 // a caller that has tested the arguments against them may call with the check flag off.
 // entries: count (word, typeset) cell pairs in spec order (a refinement! word for each
@@ -147,49 +147,41 @@ cell* block_argument(cell* value, int spec_position);
 
 // --- The routines -------------------------------------------------------------------------------
 //
-// The natives' own routines, as the table's entries call them once the type tests (when
-// the check flag is set) have passed. Callers go through entry() or call(), which run the
-// tests; the routines assume arguments of the spec's types.
-
-// Conditionals (natives-conditional.cpp).
-uint32_t if_(const native_call& call);
-uint32_t unless(const native_call& call);
-uint32_t either(const native_call& call);
-uint32_t any(const native_call& call);
-uint32_t all(const native_call& call);
-uint32_t switch_(const native_call& call);
-uint32_t case_(const native_call& call);
-
-// Comparison, logic and type (natives-compare.cpp).
-uint32_t equal_q(const native_call& call);
-uint32_t not_equal_q(const native_call& call);
-uint32_t strict_equal_q(const native_call& call);
-uint32_t lesser_q(const native_call& call);
-uint32_t greater_q(const native_call& call);
-uint32_t lesser_or_equal_q(const native_call& call);
-uint32_t greater_or_equal_q(const native_call& call);
-uint32_t same_q(const native_call& call);
-uint32_t not_(const native_call& call);
-uint32_t type_q(const native_call& call);
+// The natives' own routines, natives::native_<name> (native_if, native_equal_q ...), as the
+// table's entries call them once the type tests (when the check flag is set) have passed.
+// They are declared with the enum of native indexes (NATIVE_IF ...) in native-index.inc,
+// which the build makes from runtime/data/natives-specs.zor. Callers go through entry() or
+// call(), which run the tests; the routines assume arguments of the spec's types. By module:
+//
+// - natives-conditional.cpp: if, unless, either, any, all, switch, case.
+// - natives-compare.cpp: the comparison natives, not, type?.
+// - natives-eval.cpp: do, reduce, compose, apply. do of a file! or url! calls the boot
+//   environment's `do-file`, and do/expand the preprocessor's `expand`: until those are
+//   installed they raise internal/not-done.
+// - natives-exits.cpp: try, catch and the exits.
+// - natives-functions.cpp: func, function, does, has.
+// - natives-words.cpp: words and contexts. A path given to get or set is walked by the
+//   interpreter's path evaluation, which selects without regard to case: their /case
+//   refinement changes nothing there. extend raises internal/not-done: objects cannot be
+//   extended, and map! values are extended by the map datatype, which does not exist yet.
+// - natives-math.cpp: branches for point2D! and point3D! run once those types' module has
+//   registered, the money! branches once the money module serves them; until then they
+//   raise internal/not-done.
+// - natives-output.cpp: print and prin reduce a block into the print work block, form the
+//   value and hand the text to the output hooks with the newline flag.
+// - natives-loops.cpp: while, until, loop, repeat, forever, foreach, forall, remove-each.
+// - natives-sets.cpp: unique, union, intersect, exclude and difference hand their sets to
+//   the block, string or typeset module with the operation code; a block! and a hash!
+//   combine, other sets only with their own type (else script/expect-val). bitset! sets
+//   and the difference of two dates raise internal/not-done until their modules exist.
+// - natives-text.cpp: text and series conversion. A debase result (binary!) and an `as` to
+//   a string type other than string! raise internal/not-done until those datatypes'
+//   modules exist.
+// - natives-transcode.cpp: the lexer's native.
+// - natives.cpp: the natives whose subsystem does not exist yet raise internal/not-done.
 
 // `same?` of two values: identity by type (see natives-compare.cpp).
 bool is_same(const cell* value, const cell* other);
-
-// Evaluation and non-local exits (natives-eval.cpp: do, reduce, compose, apply;
-// natives-exits.cpp: try, catch and the exits). do of a file! or url! calls the boot
-// environment's `do-file`, and do/expand the preprocessor's `expand`: until those are
-// installed they raise internal/not-done.
-uint32_t do_(const native_call& call);
-uint32_t reduce(const native_call& call);
-uint32_t compose(const native_call& call);
-uint32_t apply(const native_call& call);
-uint32_t try_(const native_call& call);
-uint32_t catch_(const native_call& call);
-uint32_t throw_(const native_call& call);
-uint32_t break_(const native_call& call);
-uint32_t continue_(const native_call& call);
-uint32_t exit_(const native_call& call);
-uint32_t return_(const native_call& call);
 
 // Whether the running native was called by the interpreter (its own call frame carries
 // the interpreter flag), asked on entry by the natives that stop exits.
@@ -206,71 +198,8 @@ uint32_t pass_exit(uint32_t code, bool interpreter_caller);
 // current call's result.
 void finish_trap(bool keep);
 
-// Function makers (natives-functions.cpp).
-uint32_t func(const native_call& call);
-uint32_t function_(const native_call& call);
-uint32_t does(const native_call& call);
-uint32_t has(const native_call& call);
-
-// Words and contexts (natives-words.cpp). A path given to get or set is walked by the
-// interpreter's path evaluation, which selects without regard to case: their /case
-// refinement changes nothing there. extend raises internal/not-done: objects cannot be
-// extended, and map! values are extended by the map datatype, which does not exist yet.
-uint32_t get(const native_call& call);
-uint32_t set(const native_call& call);
-uint32_t unset(const native_call& call);
-uint32_t value_q(const native_call& call);
-uint32_t bind(const native_call& call);
-uint32_t in(const native_call& call);
-uint32_t context_q(const native_call& call);
-uint32_t construct(const native_call& call);
-uint32_t extend(const native_call& call);
-
-// Math (natives-math.cpp). Branches for point2D! and point3D! run once those types'
-// module has registered, the money! branches once the money module serves them; until
-// then they raise internal/not-done.
-uint32_t negative_q(const native_call& call);
-uint32_t positive_q(const native_call& call);
-uint32_t sign_q(const native_call& call);
-uint32_t zero_q(const native_call& call);
-uint32_t NaN_q(const native_call& call);
-uint32_t max_(const native_call& call);
-uint32_t min_(const native_call& call);
-uint32_t shift(const native_call& call);
-uint32_t to_hex(const native_call& call);
-uint32_t sine(const native_call& call);
-uint32_t cosine(const native_call& call);
-uint32_t tangent(const native_call& call);
-uint32_t arcsine(const native_call& call);
-uint32_t arccosine(const native_call& call);
-uint32_t arctangent(const native_call& call);
-uint32_t arctangent2(const native_call& call);
-uint32_t log_2(const native_call& call);
-uint32_t log_10(const native_call& call);
-uint32_t log_e(const native_call& call);
-uint32_t exp_(const native_call& call);
-uint32_t square_root(const native_call& call);
-uint32_t as_pair(const native_call& call);
-uint32_t as_point2D(const native_call& call);
-uint32_t as_point3D(const native_call& call);
-uint32_t as_money(const native_call& call);
-
-// Output (natives-output.cpp): print and prin reduce a block into the print work block,
-// form the value and hand the text to the output hooks with the newline flag.
-uint32_t print(const native_call& call);
-uint32_t prin(const native_call& call);
 // The last-newline flag: the newline flag of the last print (1) or prin (0).
 extern uint32_t last_newline_flag;
-
-// Loops (natives-loops.cpp).
-uint32_t while_(const native_call& call);
-uint32_t until(const native_call& call);
-uint32_t loop(const native_call& call);
-uint32_t repeat(const native_call& call);
-uint32_t forever(const native_call& call);
-uint32_t foreach(const native_call& call);
-uint32_t forall(const native_call& call);
-uint32_t remove_each(const native_call& call);
 
 // The loops' step operations, which compiled loops call as well. They address the
 // iteration state below the loop frame: the series copy at args_base - 2, the loop word
@@ -311,32 +240,5 @@ void forall_set_word();
 // place (another value raises script/invalid-arg, overflow math/overflow); a word of an
 // object is assigned again so that the object's change handler fires.
 void repeat_bump(cell* counter_word);
-
-// Sets (natives-sets.cpp): unique, union, intersect, exclude and difference hand their
-// sets to the block, string or typeset module with the operation code; a block! and a
-// hash! combine, other sets only with their own type (else script/expect-val). bitset!
-// sets and the difference of two dates raise internal/not-done until their modules exist.
-uint32_t union_(const native_call& call);
-uint32_t intersect(const native_call& call);
-uint32_t unique(const native_call& call);
-uint32_t difference(const native_call& call);
-uint32_t exclude(const native_call& call);
-uint32_t complement_q(const native_call& call);
-
-// Text and series conversion (natives-text.cpp). A debase result (binary!) and an `as`
-// to a string type other than string! raise internal/not-done until those datatypes'
-// modules exist.
-uint32_t dehex(const native_call& call);
-uint32_t enhex(const native_call& call);
-uint32_t debase(const native_call& call);
-uint32_t enbase(const native_call& call);
-uint32_t uppercase(const native_call& call);
-uint32_t lowercase(const native_call& call);
-uint32_t new_line(const native_call& call);
-uint32_t new_line_q(const native_call& call);
-uint32_t as(const native_call& call);
-
-// The lexer's native (natives-transcode.cpp).
-uint32_t transcode(const native_call& call);
 
 }  // namespace zor::natives
