@@ -422,7 +422,7 @@ cell* put_entry(node_ref table, cell* value, int32_t* status) {
                 if (key >= 0 && key < value_count(v.record) && key != index) {
                     cell* stored = v.values + key;
                     if (stored->type() == v.values[index].type()) {
-                        int answer = actions::dispatch_compare(stored, v.values + index, 2);
+                        int answer = actions::dispatch_compare(stored, v.values + index, COMPARE_STRICT_EQUAL);
                         v = view(table);  // the comparison may have allocated
                         if (answer == 0) {
                             if (status) *status = 1;
@@ -703,7 +703,7 @@ cell* find_next(node_ref table, cell* key, int32_t* saved_bucket, int32_t* saved
         if (state == BUCKET_LIVE) {
             int32_t index = v.keys[bucket];
             if (index >= 0 && index < value_count(v.record) && same_key_type(v.values + index, key)) {
-                int answer = actions::dispatch_compare(v.values + index, key, 0);
+                int answer = actions::dispatch_compare(v.values + index, key, COMPARE_EQUAL);
                 v = view(table);
                 if (answer == 0) {
                     *saved_bucket = static_cast<int32_t>(bucket);

@@ -102,7 +102,7 @@ node_ref make(int64_t requested, const cell* values, int32_t kind, int32_t width
 
 // `hashtable/put` (kinds 1, 2): enters the cell, which must lie in the table's value
 // series. Answers null when the cell was entered, or the stored key cell that is strictly
-// equal to it (same type, comparison op 2), whose bucket is left unchanged.
+// equal to it (same type, COMPARE_STRICT_EQUAL), whose bucket is left unchanged.
 cell* put(node_ref table, cell* value);
 // `hashtable/put-with-status`: as put; status 0 entered, 1 an equal key was present.
 // (Status 2, "index rebuilt", belongs to hash!.)

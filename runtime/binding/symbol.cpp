@@ -168,8 +168,8 @@ int compare_name_bytes(name_bytes left, name_bytes right, int op) {
     const uint8_t* right_end = right.data + right.length;
     int64_t left_length = unicode::count_utf8_chars(left.data, left_end);
     int64_t right_length = unicode::count_utf8_chars(right.data, right_end);
-    if (left_length != right_length && (op == 0 || op == 1 || op == 2 || op == 12 || right_length == 0)) return 1;
-    bool folded = op != 2 && op != 8;
+    if (left_length != right_length && (is_contents_equality_code(op) || right_length == 0)) return 1;
+    bool folded = op != COMPARE_STRICT_EQUAL && op != COMPARE_SORT_CASE;
     const uint8_t* l = left.data;
     const uint8_t* r = right.data;
     for (int64_t i = 0, n = std::min(left_length, right_length); i < n; ++i) {
@@ -310,8 +310,8 @@ std::string_view name_of(int32_t id) {
 
 int compare_names(int32_t left, int32_t right, int op) {
     if (left < 1 || left > count() || right < 1 || right > count()) return -2;
-    if (op == 9) return left == right ? 0 : -1;
-    if (left == right && (op == 0 || op == 1 || op == 2 || op == 12)) return 0;
+    if (op == COMPARE_SAME) return left == right ? 0 : -1;
+    if (left == right && is_contents_equality_code(op)) return 0;
     return compare_name_bytes(name_of_cell(cell_of(left)), name_of_cell(cell_of(right)), op);
 }
 
@@ -319,8 +319,8 @@ int compare(cell* value, cell* other, int op) {
     if (!other->is(TYPE_SYMBOL)) return -2;
     // Symbols are compared by their names: the same name series is the same symbol.
     bool same = value->w3 == other->w3;
-    if (op == 9) return same ? 0 : -1;
-    if (same && (op == 0 || op == 1 || op == 2 || op == 12)) return 0;
+    if (op == COMPARE_SAME) return same ? 0 : -1;
+    if (same && is_contents_equality_code(op)) return 0;
     return compare_name_bytes(name_of_cell(value), name_of_cell(other), op);
 }
 

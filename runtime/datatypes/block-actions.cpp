@@ -200,7 +200,7 @@ match search(cell* series, cell* value, cell* part, bool only, bool case_sensiti
     if (!only && value->is(TYPE_DATATYPE)) mode = match_mode::type;
     else if (!only && value->is(TYPE_TYPESET)) mode = match_mode::typeset;
     else if (!only && series::is_block_like(value->type())) mode = match_mode::sequence;
-    int op = same ? 9 : case_sensitive ? 2 : 12;
+    int op = same ? COMPARE_SAME : case_sensitive ? COMPARE_STRICT_EQUAL : COMPARE_FIND;
     int64_t sequence_length = 1;
     int64_t sequence_start = 0;
     if (mode == match_mode::sequence) {
@@ -400,7 +400,7 @@ cell* put(cell* series, cell* key, cell* value, bool case_sensitive) {
         {
             series::slot_mark mark;
             cell* scratch = stack::push_copy(cell_at(series, at));
-            same_value = compare_cells(scratch, value, 12) == 0;
+            same_value = compare_cells(scratch, value, COMPARE_FIND) == 0;
         }
         if (!same_value && at < length_of(series)) {
             *cell_at(series, at) = *value;

@@ -33,7 +33,9 @@ bool comparable(type_id a, type_id b) {
     return a == b || (word::is_any_word_type(a) && word::is_any_word_type(b)) || (is_number(a) && is_number(b));
 }
 
-bool is_equality_code(int op) { return op == 0 || op == 1 || op == 2 || op == 10 || op == 11 || op == 12; }
+bool is_equality_code(int op) {
+    return is_contents_equality_code(op) || op == COMPARE_LIT_FORM_EQUAL || op == COMPARE_LIT_FORM_EQUAL_FOLDED;
+}
 
 // Whether the output's last character ends a line or a field, so that no space is needed.
 bool ends_with_separator(const cell* output) {
@@ -105,7 +107,7 @@ int mold_values(cell* block, cell* output, bool only, bool all, bool flat, cell*
 
 int compare_core(cell* value, cell* other, int op) {
     bool same_position = value->w2 == other->w2 && value->w1 == other->w1;
-    if (op == 9) return same_position ? 0 : -1;
+    if (op == COMPARE_SAME) return same_position ? 0 : -1;
     if (same_position) return 0;
     // A cyclic structure met again: equal only when both sides are inside the cycle.
     if (mold_guard::contains(value->w2)) return mold_guard::contains(other->w2) ? 0 : -1;
@@ -145,8 +147,9 @@ int compare(cell* value, cell* other, int op) {
     type_id left = value->type();
     type_id right = other->type();
     if (left != right) {
-        bool path_forms = (op == 10 || op == 11) && ((left == TYPE_PATH && right == TYPE_LIT_PATH) ||
-                                                     (left == TYPE_LIT_PATH && right == TYPE_PATH));
+        bool lit_form_code = op == COMPARE_LIT_FORM_EQUAL || op == COMPARE_LIT_FORM_EQUAL_FOLDED;
+        bool path_forms = lit_form_code && ((left == TYPE_PATH && right == TYPE_LIT_PATH) ||
+                                            (left == TYPE_LIT_PATH && right == TYPE_PATH));
         if (!path_forms) return -2;
     }
     return compare_core(value, other, op);

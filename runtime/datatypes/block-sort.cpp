@@ -29,6 +29,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/errors/raise.h"
 #include "runtime/datatypes/series-sort.h"
+#include "runtime/value/action-signatures.h"
 #include "runtime/value/upcalls.h"
 
 namespace zor::block {
@@ -86,7 +87,7 @@ struct sort_state {
     int64_t offset;     // the field compared, without /all
     bool all;
     bool reverse;
-    int op;             // 7, or 8 under /case
+    int op;             // COMPARE_SORT, or COMPARE_SORT_CASE under /case
     cell* function;     // a function comparator, or null
     cell* left;         // argument slots of a function call
     cell* right;
@@ -266,8 +267,8 @@ cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell
     series->w1 = static_cast<uint32_t>(start);
     if (count == 0) return series;
 
-    sort_state state{series, start, count / size, size, offset, all && skip, reverse, case_sensitive ? 8 : 7,
-                     function, nullptr, nullptr};
+    int op = case_sensitive ? COMPARE_SORT_CASE : COMPARE_SORT;
+    sort_state state{series, start, count / size, size, offset, all && skip, reverse, op, function, nullptr, nullptr};
     if (function) {
         state.left = stack::push_slot();
         state.right = stack::push_slot();
@@ -393,7 +394,7 @@ private:
 class set_builder {
 public:
     set_builder(cell* result, bool case_sensitive, int64_t expected)
-        : result_(result), op_(case_sensitive ? 2 : 0), kept_(result, expected, op_) {}
+        : result_(result), op_(case_sensitive ? COMPARE_STRICT_EQUAL : COMPARE_EQUAL), kept_(result, expected, op_) {}
 
     // Appends the record that starts at a position of the source, when its first cell is
     // not in the result yet.
@@ -432,7 +433,9 @@ private:
 // Membership of cells in the other series of intersect, exclude and difference.
 class membership {
 public:
-    membership(cell* other, bool case_sensitive) : other_(other), index_(other, std::max<int64_t>(length_of(other), 1), case_sensitive ? 2 : 0) {
+    membership(cell* other, bool case_sensitive)
+        : other_(other),
+          index_(other, std::max<int64_t>(length_of(other), 1), case_sensitive ? COMPARE_STRICT_EQUAL : COMPARE_EQUAL) {
         for (int64_t i = std::max<int64_t>(index_of(other), 0); i < length_of(other); ++i) {
             if (!series::is_block_like(cell_at(other, i)->type())) index_.add(i);
         }

@@ -208,7 +208,7 @@ cell* select_value(const cell* block, cell* value) {
     cell* scratch = stack::push_slot();
     for (int64_t i = clamped(held); i < length_of(held); ++i) {
         *scratch = *get_cell(held, i);
-        if (compare_cells(value, scratch, 12) != 0) continue;
+        if (compare_cells(value, scratch, COMPARE_FIND) != 0) continue;
         if (i + 1 >= length_of(held)) return &none::value;
         return get_cell(held, i + 1);
     }
@@ -221,7 +221,7 @@ int remove_value(cell* block, cell* value, bool from_head) {
     int64_t index = static_cast<int32_t>(block->w1);
     for (int64_t i = from_head ? 0 : clamped(block); i < length_of(block); ++i) {
         *scratch = *get_cell(block, i);
-        if (compare_cells(value, scratch, 12) != 0) continue;
+        if (compare_cells(value, scratch, COMPARE_FIND) != 0) continue;
         if (block->is(TYPE_HASH)) {
             int64_t after = length_of(block) - i - 1;
             if (series::hash_index::call_shift_indexes(block->w3, -1, i + 1, after, true)) {

@@ -70,9 +70,9 @@ cell* append_second_arg();
 // Appends a copy of the result slot to the block in the cell just below it.
 cell* append_result_to_outer();
 // The cell after the first cell from the index equal to the value (its compare action,
-// code 12); the shared none when nothing matches or the match is the last cell.
+// COMPARE_FIND); the shared none when nothing matches or the match is the last cell.
 cell* select_value(const cell* block, cell* value);
-// Removes the first cell equal to the value (code 12) from the index (from the head with
+// Removes the first cell equal to the value (COMPARE_FIND) from the index (from the head with
 // the flag). Answers 0 when nothing was removed, else 1 when the removed cell lay at or
 // before the block's index and 0 when it lay after it.
 int remove_value(cell* block, cell* value, bool from_head);

@@ -11,14 +11,15 @@
 #include <climits>
 #include <cstdint>
 
+#include "runtime/value/action-signatures.h"
 #include "runtime/value/cell.h"
 
 namespace zor::callable {
 
 // The comparison codes under which callables compare by identity; every other code (the
-// orderings 3-6 and the further equalities 10-11) answers -2, not comparable.
+// orderings and the lit-form equalities) answers -2, not comparable.
 inline bool is_identity_code(int op) {
-    return op == 0 || op == 1 || op == 2 || op == 7 || op == 8 || op == 9 || op == 12;
+    return is_contents_equality_code(op) || op == COMPARE_SORT || op == COMPARE_SORT_CASE || op == COMPARE_SAME;
 }
 
 // -1, 0 or 1 for two payload words read as signed integers.

@@ -148,7 +148,7 @@ int mold(cell* value, cell* output, bool only, bool all, bool flat, cell* part, 
 
 int compare(cell* value, cell* other, int op) {
     bool is_char = other->is(TYPE_CHAR);
-    if ((op == 2 || op == 12) && !is_char) return 1;
+    if ((op == COMPARE_STRICT_EQUAL || op == COMPARE_FIND) && !is_char) return 1;
     if (!is_char && !other->is(TYPE_INTEGER)) return -2;
     int64_t a = codepoint_of(value);
     int64_t b = is_char ? int64_t(other->w2) : int64_t(static_cast<int32_t>(other->w2));

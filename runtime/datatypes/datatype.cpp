@@ -54,7 +54,10 @@ int mold(cell* value, cell* output, bool /*only*/, bool all, bool /*flat*/, cell
 // Datatypes only know equality: the same named id is equal, anything else is not.
 int compare(cell* value, cell* other, int op) {
     switch (op) {
-        case 0: case 1: case 2: case 9: case 12:
+        case COMPARE_EQUAL:
+        case COMPARE_NOT_EQUAL:
+        case COMPARE_STRICT_EQUAL:
+        case COMPARE_SAME: case COMPARE_FIND:
             return other->is(TYPE_DATATYPE) && other->w1 == value->w1 ? 0 : 1;
         default:
             return -2;

@@ -140,9 +140,9 @@ cell* hand_to_compound(int op, type_id compound) {
 // select included), every ordering false, and no order among the sort codes.
 int unordered_answer(int op) {
     switch (op) {
-        case 3: case 4: return 1;
-        case 5: case 6: return -1;
-        case 7: case 8: return 0;
+        case COMPARE_LESSER: case COMPARE_LESSER_OR_EQUAL: return 1;
+        case COMPARE_GREATER: case COMPARE_GREATER_OR_EQUAL: return -1;
+        case COMPARE_SORT: case COMPARE_SORT_CASE: return 0;
         default: return 1;
     }
 }
@@ -159,7 +159,7 @@ int compare_with_money(double value, cell* other, int op) {
     if (magnitude >= 1e17) return value > 0 ? 1 : -1;
     if (magnitude > 0 && magnitude < 1e-5) {
         cell zero{TYPE_FLOAT, 0, 0, 0};
-        int answer = comparator(&zero, other, 7);
+        int answer = comparator(&zero, other, COMPARE_SORT);
         if (answer != 0) return answer;
         return value > 0 ? 1 : -1;
     }
@@ -565,7 +565,7 @@ bool almost_equal32(float a, float b) {
 }
 
 int compare_number(type_id type, double value, cell* other, int op) {
-    if ((op == 2 || op == 9 || op == 12) && type != other->type()) return 1;
+    if ((op == COMPARE_STRICT_EQUAL || op == COMPARE_SAME || op == COMPARE_FIND) && type != other->type()) return 1;
     double o;
     switch (other->type()) {
         case TYPE_INTEGER: o = static_cast<double>(static_cast<int32_t>(other->w2)); break;
@@ -575,9 +575,9 @@ int compare_number(type_id type, double value, cell* other, int op) {
             return -2;
     }
     switch (op) {
-        case 0: case 1: return almost_equal(value, o) ? 0 : 1;
-        case 2: return value == o ? 0 : 1;
-        case 9: return std::bit_cast<uint64_t>(value) == std::bit_cast<uint64_t>(o) ? 0 : 1;
+        case COMPARE_EQUAL: case COMPARE_NOT_EQUAL: return almost_equal(value, o) ? 0 : 1;
+        case COMPARE_STRICT_EQUAL: return value == o ? 0 : 1;
+        case COMPARE_SAME: return std::bit_cast<uint64_t>(value) == std::bit_cast<uint64_t>(o) ? 0 : 1;
         default:
             if (std::isnan(value) || std::isnan(o)) return unordered_answer(op);
             return (value > o) - (value < o);

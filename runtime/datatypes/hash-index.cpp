@@ -358,7 +358,7 @@ int put_at(node_ref table, int64_t h, bool growth, int64_t* equal_first) {
                 int64_t f = first_position(r, key);
                 if (f >= 0 && f < value_count(r) && f != h && value_at(r, f)->type() == wanted->type()) {
                     *stored = *value_at(r, f);
-                    int answer = compare_values(stored, wanted, 0);
+                    int answer = compare_values(stored, wanted, COMPARE_EQUAL);
                     v = hashtable::view(table);
                     r = v.record;
                     bool unchanged = hashtable::bucket_state_of(v.flags, bucket) == hashtable::BUCKET_LIVE &&
@@ -575,7 +575,7 @@ cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, b
             int64_t f = first_position(r, stored_key);
             if (f >= 0 && f < value_count(r) && same_type(value_at(r, f), wanted)) {
                 *stored = *value_at(r, f);
-                int answer = compare_values(stored, wanted, 0);
+                int answer = compare_values(stored, wanted, COMPARE_EQUAL);
                 v = hashtable::view(table);
                 if (answer == 0) {
                     // The positions that the start and skip allow, best first; the first
@@ -631,7 +631,7 @@ cell* find_next(node_ref table, cell* key, int32_t* saved_bucket, int32_t* saved
             int64_t f = first_position(r, v.keys[bucket]);
             if (f >= 0 && f < value_count(r) && same_type(value_at(r, f), wanted)) {
                 *stored = *value_at(r, f);
-                int answer = compare_values(stored, wanted, 0);
+                int answer = compare_values(stored, wanted, COMPARE_EQUAL);
                 v = hashtable::view(table);
                 if (answer == 0 && f < value_count(v.record)) {
                     *saved_bucket = static_cast<int32_t>(bucket);

@@ -8,7 +8,7 @@
 //   - the duplicate lists (record word 3): a block whose cell 0 is an integer! holding the
 //     first free list number (0: none) and whose cell k is list k: a binary! cell naming
 //     an integer array of the positions of all the values that compare equal (same type,
-//     comparison op 0) and share one bucket, or, once the list emptied, an integer! naming
+//     COMPARE_EQUAL) and share one bucket, or, once the list emptied, an integer! naming
 //     the next free list number. Freed list numbers are reused, so the block does not grow
 //     while equal values come and go.
 // A bucket's key is the position of its one value, or -k for list k. The live count counts
@@ -62,8 +62,8 @@ node_ref copy(node_ref table, node_ref values);
 // entered every cell, this one included. A cell already entered is deleted first.
 cell* put(node_ref table, cell* value, int32_t* status);
 
-// `hashtable/find` on kind 0: among the cells equal to the key (same type, op 0 for the
-// bucket, then the caller's op for each position), the one chosen by the start position b
+// `hashtable/find` on kind 0: among the cells equal to the key (same type, COMPARE_EQUAL for
+// the bucket, then the caller's op for each position), the one chosen by the start position b
 // and the skip size c: forward, the smallest position l >= b with (l - b) a multiple of c;
 // /last, the largest l >= b with (length - 1 - l) a multiple of c (the cells a backward
 // scan from the last cell visits); /reverse, the largest l < b with (b - 1 - l) a multiple
@@ -72,7 +72,7 @@ cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, b
 
 // `hashtable/find-next`: from the saved bucket and step (bucket -1: the key's first
 // bucket), the first cell of the next bucket of the probe sequence whose value has the
-// key's type and equals it by op 0; writes the bucket and step back. Null at the end.
+// key's type and equals it by COMPARE_EQUAL; writes the bucket and step back. Null at the end.
 cell* find_next(node_ref table, cell* key, int32_t* bucket, int32_t* step);
 
 // `hashtable/delete-cell` on kind 0: removes the cell's entry: from its list (the bucket

@@ -186,7 +186,7 @@ int mold(cell* value, cell* output, bool /*only*/, bool /*all*/, bool /*flat*/, 
 }
 
 int compare(cell* value, cell* other, int op) {
-    if ((op == 2 || op == 12) && !other->is(TYPE_INTEGER)) return 1;
+    if ((op == COMPARE_STRICT_EQUAL || op == COMPARE_FIND) && !other->is(TYPE_INTEGER)) return 1;
     switch (other->type()) {
         case TYPE_INTEGER:
         case TYPE_CHAR: {

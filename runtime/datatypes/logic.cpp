@@ -87,7 +87,16 @@ int mold(cell* value, cell* output, bool /*only*/, bool all, bool /*flat*/, cell
 int compare(cell* value, cell* other, int op) {
     if (!other->is(TYPE_LOGIC)) return -2;
     switch (op) {
-        case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 12:
+        case COMPARE_EQUAL:
+        case COMPARE_NOT_EQUAL:
+        case COMPARE_STRICT_EQUAL:
+        case COMPARE_LESSER:
+        case COMPARE_LESSER_OR_EQUAL:
+        case COMPARE_GREATER:
+        case COMPARE_GREATER_OR_EQUAL:
+        case COMPARE_SORT:
+        case COMPARE_SORT_CASE:
+        case COMPARE_SAME: case COMPARE_FIND:
             return static_cast<int>(value->w1) - static_cast<int>(other->w1);
         default:
             return -2;

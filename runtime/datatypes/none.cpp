@@ -31,7 +31,13 @@ int mold(cell* /*value*/, cell* output, bool /*only*/, bool all, bool /*flat*/, 
 int compare(cell* /*value*/, cell* other, int op) {
     if (!other->is(TYPE_NONE)) return -2;
     switch (op) {
-        case 0: case 1: case 2: case 7: case 8: case 9: case 12: return 0;
+        case COMPARE_EQUAL:
+        case COMPARE_NOT_EQUAL:
+        case COMPARE_STRICT_EQUAL:
+        case COMPARE_SORT:
+        case COMPARE_SORT_CASE:
+        case COMPARE_SAME:
+        case COMPARE_FIND: return 0;
         default: return -2;
     }
 }

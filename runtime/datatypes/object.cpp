@@ -546,7 +546,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* /*gr
 int compare(cell* value, cell* other, int op) {
     if (other->type() != value->type()) return -2;
     if (value->w1 == other->w1) return 0;
-    if (op == 9) return -1;
+    if (op == COMPARE_SAME) return -1;
     if (mold_guard::contains(value->w1)) return mold_guard::contains(other->w1) ? 0 : -1;
     int32_t left_count = context::key_count(value->w1);
     int32_t right_count = context::key_count(other->w1);

@@ -761,7 +761,9 @@ cell* make(cell* value, cell* spec, type_id type) {
 
 int compare(cell* value, cell* other, int op) {
     if (value->type() == other->type()) return compare_contents(value, other, op, false);
-    if (is_any_string(other->type()) && (op == 0 || op == 1)) return compare_contents(value, other, op, false);
+    if (is_any_string(other->type()) && (op == COMPARE_EQUAL || op == COMPARE_NOT_EQUAL)) {
+        return compare_contents(value, other, op, false);
+    }
     return -2;
 }
 

@@ -301,8 +301,8 @@ bool current_char_in_bitset(const cell* string, const cell* bitset) {
 
 int32_t compare_contents(const cell* left_value, const cell* right_value, int32_t op, bool match) {
     bool same = left_value->w2 == right_value->w2 && left_value->w1 == right_value->w1;
-    if (op == 9) return same ? 0 : -1;
-    if (same && (op == 0 || op == 1 || op == 2 || op == 12)) return 0;
+    if (op == COMPARE_SAME) return same ? 0 : -1;
+    if (same && is_contents_equality_code(op)) return 0;
     // Nothing below allocates once both sides have their text: plain copies will do.
     cell left, right;
     if (needs_string_form(left_value) || needs_string_form(right_value)) {
@@ -324,13 +324,13 @@ int32_t compare_contents(const cell* left_value, const cell* right_value, int32_
         right_length = std::min<int64_t>(static_cast<int32_t>(right_value->w3), length_of(rb) - ri);
     }
     if (match) {
-        if (right_length == 0) return op == 12 ? 1 : 0;
+        if (right_length == 0) return op == COMPARE_FIND ? 1 : 0;
         if (right_length > left_length) return 1;
         left_length = right_length;
     } else if (left_length != right_length) {
-        if (op == 0 || op == 1 || op == 2 || op == 12 || right_length == 0) return 1;
+        if (is_contents_equality_code(op) || right_length == 0) return 1;
     }
-    bool folded = op != 2 && op != 8;
+    bool folded = op != COMPARE_STRICT_EQUAL && op != COMPARE_SORT_CASE;
     int64_t n = std::min(left_length, right_length);
     const std::byte* lp = lb->head + li * lu;
     const std::byte* rp = rb->head + ri * ru;
@@ -365,7 +365,7 @@ bool match_value_at_position(const cell* string, const cell* value, int32_t op) 
             if (index >= length_of(b)) return false;
             uint32_t c = read_unit(b->head + index * unit, unit);
             uint32_t wanted = value->w2;
-            return op == 2 ? c == wanted : fold(c) == fold(wanted);
+            return op == COMPARE_STRICT_EQUAL ? c == wanted : fold(c) == fold(wanted);
         }
         case TYPE_TAG: {
             if (!match_tag_at_position(string, value)) return false;

@@ -72,9 +72,12 @@ int mold(cell* value, cell* output, bool only, bool /*all*/, bool /*flat*/, cell
 int compare(cell* value, cell* other, int op) {
     if (!other->is(TYPE_TYPESET)) return -2;
     switch (op) {
-        case 0: case 1: case 2: case 9: case 12:
+        case COMPARE_EQUAL:
+        case COMPARE_NOT_EQUAL:
+        case COMPARE_STRICT_EQUAL:
+        case COMPARE_SAME: case COMPARE_FIND:
             return value->w1 == other->w1 && value->w2 == other->w2 && value->w3 == other->w3 ? 0 : 1;
-        case 7: case 8: {
+        case COMPARE_SORT: case COMPARE_SORT_CASE: {
             int a = count(value);
             int b = count(other);
             return (a > b) - (a < b);

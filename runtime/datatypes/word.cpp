@@ -200,24 +200,28 @@ int compare(cell* value, cell* other, int op) {
     if (other->is(TYPE_ISSUE) && !value->is(TYPE_ISSUE)) return -2;
     bool equal;
     switch (op) {
-        case 0: case 1: case 12:
+        case COMPARE_EQUAL: case COMPARE_NOT_EQUAL: case COMPARE_FIND:
             equal = same_canonical(value, other);
             break;
-        case 2:
+        case COMPARE_STRICT_EQUAL:
             equal = value->type() == other->type() && symbol_of(value) == symbol_of(other);
             break;
-        case 9:
+        case COMPARE_SAME:
             equal = symbol_of(value) == symbol_of(other) && value->w1 == other->w1 && value->type() == other->type();
             break;
-        case 10:
+        case COMPARE_LIT_FORM_EQUAL:
             if (word_and_lit_word(value, other)) equal = symbol_of(value) == symbol_of(other);
             else equal = value->type() == other->type() && symbol_of(value) == symbol_of(other);
             break;
-        case 11:
+        case COMPARE_LIT_FORM_EQUAL_FOLDED:
             if (word_and_lit_word(value, other)) equal = same_canonical(value, other);
             else equal = value->type() == other->type() && same_canonical(value, other);
             break;
-        case 3: case 4: case 5: case 6: case 7: case 8:
+        case COMPARE_LESSER:
+        case COMPARE_LESSER_OR_EQUAL:
+        case COMPARE_GREATER:
+        case COMPARE_GREATER_OR_EQUAL:
+        case COMPARE_SORT: case COMPARE_SORT_CASE:
             return symbol::compare_names(symbol_of(value), symbol_of(other), op);
         default:
             return -2;

@@ -351,13 +351,22 @@ cell* dispatch_write(cell* destination, cell* data, bool binary, bool lines, boo
 
 // --- The generic comparison ---------------------------------------------------------------------
 
-bool is_compare_code(int32_t op) { return (op >= 0 && op <= 6) || (op >= 9 && op <= 12); }
+// The sort orders (COMPARE_SORT, COMPARE_SORT_CASE) have no truth value: sorting reads the
+// handlers' answers itself.
+bool is_compare_code(int32_t op) {
+    return (op >= COMPARE_EQUAL && op <= COMPARE_GREATER_OR_EQUAL) || (op >= COMPARE_SAME && op <= COMPARE_FIND);
+}
 
 bool compare(cell* value, cell* other, int op) {
     int answer = dispatch_compare(value, other, op);
     switch (op) {
-        case 0: case 2: case 9: case 10: case 11: case 12: return answer == 0;
-        case 1: return answer != 0;
+        case COMPARE_EQUAL:
+        case COMPARE_STRICT_EQUAL:
+        case COMPARE_SAME:
+        case COMPARE_LIT_FORM_EQUAL:
+        case COMPARE_LIT_FORM_EQUAL_FOLDED:
+        case COMPARE_FIND: return answer == 0;
+        case COMPARE_NOT_EQUAL: return answer != 0;
         default: break;
     }
     if (answer == -2) {
@@ -367,10 +376,10 @@ bool compare(cell* value, cell* other, int op) {
         raise::throw_error(err::script_invalid_compare, held_value, held_other);
     }
     switch (op) {
-        case 3: return answer < 0;
-        case 4: return answer < 1;
-        case 5: return answer >= 1;
-        case 6: return answer >= 0;
+        case COMPARE_LESSER: return answer < 0;
+        case COMPARE_LESSER_OR_EQUAL: return answer < 1;
+        case COMPARE_GREATER: return answer >= 1;
+        case COMPARE_GREATER_OR_EQUAL: return answer >= 0;
         default: platform::quit_with_error(platform::RUNTIME_ERROR_NO_SWITCH, 0);
     }
 }

@@ -123,13 +123,14 @@ cell* dispatch_write(cell* destination, cell* data, bool binary, bool lines, boo
 // --- The generic comparison ----------------------------------------------------------------------
 
 // The comparison as a truth value. An answer of -2 is "not equal" for the equality codes
-// 0, 1, 2, 9, 10, 11 and 12 and raises script/invalid-compare with the two values for the
-// ordering codes 3-6; any other code is an internal fault (runtime error 101).
+// (COMPARE_EQUAL, COMPARE_NOT_EQUAL, COMPARE_STRICT_EQUAL and COMPARE_SAME to COMPARE_FIND)
+// and raises script/invalid-compare with the two values for the orderings COMPARE_LESSER to
+// COMPARE_GREATER_OR_EQUAL; any other code is an internal fault (runtime error 101).
 bool compare(cell* value, cell* other, int op);
 // `actions/compare-to-logic`: compares the cells at args_base and args_base + 1 and stores
 // the answer as a logic! in the result slot.
 void compare_to_logic(int op);
-// Whether a comparison code is one that compare accepts (0-6, 9-12).
+// Whether a comparison code is one that compare accepts (all but the two sort orders).
 bool is_compare_code(int32_t op);
 
 // `actions/pick-index`: the machine index of pick and poke: logic! true 1 and false 2, the

@@ -39,7 +39,7 @@ void check_math_code(int op) {
 }
 
 void check_compare_code(int op) {
-    if (op < 0 || op > 6) impossible_code();
+    if (op < COMPARE_EQUAL || op > COMPARE_GREATER_OR_EQUAL) impossible_code();
 }
 
 // The action entry of an arithmetic code, run on the two arguments from args_base.

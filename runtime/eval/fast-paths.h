@@ -114,12 +114,12 @@ inline bool compare_inline(int op, cell* left, const cell* right) {
     const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
     bool truth;
     switch (op) {
-        case 0: case 2: truth = a == b; break;
-        case 1: truth = a != b; break;
-        case 3: truth = a < b; break;
-        case 4: truth = a <= b; break;
-        case 5: truth = a > b; break;
-        case 6: truth = a >= b; break;
+        case COMPARE_EQUAL: case COMPARE_STRICT_EQUAL: truth = a == b; break;
+        case COMPARE_NOT_EQUAL: truth = a != b; break;
+        case COMPARE_LESSER: truth = a < b; break;
+        case COMPARE_LESSER_OR_EQUAL: truth = a <= b; break;
+        case COMPARE_GREATER: truth = a > b; break;
+        case COMPARE_GREATER_OR_EQUAL: truth = a >= b; break;
         default: return false;
     }
     logic::make_in(left, truth);
@@ -146,13 +146,13 @@ inline int operator_code(type_id source_type, int table_index) {
     if (source_type == TYPE_NATIVE) {
         // The comparison natives by their comparison codes.
         switch (table_index) {
-            case natives::NATIVE_EQUAL_Q: return COMPARE_BASE + 0;
-            case natives::NATIVE_NOT_EQUAL_Q: return COMPARE_BASE + 1;
-            case natives::NATIVE_STRICT_EQUAL_Q: return COMPARE_BASE + 2;
-            case natives::NATIVE_LESSER_Q: return COMPARE_BASE + 3;
-            case natives::NATIVE_GREATER_Q: return COMPARE_BASE + 5;
-            case natives::NATIVE_LESSER_OR_EQUAL_Q: return COMPARE_BASE + 4;
-            case natives::NATIVE_GREATER_OR_EQUAL_Q: return COMPARE_BASE + 6;
+            case natives::NATIVE_EQUAL_Q: return COMPARE_BASE + COMPARE_EQUAL;
+            case natives::NATIVE_NOT_EQUAL_Q: return COMPARE_BASE + COMPARE_NOT_EQUAL;
+            case natives::NATIVE_STRICT_EQUAL_Q: return COMPARE_BASE + COMPARE_STRICT_EQUAL;
+            case natives::NATIVE_LESSER_Q: return COMPARE_BASE + COMPARE_LESSER;
+            case natives::NATIVE_GREATER_Q: return COMPARE_BASE + COMPARE_GREATER;
+            case natives::NATIVE_LESSER_OR_EQUAL_Q: return COMPARE_BASE + COMPARE_LESSER_OR_EQUAL;
+            case natives::NATIVE_GREATER_OR_EQUAL_Q: return COMPARE_BASE + COMPARE_GREATER_OR_EQUAL;
             default: return -1;
         }
     }

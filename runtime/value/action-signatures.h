@@ -12,6 +12,33 @@
 
 namespace zor {
 
+// The comparison codes that every compare handler takes. A handler answers 0 for equal, a
+// negative number for less, a positive one for greater, or -2 when the two values cannot
+// be compared; actions::compare turns the answer into a truth value by the code.
+enum compare_code : int {
+    COMPARE_EQUAL = 0,             // =
+    COMPARE_NOT_EQUAL = 1,         // <>
+    COMPARE_STRICT_EQUAL = 2,      // ==: same type, exact case
+    COMPARE_LESSER = 3,            // <
+    COMPARE_LESSER_OR_EQUAL = 4,   // <=
+    COMPARE_GREATER = 5,           // >
+    COMPARE_GREATER_OR_EQUAL = 6,  // >=
+    COMPARE_SORT = 7,              // the order of sort
+    COMPARE_SORT_CASE = 8,         // the order of sort/case: characters unfolded
+    COMPARE_SAME = 9,              // same?: identity
+    // Two equality tests that let a path equal its lit-path form and a word its lit-word;
+    // words compare by exact spelling under the first and case-folded under the second.
+    COMPARE_LIT_FORM_EQUAL = 10,
+    COMPARE_LIT_FORM_EQUAL_FOLDED = 11,
+    COMPARE_FIND = 12,  // the equality of find, select, put and the removal of values
+};
+
+// The equality codes that compare two series' contents, so that a different length
+// answers "unequal" at once: =, <>, == and the equality of find.
+inline constexpr bool is_contents_equality_code(int op) {
+    return op == COMPARE_EQUAL || op == COMPARE_NOT_EQUAL || op == COMPARE_STRICT_EQUAL || op == COMPARE_FIND;
+}
+
 // A registered handler of any signature; converted back to its own signature by the
 // dispatchers, which know the action.
 using action_entry = void (*)();

@@ -19,18 +19,6 @@ namespace zor::natives {
 
 namespace {
 
-// The comparison codes of the natives.
-enum compare_code : int {
-    CODE_EQUAL = 0,
-    CODE_NOT_EQUAL = 1,
-    CODE_STRICT_EQUAL = 2,
-    CODE_LESSER = 3,
-    CODE_LESSER_OR_EQUAL = 4,
-    CODE_GREATER = 5,
-    CODE_GREATER_OR_EQUAL = 6,
-    CODE_SAME = 9,
-};
-
 uint32_t compare_native(int code) {
     actions::compare_to_logic(code);
     stack::keep_result_slot();
@@ -43,13 +31,13 @@ bool words_equal(const cell* a, const cell* b, bool w1, bool w2, bool w3) {
 
 }  // namespace
 
-uint32_t native_equal_q(const native_invocation&) { return compare_native(CODE_EQUAL); }
-uint32_t native_not_equal_q(const native_invocation&) { return compare_native(CODE_NOT_EQUAL); }
-uint32_t native_strict_equal_q(const native_invocation&) { return compare_native(CODE_STRICT_EQUAL); }
-uint32_t native_lesser_q(const native_invocation&) { return compare_native(CODE_LESSER); }
-uint32_t native_greater_q(const native_invocation&) { return compare_native(CODE_GREATER); }
-uint32_t native_lesser_or_equal_q(const native_invocation&) { return compare_native(CODE_LESSER_OR_EQUAL); }
-uint32_t native_greater_or_equal_q(const native_invocation&) { return compare_native(CODE_GREATER_OR_EQUAL); }
+uint32_t native_equal_q(const native_invocation&) { return compare_native(COMPARE_EQUAL); }
+uint32_t native_not_equal_q(const native_invocation&) { return compare_native(COMPARE_NOT_EQUAL); }
+uint32_t native_strict_equal_q(const native_invocation&) { return compare_native(COMPARE_STRICT_EQUAL); }
+uint32_t native_lesser_q(const native_invocation&) { return compare_native(COMPARE_LESSER); }
+uint32_t native_greater_q(const native_invocation&) { return compare_native(COMPARE_GREATER); }
+uint32_t native_lesser_or_equal_q(const native_invocation&) { return compare_native(COMPARE_LESSER_OR_EQUAL); }
+uint32_t native_greater_or_equal_q(const native_invocation&) { return compare_native(COMPARE_GREATER_OR_EQUAL); }
 
 bool is_same(const cell* value, const cell* other) {
     if (value->type() != other->type()) return false;
@@ -69,7 +57,7 @@ bool is_same(const cell* value, const cell* other) {
         case TYPE_TUPLE: {
             if (tuple::length_of(value) != tuple::length_of(other)) return false;
             cell a = *value, b = *other;
-            return actions::dispatch_compare(&a, &b, CODE_EQUAL) == 0;
+            return actions::dispatch_compare(&a, &b, COMPARE_EQUAL) == 0;
         }
         case TYPE_NONE: case TYPE_UNSET:
             return true;
@@ -78,7 +66,7 @@ bool is_same(const cell* value, const cell* other) {
             // until then.
             if (!type_registry::handler_of(TYPE_MONEY, ACTION_COMPARE)) return words_equal(value, other, true, true, true);
             cell a = *value, b = *other;
-            return actions::dispatch_compare(&a, &b, CODE_SAME) == 0;
+            return actions::dispatch_compare(&a, &b, COMPARE_SAME) == 0;
         }
         case TYPE_NATIVE: case TYPE_ACTION: case TYPE_POINT2D:
             return words_equal(value, other, true, true, false);

@@ -70,7 +70,7 @@ case_search find_case(bool push, bool want_block, cell** out) {
         for (int64_t i = std::clamp<int64_t>(series::index_of(cases), 0, length); i < length_of(cases); i += step) {
             *candidate = *block::get_cell(cases, i);
             if (candidate->type() != value->type()) continue;
-            if (actions::compare(value, candidate, 0)) {
+            if (actions::compare(value, candidate, COMPARE_EQUAL)) {
                 match = i;
                 break;
             }

@@ -42,8 +42,6 @@ constexpr double PI = 3.141592653589793;
 constexpr double TRIG_EPSILON = 2.220446049250313e-16;
 constexpr double LN_2 = 0.6931471805599453;
 constexpr double E = 2.718281828459045;
-// The comparison code of "lesser than".
-constexpr int CODE_LESSER = 3;
 
 // --- Types not built yet --------------------------------------------------------------------
 
@@ -254,7 +252,7 @@ void max_min_answer(cell* first, cell* second, bool want_max) {
     }
     // Otherwise the comparison decides: for equal values max keeps the first, min gives
     // the second.
-    bool lesser = actions::compare(first, second, CODE_LESSER);
+    bool lesser = actions::compare(first, second, COMPARE_LESSER);
     if (want_max ? lesser : !lesser) *first = *second;
 }
 

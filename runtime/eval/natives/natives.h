@@ -128,7 +128,7 @@ const char* named_typeset_name(int i);
 
 // `natives/switch-find-case`(push flag, block flag): on the current call's value (args_base)
 // and cases block (args_base + 1), finds from the cases block's index the first cell of
-// the value's datatype that compare finds equal in equality mode (code 0); a block! value
+// the value's datatype that compare finds equal in equality mode (COMPARE_EQUAL); a block! value
 // never matches. The scan steps by one cell with the push flag, by two without. After a
 // match: with the block flag, the first block! cell after the match (none when there is
 // none up to the tail); without it the cell after the match, or the match itself when it
