@@ -19,6 +19,7 @@
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::context {
 
@@ -166,15 +167,7 @@ void mark_touched(node_ref context, int32_t index) {
     }
 }
 
-bool is_bindable_block(type_id type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH: case TYPE_HASH:
-            return true;
-        default:
-            return false;
-    }
-}
+bool is_bindable_block(type_id type) { return type_classes::is(type, type_classes::ANY_BLOCK); }
 
 void bind_cells(node_ref series, int64_t from, node_ref context, bool self_option) {
     if (mold_guard::contains(series)) return;

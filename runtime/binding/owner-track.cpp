@@ -18,6 +18,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/text/mold-guard.h"
 #include "runtime/errors/raise.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::owner_track {
 
@@ -38,11 +39,9 @@ enum owned_kind { NOT_OWNED, LEAF, BLOCK_LIKE, OBJECT };
 // image! values name their pixels by a handle index, not a node, so a node-keyed record
 // cannot name them; they are left out until image! has a node of its own to key by.
 owned_kind kind_of(type_id type) {
+    if (type_classes::is(type, type_classes::ANY_BLOCK)) return BLOCK_LIKE;
+    if (type_classes::is(type, type_classes::ANY_STRING)) return LEAF;
     switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            return BLOCK_LIKE;
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
         case TYPE_BINARY: case TYPE_VECTOR: case TYPE_BITSET:
             return LEAF;
         case TYPE_OBJECT:

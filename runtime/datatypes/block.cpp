@@ -16,6 +16,7 @@
 #include "runtime/text/mold-guard.h"
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::block {
 
@@ -49,12 +50,7 @@ void reserve(cell* block, int64_t n, int64_t factor) {
 }
 
 
-bool copied_by_paths(type_id type) {
-    switch (type) {
-        case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: return true;
-        default: return false;
-    }
-}
+bool copied_by_paths(type_id type) { return type == TYPE_PAREN || type_classes::is(type, type_classes::ANY_PATH); }
 
 }  // namespace
 
@@ -244,10 +240,7 @@ cell* select_word(const cell* block, const cell* word, bool exact) {
     int64_t length = length_of(block);
     for (int64_t i = clamped(block); i < length; ++i) {
         const cell* c = get_cell(block, i);
-        switch (c->type()) {
-            case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD: break;
-            default: continue;
-        }
+        if (!type_classes::is(c->type(), type_classes::ANY_WORD)) continue;
         int32_t id = static_cast<int32_t>(c->w2);
         if ((exact ? id : symbol::canonical_id(id)) != wanted) continue;
         return i + 1 < length ? get_cell(block, i + 1) : &none::value;

@@ -25,6 +25,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/value/type-registry.h"
 #include "runtime/value/upcalls.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::float_ {
 
@@ -47,15 +48,6 @@ float_converter converters[TYPE_TABLE_SIZE] = {};
 [[noreturn]] void raise_bad_to_arg(type_id target, const cell* value) {
     cell t = datatype::value_of(target);
     raise::throw_error(err::script_bad_to_arg, &t, value);
-}
-
-bool is_any_string(type_id type) {
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            return true;
-        default:
-            return false;
-    }
 }
 
 // Makes the cell a value of the type holding the double; flags kept.
@@ -202,7 +194,7 @@ cell* make(cell* /*value*/, cell* spec, type_id type) {
             break;
         }
         default: {
-            if (is_any_string(spec->type())) {
+            if (type_classes::is(spec->type(), type_classes::ANY_STRING)) {
                 if (type == TYPE_PERCENT) {
                     // Percent text needs the lexer's percent token ("50%").
                     upcalls::installed(upcalls::scan_text);

@@ -21,6 +21,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::function {
 
@@ -397,12 +398,7 @@ void build_argument_descriptors(const cell* spec, cell* destination) {
 }
 
 cell* argument_descriptors(cell* value) {
-    switch (value->type()) {
-        case TYPE_NATIVE: case TYPE_ACTION: case TYPE_OP: case TYPE_FUNCTION: case TYPE_ROUTINE:
-            break;
-        default:
-            raise::throw_error(err::script_invalid_arg, value);
-    }
+    if (!type_classes::is(value->type(), type_classes::ANY_FUNCTION)) raise::throw_error(err::script_invalid_arg, value);
     cell* result = stack::push_slot();
     cell* held = stack::push_copy(value);
     memory::series_buffer* x = memory::buffer_of(held->w3);

@@ -24,6 +24,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::integer {
 
@@ -90,15 +91,6 @@ text_view rest_of(const cell* series) {
     return {b->head + index * unit, length - index, unit};
 }
 
-bool is_any_string(type_id type) {
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // A float! or percent! (truncated) or time! (rounded half up) to integer!, range-checked.
 int32_t checked_from_double(double value) {
     if (std::isnan(value) || value > 2147483647.0 || value < -2147483648.0) raise_type_limit();
@@ -143,7 +135,7 @@ cell* to(cell* /*value*/, cell* spec, type_id /*type*/) {
         case TYPE_BINARY: result = binary_to_integer(spec); break;
         case TYPE_ISSUE: result = issue_to_integer(spec); break;
         default: {
-            if (is_any_string(spec->type())) {
+            if (type_classes::is(spec->type(), type_classes::ANY_STRING)) {
                 text_view text = rest_of(spec);
                 int error = 0;
                 result = lexer::parse_integer_digits(text.data, text.length, text.unit, &error);

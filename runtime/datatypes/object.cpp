@@ -32,6 +32,7 @@
 #include "runtime/value/type-registry.h"
 #include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::object {
 
@@ -65,34 +66,15 @@ bool is_handler_symbol(int32_t symbol) {
            (words::on_deep_change_star.root_index >= 0 && names(symbol, words::on_deep_change_star.symbol()));
 }
 
-bool is_path_type(type_id t) {
-    return t == TYPE_PATH || t == TYPE_LIT_PATH || t == TYPE_SET_PATH || t == TYPE_GET_PATH;
-}
-
 // The values that a deep copy of an object copies (the others stay shared).
 bool copied_by_deep_copy(type_id t) {
-    switch (t) {
-        case TYPE_REF: case TYPE_EMAIL: case TYPE_TAG: case TYPE_URL: case TYPE_FILE: case TYPE_STRING:
-        case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_PATH: case TYPE_PAREN:
-        case TYPE_BLOCK:
-            return true;
-        default:
-            return false;
-    }
+    return type_classes::is(t, type_classes::ANY_STRING | type_classes::ANY_BLOCK) && t != TYPE_HASH;
 }
 
 // The values that an object made from a prototype gets fresh copies of.
-bool copied_by_make(type_id t) {
-    switch (t) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_IMAGE:
-            return true;
-        default:
-            return is_path_type(t);
-    }
-}
+bool copied_by_make(type_id t) { return type_classes::is(t, type_classes::SERIES); }
 
-bool is_bound_block(type_id t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t == TYPE_HASH || is_path_type(t); }
+bool is_bound_block(type_id t) { return type_classes::is(t, type_classes::ANY_BLOCK); }
 
 // Appends unset! cells to the context's value block until it holds n.
 void size_values(const cell* object, int64_t n) {

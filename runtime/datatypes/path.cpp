@@ -18,6 +18,7 @@
 #include "runtime/text/mold-guard.h"
 #include "runtime/errors/raise.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::path {
 
@@ -84,18 +85,13 @@ cell* make_empty(cell* destination, int64_t capacity) {
 }
 
 cell* make(cell* /*value*/, cell* spec, type_id type) {
-    switch (spec->type()) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-        case TYPE_HASH:
-            return retyped(block::push_copy(spec, false, false), type);
-        case TYPE_INTEGER: case TYPE_FLOAT: case TYPE_PERCENT:
-            return retyped(block::push_empty(std::max<int64_t>(capacity_of(spec), 1)), type);
-        default: {
-            cell target;
-            datatype::make_in(&target, type);
-            raise::bad_make_arg(&target, spec);
-        }
+    if (type_classes::is(spec->type(), type_classes::ANY_BLOCK)) return retyped(block::push_copy(spec, false, false), type);
+    if (type_classes::is(spec->type(), type_classes::NUMBER)) {
+        return retyped(block::push_empty(std::max<int64_t>(capacity_of(spec), 1)), type);
     }
+    cell target;
+    datatype::make_in(&target, type);
+    raise::bad_make_arg(&target, spec);
 }
 
 cell* to(cell* value, cell* spec, type_id type) {

@@ -29,6 +29,7 @@
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::series {
 
@@ -205,36 +206,19 @@ slot_mark::~slot_mark() {
 // --- Kinds --------------------------------------------------------------------------------------------
 
 element_kind kind_of(type_id type) {
+    if (type_classes::is(type, type_classes::ANY_BLOCK)) return ELEMENTS_CELLS;
+    if (type_classes::is(type, type_classes::ANY_STRING)) return ELEMENTS_TEXT;
     switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_MAP: case TYPE_PATH: case TYPE_LIT_PATH:
-        case TYPE_SET_PATH: case TYPE_GET_PATH:
-            return ELEMENTS_CELLS;
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            return ELEMENTS_TEXT;
+        case TYPE_MAP: return ELEMENTS_CELLS;
         case TYPE_BINARY: return ELEMENTS_BINARY;
         case TYPE_VECTOR: return ELEMENTS_VECTOR;
         default: return ELEMENTS_OTHER;
     }
 }
 
-bool is_block_like(type_id type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            return true;
-        default: return false;
-    }
-}
+bool is_block_like(type_id type) { return type_classes::is(type, type_classes::ANY_BLOCK); }
 
-bool is_series_type(type_id type) {
-    if (is_block_like(type)) return true;
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-        case TYPE_BINARY: case TYPE_VECTOR: case TYPE_IMAGE:
-            return true;
-        default: return false;
-    }
-}
+bool is_series_type(type_id type) { return type_classes::is(type, type_classes::SERIES); }
 
 // --- Shared routines ----------------------------------------------------------------------------------
 
@@ -716,19 +700,13 @@ cell* take(cell* s, cell* part, bool deep, bool last) {
 }
 
 cell* move(cell* origin, cell* target, cell* part) {
-    switch (target->type()) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL:
-        case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR: case TYPE_IMAGE:
-            break;
-        default: {
-            cell* where = stack::push_slot();
-            *where = stack::current_function_word();
-            cell* type = datatype::make_in(stack::push_slot(), target->type());
-            cell* argument = stack::push_slot();
-            *argument = raise::parameter_word(1);
-            raise::throw_error(err::script_expect_arg, where, type, argument);
-        }
+    if (!type_classes::is(target->type(), type_classes::SERIES)) {
+        cell* where = stack::push_slot();
+        *where = stack::current_function_word();
+        cell* type = datatype::make_in(stack::push_slot(), target->type());
+        cell* argument = stack::push_slot();
+        *argument = raise::parameter_word(1);
+        raise::throw_error(err::script_expect_arg, where, type, argument);
     }
     require_buffer(origin);
     element_kind from_kind = kind_of(origin->type());

@@ -21,6 +21,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::string {
 
@@ -155,12 +156,7 @@ cell* load_into_slot(unicode::input_bytes bytes, int64_t length, int encoding) {
 
 }  // namespace
 
-bool is_any_string(type_id type) {
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: return true;
-        default: return false;
-    }
-}
+bool is_any_string(type_id type) { return type_classes::is(type, type_classes::ANY_STRING); }
 
 // --- Registration ----------------------------------------------------------------------------
 

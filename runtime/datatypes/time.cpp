@@ -24,6 +24,7 @@
 #include "runtime/value/type-registry.h"
 #include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::time {
 
@@ -41,25 +42,6 @@ namespace {
 [[noreturn]] void raise_bad_to_arg(const cell* spec) {
     cell t = datatype::value_of(TYPE_TIME);
     raise::throw_error(err::script_bad_to_arg, &t, spec);
-}
-
-bool is_any_string(type_id type) {
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool is_any_block(type_id type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            return true;
-        default:
-            return false;
-    }
 }
 
 bool is_word(const cell* c) { return c->type() >= TYPE_WORD && c->type() <= TYPE_GET_WORD; }
@@ -132,7 +114,7 @@ cell* make(cell* /*value*/, cell* spec, type_id /*type*/) {
         case TYPE_PAREN:
         case TYPE_HASH: seconds = seconds_of_block(spec); break;
         default:
-            if (!is_any_string(spec->type())) raise_bad_to_arg(spec);
+            if (!type_classes::is(spec->type(), type_classes::ANY_STRING)) raise_bad_to_arg(spec);
             seconds = seconds_of_text(spec);
             break;
     }
@@ -401,7 +383,7 @@ void notify_owner(cell* scalar, const cell* old_value, const cell* field_value, 
         context::fire_on_change(object, word, old_copy, new_copy);
         return;
     }
-    if (!is_any_block(container->type()) || words::set_path.root_index < 0) return;
+    if (!type_classes::is(container->type(), type_classes::ANY_BLOCK) || words::set_path.root_index < 0) return;
     memory::series_buffer* buffer = memory::buffer_of(container->w2);
     const auto at = reinterpret_cast<uintptr_t>(scalar);
     const auto head = reinterpret_cast<uintptr_t>(buffer->head);

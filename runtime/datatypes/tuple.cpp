@@ -25,6 +25,7 @@
 #include "runtime/value/type-registry.h"
 #include "runtime/value/upcalls.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::tuple {
 
@@ -44,15 +45,6 @@ namespace {
 [[noreturn]] void raise_invalid_refine_arg(const predefined_cell& refinement, const cell* argument) {
     cell* name = refinement.root_index >= 0 ? stack::push_copy(refinement.get()) : nullptr;
     raise::throw_error(err::script_invalid_refine_arg, name, argument);
-}
-
-bool is_any_string(type_id type) {
-    switch (type) {
-        case TYPE_STRING: case TYPE_FILE: case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF:
-            return true;
-        default:
-            return false;
-    }
 }
 
 // The byte of an arithmetic result: already clamped to 0..255 in the domain it was
@@ -137,7 +129,7 @@ cell* to(cell* /*value*/, cell* spec, type_id /*type*/) {
         case TYPE_ISSUE: return from_issue(spec, result);
         case TYPE_BINARY: return from_binary(spec, result);
         default:
-            if (!is_any_string(spec->type())) raise_bad_to_arg(spec);
+            if (!type_classes::is(spec->type(), type_classes::ANY_STRING)) raise_bad_to_arg(spec);
             return from_text(spec, result);
     }
 }

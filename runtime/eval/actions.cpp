@@ -23,6 +23,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/errors/raise.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::actions {
 
@@ -105,17 +106,7 @@ void text_entry(int32_t part, int limit_parameter, Fill fill) {
 // --- append, insert and change ---------------------------------------------------------------------
 
 // The value types that a /part count may take its elements from.
-bool takes_part(type_id type) {
-    switch (type) {
-        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH: case TYPE_GET_PATH:
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_STRING: case TYPE_FILE:
-        case TYPE_URL: case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY:
-        case TYPE_VECTOR: case TYPE_IMAGE: case TYPE_MAP:
-            return true;
-        default:
-            return false;
-    }
-}
+bool takes_part(type_id type) { return type_classes::is(type, type_classes::SERIES) || type == TYPE_MAP; }
 
 // Spec positions of append, insert and change: series 0, value 1, /part 2, length 3,
 // /only 4, /dup 5, count 6.

@@ -49,6 +49,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::eval {
 
@@ -971,15 +972,7 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
 
 // The in-place flag of a path step: set mode, at least the third element, the last one,
 // and a parent that is a block!, paren!, hash!, a path type or an object.
-bool in_place_parent(type_id type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
-        case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_OBJECT:
-            return true;
-        default:
-            return false;
-    }
-}
+bool in_place_parent(type_id type) { return type_classes::is(type, type_classes::ANY_BLOCK) || type == TYPE_OBJECT; }
 
 int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool set, bool get, bool push,
                      path_resume* resume) {

@@ -34,6 +34,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/binding/word-table.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::natives {
 
@@ -164,9 +165,8 @@ uint32_t do_block(const cell* block, const native_invocation& call) {
 
 uint32_t evaluate(const native_invocation& call) {
     cell* value = argument(0);
+    if (type_classes::is(value->type(), type_classes::ANY_LIST)) return do_block(value, call);
     switch (value->type()) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH:
-            return do_block(value, call);
         case TYPE_STRING: {
             cell* loaded = stack::push_slot();
             int64_t consumed = 0;

@@ -27,6 +27,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/value/type-registry.h"
 #include "runtime/text/unicode.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::natives {
 
@@ -55,15 +56,7 @@ uint32_t answer(const cell* made) {
     return 0;
 }
 
-bool is_block_kind(type_id type) {
-    switch (type) {
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
-        case TYPE_GET_PATH:
-            return true;
-        default:
-            return false;
-    }
-}
+bool is_block_kind(type_id type) { return type_classes::is(type, type_classes::ANY_BLOCK) && type != TYPE_HASH; }
 
 // The cells of a block-like value, and its index clamped to 0..length.
 int64_t cell_count(const cell* list) { return memory::buffer_of(list->w2)->length(); }
