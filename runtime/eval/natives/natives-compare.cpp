@@ -14,6 +14,7 @@
 #include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/value/type-registry.h"
+#include "runtime/value/type-classes.h"
 
 namespace zor::natives {
 
@@ -41,16 +42,13 @@ uint32_t native_greater_or_equal_q(const native_invocation&) { return compare_na
 
 bool is_same(const cell* value, const cell* other) {
     if (value->type() != other->type()) return false;
+    // A series is the same at the same index of the same node.
+    if (type_classes::is(value->type(), type_classes::SERIES)) return words_equal(value, other, true, true, false);
     switch (value->type()) {
         case TYPE_DATATYPE: case TYPE_LOGIC: case TYPE_OBJECT:
             return words_equal(value, other, true, false, false);
         case TYPE_CHAR: case TYPE_INTEGER: case TYPE_BITSET:
             return words_equal(value, other, false, true, false);
-        case TYPE_BLOCK: case TYPE_PAREN: case TYPE_HASH: case TYPE_PATH: case TYPE_LIT_PATH:
-        case TYPE_SET_PATH: case TYPE_GET_PATH: case TYPE_STRING: case TYPE_FILE: case TYPE_URL:
-        case TYPE_TAG: case TYPE_EMAIL: case TYPE_REF: case TYPE_BINARY: case TYPE_VECTOR:
-        case TYPE_IMAGE:
-            return words_equal(value, other, true, true, false);
         // Bit for bit: 0.0 and -0.0 differ, and a NaN is the same as an identical NaN.
         case TYPE_FLOAT: case TYPE_PERCENT: case TYPE_PAIR: case TYPE_TIME:
             return words_equal(value, other, false, true, true);
