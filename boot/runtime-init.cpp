@@ -5,6 +5,7 @@
 #include "platform/random.h"
 #include "runtime/text/case-fold.h"
 #include "runtime/binding/context.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
@@ -103,7 +104,7 @@ void register_datatypes() {
     register_named(TYPE_URL, "url!");
     register_named(TYPE_FILE, "file!");
     object::init_type();
-    register_named(TYPE_BITSET, "bitset!");
+    bitset::init_type();
     triple::init_type();
     float_::init_type();
     typeset::init_type();

@@ -287,8 +287,8 @@ bool current_char_in_bitset(const cell* string, const cell* bitset) {
     if (index >= length_of(s)) return false;
     uint32_t c = read_unit(s->head + index * unit, unit);
     series_buffer* bits = buffer_of(bitset);
-    int64_t capacity = bits->data_end() - bits->head;
-    if (int64_t(c) >= 8 * capacity) return (bits->flags & memory::FLAG_COMPLEMENT) != 0;
+    // Beyond the stored bytes the complement flag answers (the spare capacity holds nothing).
+    if (int64_t(c) >= 8 * (bits->tail - bits->head)) return (bits->flags & memory::FLAG_COMPLEMENT) != 0;
     auto byte = static_cast<uint8_t>(bits->head[c >> 3]);
     return (byte & (0x80u >> (c & 7))) != 0;
 }

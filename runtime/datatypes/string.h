@@ -100,7 +100,7 @@ bool has_char(const cell* string, uint32_t codepoint, int64_t record_size, bool 
 // (each byte a code point 0..255).
 bool match_c_string(const cell* string, const char* text);
 // Whether the character at the string's index is in the bitset: a code point at or above
-// 8 x the bitset buffer's capacity in bytes answers the complement flag; otherwise bit
+// 8 x the bitset's stored bytes answers the complement flag; otherwise bit
 // 0x80 >> (c & 7) of byte c >> 3. False at the tail.
 bool current_char_in_bitset(const cell* string, const cell* bitset);
 

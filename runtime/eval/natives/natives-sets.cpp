@@ -3,9 +3,10 @@
 //
 // The natives only check that the two sets agree in type and choose the datatype module
 // that does the work: the block module for block! and hash! (a hash! on either side makes
-// a hash! result), the string module for string!, the typeset module for typeset!. Each
+// a hash! result), the string module for string!, the bitset and typeset modules for theirs. Each
 // module writes its result over the first argument, which is the result slot; /case and
 // /skip mean what the module makes of them (the /skip size errors included).
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -47,9 +48,8 @@ uint32_t set_native(const native_invocation& call, int code) {
         case TYPE_HASH: block::set_operation(set1, set2, case_sensitive, skip, code); break;
         case TYPE_STRING: string::set_operation(set1, set2, case_sensitive, skip, code); break;
         case TYPE_TYPESET: typeset::apply_set_op(code); break;
-        // The bitset module and the date module's difference of two dates (a time!) do
-        // not exist yet.
-        case TYPE_BITSET: raise::throw_error(err::internal_not_done);
+        case TYPE_BITSET: bitset::apply_set_op(code); break;
+        // The date module's difference of two dates (a time!) does not exist yet.
         case TYPE_DATE:
             if (code == block::SET_DIFFERENCE) raise::throw_error(err::internal_not_done);
             raise::expect_arg(TYPE_DATE, 0);
