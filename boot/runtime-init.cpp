@@ -17,6 +17,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/none.h"
@@ -110,7 +111,7 @@ void register_datatypes() {
     typeset::init_type();
     error::init_type();
     register_named(TYPE_VECTOR, "vector!");
-    register_named(TYPE_MAP, "map!");
+    map::init_type();
     hash::init_type();
     pair::init_type();
     percent::init_type();

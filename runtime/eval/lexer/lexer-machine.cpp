@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/eval/lexer/lexer-machine.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory/memory.h"
@@ -133,6 +134,7 @@ void finish_series(state& s, int32_t type) {
     // Nothing allocates from here on: the cells go over as they are.
     std::memcpy(buffer->head, output_at(s.output_head), size_t(count) * sizeof(cell));
     buffer->tail = buffer->head + size_t(count) * sizeof(cell);
+    if (type == TYPE_MAP) map::make_at(slot, slot, count);
     cell* marker = output_at(marker_index);
     const uint32_t back = marker->w1;
     const uint32_t new_line = marker->header & FLAG_NEW_LINE;
@@ -145,17 +147,21 @@ void finish_series(state& s, int32_t type) {
     s.start_state = is_path_type(open_series_type(s)) ? START_PATH : START_NORMAL;
 }
 
-// The series type a closed marker of the type becomes; a map! is checked, and waits for
-// its datatype to be built.
+// The series type a closed marker of the type becomes; a map!'s pairs are checked (an even
+// count, keys of the types a map accepts).
 int32_t closed_type(state& s, int32_t type) {
     if (type == TYPE_POINT2D) return TYPE_PAREN;
     if (type != TYPE_MAP) return type;
     if (!s.load_mode) return TYPE_BLOCK;
-    if ((s.output_tail - s.output_head) % 2 != 0) {
+    bool keys_fit = (s.output_tail - s.output_head) % 2 == 0;
+    for (uint32_t i = s.output_head; keys_fit && i < s.output_tail; i += 2) {
+        keys_fit = map::test_key_type(output_at(i)->type());
+    }
+    if (!keys_fit) {
         const uint8_t* delimiter = s.input_start + innermost_marker(s)->w3;
         raise_error(s, delimiter, s.position, TYPE_MAP);
     }
-    raise::throw_error(err::internal_not_done);
+    return TYPE_MAP;
 }
 
 // "(": a point literal when a comma comes before anything but a number.

@@ -24,6 +24,7 @@
 
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -236,7 +237,8 @@ bool foreach_set_words(int32_t n) {
     if (series->is(TYPE_MAP)) {
         // Keys and values come in pairs: only two words fit a map.
         if (n != 2) raise::throw_error(err::script_invalid_arg, words);
-        raise::throw_error(err::internal_not_done);
+        step_scratch scratch;
+        return map::set_loop_words(series, words, n);
     }
     if (at_end(series)) return false;
     step_scratch scratch;

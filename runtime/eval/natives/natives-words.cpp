@@ -14,6 +14,7 @@
 
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -313,12 +314,16 @@ uint32_t native_construct(const native_invocation& call) {
     return 0;
 }
 
-// extend obj spec /case: objects cannot be extended; maps are extended by the map
-// datatype, which the runtime does not have yet, so no map! value can reach here.
-uint32_t native_extend(const native_invocation&) {
-    const cell* target = base(0);
+// extend obj spec /case: a map takes the pairs of the block (objects cannot be
+// extended).
+uint32_t native_extend(const native_invocation& call) {
+    cell* target = base(0);
     if (!target->is(TYPE_OBJECT) && !target->is(TYPE_MAP)) wrong_type(target, 0);
-    raise::throw_error(err::internal_not_done);
+    if (target->is(TYPE_OBJECT)) raise::throw_error(err::internal_not_done);
+    cell* spec = base(1);
+    map::extend(target, spec, call.has(0));
+    stack::keep_result_slot();
+    return 0;
 }
 
 }  // namespace zor::natives
