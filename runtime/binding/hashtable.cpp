@@ -266,20 +266,22 @@ bool same_key_type(const cell* stored, const cell* sought) {
     return stored->type() == sought->type() || (sought->header & HEADER_TYPE_MASK) == TYPE_STRING_VIEW;
 }
 
-// Seeks a word key as a set-word! and restores its type on every exit.
+// A word key sought as a set-word!: a rooted copy of the key, so the caller's cell (which
+// may be an argument-stack slot that an error overwrites while the lookup unwinds) is
+// never changed and never read again.
 class word_key_as_set_word {
 public:
-    explicit word_key_as_set_word(cell* key) : key_(key), saved_(key->header) {
-        type_id t = key->type();
-        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) cell::set_type(key, TYPE_SET_WORD);
+    explicit word_key_as_set_word(const cell* key) : held_(*key), root_(&held_) {
+        type_id t = held_.type();
+        if (t == TYPE_WORD || t == TYPE_LIT_WORD || t == TYPE_GET_WORD) cell::set_type(&held_, TYPE_SET_WORD);
     }
-    ~word_key_as_set_word() { key_->header = saved_; }
+    cell* key() { return &held_; }
     word_key_as_set_word(const word_key_as_set_word&) = delete;
     word_key_as_set_word& operator=(const word_key_as_set_word&) = delete;
 
 private:
-    cell* key_;
-    uint32_t saved_;
+    cell held_;
+    gc::root_guard root_;
 };
 
 // --- Records (kinds 3, 4) -----------------------------------------------------------------------
@@ -662,6 +664,7 @@ cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, b
     table_record* r = record_of(table);
     require_kind(r, r->kind == KIND_MAP || r->kind == KIND_SYMBOL);
     word_key_as_set_word sought(key);
+    key = sought.key();
     table_view v = view(table);
     uint32_t mask = static_cast<uint32_t>(v.record->buckets) - 1;
     uint32_t first = hash_value(key, false) & mask, bucket = first, step = 0;

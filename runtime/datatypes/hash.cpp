@@ -13,6 +13,7 @@
 #include "runtime/eval/stack.h"
 #include "runtime/datatypes/hash-index.h"
 #include "runtime/binding/hashtable.h"
+#include "runtime/gc/gc.h"
 #include "runtime/memory/memory.h"
 #include "runtime/value/type-registry.h"
 
@@ -46,20 +47,25 @@ void reindex(cell* hash) {
 }
 
 // While block!'s routine rearranges the cells the index no longer matches them; should it
-// end in an error (a comparator that raises), the next lookup rebuilds the index.
+// end in an error (a comparator that raises), the next lookup rebuilds the index. The
+// guard keeps a rooted copy of the hash! cell: the cell it was given may be an
+// argument-stack slot that an exit or a stack-overflow error overwrites before the
+// guard ends, and the table must stay alive (its node current) until it is marked.
 class stale_while_rearranged {
 public:
-    explicit stale_while_rearranged(cell* hash) : hash_(hash), exceptions_(std::uncaught_exceptions()) {
-        hash_index::mark_stale(hash_->w3);
+    explicit stale_while_rearranged(const cell* hash)
+        : held_(*hash), root_(&held_), exceptions_(std::uncaught_exceptions()) {
+        hash_index::mark_stale(held_.w3);
     }
     ~stale_while_rearranged() {
-        if (std::uncaught_exceptions() != exceptions_) hash_index::mark_stale(hash_->w3);
+        if (std::uncaught_exceptions() != exceptions_) hash_index::mark_stale(held_.w3);
     }
     stale_while_rearranged(const stale_while_rearranged&) = delete;
     stale_while_rearranged& operator=(const stale_while_rearranged&) = delete;
 
 private:
-    cell* hash_;
+    cell held_;
+    gc::root_guard root_;
     int exceptions_;
 };
 

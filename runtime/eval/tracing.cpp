@@ -184,6 +184,24 @@ uint32_t mask_of(const cell* tracer_function) {
     return bits;
 }
 
+namespace {
+
+// Forgets the tracer and gives back the caller's body flag.
+void clear() {
+    tracer_cell = cell{TYPE_NONE, 0, 0, 0};
+    active = false;
+    tracer_active = false;
+    mask = DEFAULT_MASK;
+    tracer_locals = 0;
+    // The body flag goes only from the frame it was set on, if that still exists.
+    if (marked_caller_depth >= 0 && marked_caller_depth < stack::frame_depth()) {
+        stack::clear_body_flag(stack::state.frames_begin + marked_caller_depth);
+    }
+    marked_caller_depth = -1;
+}
+
+}  // namespace
+
 bool install(const cell* tracer_function) {
     if (tracer_active) return false;
     uint32_t saved_code = last_throw_code;
@@ -195,7 +213,16 @@ bool install(const cell* tracer_function) {
     tracer_cell = *tracer_function;
     active = true;
     tracer_active = true;
+    // A throw out of the init event ends the session before its guard exists: nothing
+    // else would take the tracer down.
+    struct clear_unless_installed {
+        bool installed = false;
+        ~clear_unless_installed() {
+            if (!installed) clear();
+        }
+    } pending;
     fire_init();
+    pending.installed = true;
     last_throw_code = saved_code;
     return true;
 }
@@ -207,19 +234,8 @@ void uninstall() {
     // Whatever ends the session, the tracer hears the end once and is then gone, even when
     // the tracer itself throws.
     struct clear_state {
-        ~clear_state() {
-            tracer_cell = cell{TYPE_NONE, 0, 0, 0};
-            active = false;
-            tracer_active = false;
-            mask = DEFAULT_MASK;
-            tracer_locals = 0;
-            // The body flag goes only from the frame it was set on, if that still exists.
-            if (marked_caller_depth >= 0 && marked_caller_depth < stack::frame_depth()) {
-                stack::clear_body_flag(stack::state.frames_begin + marked_caller_depth);
-            }
-            marked_caller_depth = -1;
-        }
-    } clear;
+        ~clear_state() { clear(); }
+    } clear_on_exit;
     fire_end();
     last_throw_code = saved_code;
     stack::pending_code = saved_pending;

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/gc/gc.h"
 #include "runtime/value/cell.h"
 
 namespace zor::memory {
@@ -99,22 +100,26 @@ void fill_range(std::byte* start, std::byte* end, uint8_t byte);
 void zero_words(std::byte* start, std::byte* end);
 
 // Keeps a series' buffer in place (compaction passes over it) while C++ code holds raw
-// pointers into it across a callback; the flag is restored on every exit. The series
-// cell must be rooted, so that its node stays current if the node moves.
+// pointers into it across a callback; the flag is restored on every exit. The guard keeps
+// its own rooted copy of the series cell: the cell it was given may be an argument-stack
+// slot that an exit landing below it, or an error built at the top of a full stack,
+// overwrites before the guard ends, and the series must stay alive (its node current)
+// until the buffer is unpinned.
 class pin_guard {
 public:
-    explicit pin_guard(const cell* series) : series_(series) {
-        was_pinned_ = (buffer_of(series->w2)->flags & FLAG_PINNED) != 0;
-        buffer_of(series->w2)->flags |= FLAG_PINNED;
+    explicit pin_guard(const cell* series) : held_(*series), root_(&held_) {
+        was_pinned_ = (buffer_of(held_.w2)->flags & FLAG_PINNED) != 0;
+        buffer_of(held_.w2)->flags |= FLAG_PINNED;
     }
     ~pin_guard() {
-        if (!was_pinned_) buffer_of(series_->w2)->flags &= ~FLAG_PINNED;
+        if (!was_pinned_) buffer_of(held_.w2)->flags &= ~FLAG_PINNED;
     }
     pin_guard(const pin_guard&) = delete;
     pin_guard& operator=(const pin_guard&) = delete;
 
 private:
-    const cell* series_;
+    cell held_;
+    gc::root_guard root_;
     bool was_pinned_;
 };
 

@@ -394,6 +394,27 @@ TEST_F(GcTest, CompactionSlidesLiveBuffersDownAndLeavesPinnedOnesInPlace) {
     EXPECT_TRUE(holds_pattern(last, 3));
 }
 
+// An exit that lands below a pinning routine, or an error built over the top of a full
+// stack, overwrites the slot that named the pinned series before the guard ends: the guard
+// keeps the series alive and current itself, and unpins the right buffer.
+TEST_F(GcTest, PinGuardOutlivesTheSlotItWasGiven) {
+    cell* slot = hold(cell{TYPE_BINARY, 0, patterned_bytes(4), 0});
+    series_buffer* pinned = memory::buffer_of(slot->w2);
+    {
+        memory::pin_guard pin(slot);
+        *slot = cell{TYPE_INTEGER, 0, 0xDEADBEEF, 0};
+        collect_moving();
+        patterned_bytes(5, 64);  // garbage that would take the space of a freed buffer
+        collect_moving();
+        // Pinned buffers never move, so the same address still holds the series.
+        ASSERT_NE(pinned->flags & memory::FLAG_IN_USE, 0u) << "the guard keeps the series alive";
+        EXPECT_NE(pinned->flags & memory::FLAG_PINNED, 0u);
+        ASSERT_EQ(pinned->tail - pinned->head, 40);
+        for (int64_t i = 0; i < 40; ++i) EXPECT_EQ(pinned->head[i], std::byte{pattern_byte(4, i)});
+    }
+    EXPECT_EQ(pinned->flags & memory::FLAG_PINNED, 0u) << "the guard unpins the buffer it pinned";
+}
+
 TEST_F(GcTest, BufferReplacedByGrowthIsReclaimedWithoutFreeingANode) {
     node_ref node = patterned_bytes(7, 16);
     hold(cell{TYPE_BINARY, 0, node, 0});
