@@ -10,6 +10,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
@@ -27,11 +28,13 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/tag-email-ref.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors/error-catalogue-objects.h"
 #include "runtime/eval/actions.h"
@@ -102,8 +105,8 @@ void register_datatypes() {
     routine::init_type();
     paren::init_type();
     issue::init_type();
-    register_named(TYPE_URL, "url!");
-    register_named(TYPE_FILE, "file!");
+    url::init_type();
+    file::init_type();
     object::init_type();
     bitset::init_type();
     triple::init_type();
@@ -117,13 +120,13 @@ void register_datatypes() {
     percent::init_type();
     tuple::init_type();
     time::init_type();
-    register_named(TYPE_TAG, "tag!");
-    register_named(TYPE_EMAIL, "email!");
+    tag::init_type();
+    email::init_type();
     handle::init_type();
     register_named(TYPE_DATE, "date!");
     register_named(TYPE_PORT, "port!");
     register_named(TYPE_MONEY, "money!");
-    register_named(TYPE_REF, "ref!");
+    ref::init_type();
     register_named(TYPE_POINT2D, "point2D!");
     register_named(TYPE_POINT3D, "point3D!");
     // The image back-end's codecs initialise here, just before image! registers.

@@ -1,7 +1,6 @@
 // Percent-encoding and -decoding of text (see url-percent.h).
 #include "codecs/url-percent.h"
 
-#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,20 +12,6 @@
 namespace zor::url {
 
 namespace {
-
-using class_table = std::array<bool, 128>;
-
-constexpr class_table make_class(std::string_view punctuation) {
-    class_table kept{};
-    for (char c = '0'; c <= '9'; ++c) kept[size_t(c)] = true;
-    for (char c = 'A'; c <= 'Z'; ++c) kept[size_t(c)] = true;
-    for (char c = 'a'; c <= 'z'; ++c) kept[size_t(c)] = true;
-    for (char c : punctuation) kept[size_t(c)] = true;
-    return kept;
-}
-
-constexpr class_table UNRESERVED_CLASS = make_class("-._~");
-constexpr class_table URL_CLASS = make_class("!#$&'()*+,-./:=?@_~");
 
 int hex_value(uint32_t c) {
     if (c >= '0' && c <= '9') return int(c - '0');
@@ -58,11 +43,6 @@ int escape_at(const std::vector<uint32_t>& text, size_t position) {
 }
 
 }  // namespace
-
-bool keeps_byte(uint8_t byte, int mode) {
-    if (byte >= 0x80) return false;
-    return mode == MODE_UNRESERVED ? UNRESERVED_CLASS[byte] : URL_CLASS[byte];
-}
 
 void percent_encode(cell* string, int64_t length, cell* output, int mode) {
     int64_t byte_count = length;

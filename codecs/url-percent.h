@@ -1,10 +1,8 @@
 // Percent-encoding of text (%XX escapes of UTF-8 bytes), as url! values are written and
 // read, and as the `enhex` and `dehex` natives convert any text.
 //
-// Which bytes stay as they are is a class table of 128 entries (every byte at or above
-// 0x80 is always escaped): the unreserved class keeps - . 0-9 A-Z _ a-z ~; the url class
-// also keeps ! # $ & ' ( ) * + , / : = ? @ (the characters that may also stand in an
-// unquoted file! literal).
+// Which bytes stay as they are is url!'s class table (runtime/datatypes/url.h): the
+// unreserved class, or the url class that url! and file! molding use.
 //
 // Invariant for callers: the string cells live in rooted slots (argument stack, a root
 // cell); the output grows, and so may move buffers, while the input is read again from
@@ -13,15 +11,10 @@
 
 #include <cstdint>
 
+#include "runtime/datatypes/url.h"
 #include "runtime/value/cell.h"
 
 namespace zor::url {
-
-// The mode that selects the unreserved class; any other mode selects the url class.
-inline constexpr int MODE_UNRESERVED = 254;
-
-// Whether the byte stays unescaped in the class a mode selects.
-bool keeps_byte(uint8_t byte, int mode);
 
 // `url/percent-encode`: the text of the string from its index (at most length
 // characters, -1 for all) as UTF-8, each byte appended to the output as itself when the

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cstddef>
 
@@ -356,6 +357,19 @@ int run_on_interpreter_thread(int (*body)(void*), void* arg) {
     munmap(stack.mapping, stack.bytes);
     if (status != 0) return body(arg);
     return launch.result;
+}
+
+std::string current_dir() {
+    std::string dir(256, '\0');
+    while (dir.size() <= (1u << 20)) {
+        if (::getcwd(dir.data(), dir.size())) {
+            dir.resize(std::char_traits<char>::length(dir.data()));
+            return dir;
+        }
+        if (errno != ERANGE) break;
+        dir.resize(dir.size() * 2);
+    }
+    return {};
 }
 
 }  // namespace zor::platform

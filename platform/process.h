@@ -35,6 +35,11 @@ const std::vector<std::string>& arguments();
 // splitter gives it back as one argument. Empty before process_start_up.
 const std::string& command_line();
 
+// The process's current directory as the system gives it (UTF-8 bytes on this
+// platform), or an empty string when it cannot be read (it was removed, or lies beyond
+// the longest path the system answers).
+std::string current_dir();
+
 // Runs body(arg) on a new thread with a 1 GiB stack and returns its result. When that
 // much address space cannot be reserved a smaller stack is used; when no thread can be
 // made at all the body runs on the calling thread. The body must not let a C++

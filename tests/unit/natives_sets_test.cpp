@@ -400,6 +400,11 @@ TEST_F(NativesSetsTest, As) {
         {"as block! 'a/b", "[a b]"},
         {"as paren! next [1 2]", "(2)"},
         {"as string! \"abc\"", "\"abc\""},
+        {"as file! \"a b\"", "%\"a b\""},
+        {"as url! \"a b\"", "a%20b"},
+        {"as tag! \"a\"", "<a>"},
+        {"as email! \"a@b\"", "a@b"},
+        {"as ref! \"a\"", "@a"},
         // The type may be given by a value of it.
         {"as [x] 'a/b", "[a b]"},
         {"as \"x\" \"abc\"", "\"abc\""},
@@ -415,9 +420,6 @@ TEST_F(NativesSetsTest, As) {
         {"as integer! [a]", err::script_not_same_class, "block!", "integer!"},
         {"as block! make hash! [a]", err::script_expect_arg, "as", "hash!"},
         {"as 1 [a]", err::script_expect_arg, "as", "integer!"},
-        // The other string types have no module yet.
-        {"as file! \"a\"", err::internal_not_done, nullptr, nullptr},
-        {"as url! \"a\"", err::internal_not_done, nullptr, nullptr},
     });
 }
 

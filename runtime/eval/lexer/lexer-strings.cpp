@@ -9,12 +9,14 @@
 // units, of more than four for 4-byte units. Escapes above U+10FFFF and surrogates are
 // refused, so a string never holds a unit that is not a character.
 //
-// file!, tag!, url!, email! and ref! are registered without any action yet (their modules
-// are not written), so their tokens are fully checked but loading one raises
-// internal/not-done.
+// A file! or url! literal holds its text with the %XX escapes decoded (url/percent-decode),
+// both the bare and the quoted file forms; tag!, email! and ref! keep their text as it is.
+#include <algorithm>
 #include <cstring>
 
+#include "codecs/url-percent.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/eval/stack.h"
 #include "runtime/eval/lexer/lexer-loaders.h"
 #include "runtime/memory/memory.h"
 #include "runtime/errors/raise.h"
@@ -130,8 +132,8 @@ template <typename Unit> void fill_units(std::byte* at, const uint8_t* p, const 
 
 // Makes the string of the measured length and width in a new output cell and fills it.
 // The type is written last, with the new-line flag given.
-void emit_text(state& s, const uint8_t* p, const uint8_t* end, bool escapes, const text_measure& m, type_id type,
-               int new_line_rule) {
+cell* emit_text(state& s, const uint8_t* p, const uint8_t* end, bool escapes, const text_measure& m, type_id type,
+                int new_line_rule) {
     cell* out = new_cell(s);
     uint32_t new_line = out->header & FLAG_NEW_LINE;
     if (new_line_rule >= 0) new_line = new_line_rule ? FLAG_NEW_LINE : 0;
@@ -149,6 +151,19 @@ void emit_text(state& s, const uint8_t* p, const uint8_t* end, bool escapes, con
     }
     buffer->tail = buffer->head + m.count * int64_t(m.unit);
     set_final_type(out, new_line, type);
+    return out;
+}
+
+// Replaces the text of a just-loaded output cell by its percent-decoded form. The output
+// cell stays where it is while the decoder allocates; the text is held on the stack.
+void percent_decode_in_place(cell* out) {
+    cell* raw = stack::push_copy(out);
+    cell* decoded = string::make_empty(stack::push_slot(), std::max<int64_t>(string::rest_length(raw), 1));
+    url::percent_decode(raw, decoded);
+    uint32_t header = out->header;
+    *out = *decoded;
+    out->header = header;
+    stack::drop_slots(2);
 }
 
 // Checks a string-like token's text; raises invalid of the type for a bad character.
@@ -164,18 +179,15 @@ type_id string_type(const state& s) {
     return s.forced_type > 0 ? static_cast<type_id>(s.forced_type) : TYPE_STRING;
 }
 
-// Whether loading the type is possible yet: the string-like types other than string!
-// have no module.
-bool loadable_string_type(type_id type) { return type == TYPE_STRING; }
-
-// The common end of the string-like loaders: checks the text, then loads it or raises
-// internal/not-done for a type that cannot be loaded yet.
+// The common end of the string-like loaders: checks the text, then loads it, decoding
+// the escapes of a file or url that holds a "%".
 void finish_string_like(state& s, const uint8_t* start, const uint8_t* end, const uint8_t* text,
                         const uint8_t* text_end, bool escapes, uint32_t flags, type_id type, bool load) {
     text_measure m = check_text(s, start, end, text, text_end, escapes, flags, type);
     if (!load) return;
-    if (!loadable_string_type(type)) raise::throw_error(err::internal_not_done);
-    emit_text(s, text, text_end, escapes, m, type, -1);
+    cell* out = emit_text(s, text, text_end, escapes, m, type, -1);
+    bool coded = type == TYPE_FILE || type == TYPE_URL;
+    if (coded && std::memchr(text, '%', size_t(text_end - text))) percent_decode_in_place(out);
 }
 
 }  // namespace
@@ -240,7 +252,6 @@ void load_string(state& s, const uint8_t* start, const uint8_t* end, uint32_t fl
     const uint8_t* text_end = end - 1;
     text_measure m = check_text(s, start, end, text, text_end, true, flags, type);
     if (!load) return;
-    if (!loadable_string_type(type)) raise::throw_error(err::internal_not_done);
     // A braced string is flagged by where it began, not by the line its last piece ended.
     int new_line_rule = *start == '{' ? ((flags & FLAG_BRACED_NEW_LINE) != 0) : -1;
     emit_text(s, text, text_end, true, m, type, new_line_rule);

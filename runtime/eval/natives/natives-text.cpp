@@ -1,7 +1,7 @@
 // The text and series conversion natives: dehex and enhex (percent-coding), debase and
 // enbase (the base-2/16/58/64 codecs), uppercase and lowercase, the new-line markers of
-// blocks (new-line, new-line?) and the type aliasing of as. (to-local-file waits for the
-// file! module, which owns the operating system form of a path.)
+// blocks (new-line, new-line?), the type aliasing of as and the system form of a path
+// (to-local-file).
 //
 // Each prepares its arguments and hands the work to the module that owns the mechanism;
 // a native that makes new text builds it in an argument-stack slot above its arguments
@@ -15,6 +15,7 @@
 #include "runtime/text/case-fold.h"
 #include "codecs/base-codecs.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -225,6 +226,17 @@ uint32_t native_new_line_q(const native_invocation&) {
     logic::set_result(marked ? 1 : 0);
     stack::keep_result_slot();
     return 0;
+}
+
+// --- Paths -------------------------------------------------------------------------------------------
+
+// to-local-file path /full: a new string! holding the system form of the path (a file! or
+// string!, from its index); with /full a relative path gets the current directory first.
+uint32_t native_to_local_file(const native_invocation& call) {
+    cell* path = stack::argument(0);
+    cell* local = string::make_empty(stack::push_slot(), std::max<int64_t>(string::rest_length(path), 1));
+    file::to_local_path(path, local, call.has(0));
+    return answer(local);
 }
 
 // --- as --------------------------------------------------------------------------------------------
