@@ -21,9 +21,10 @@ namespace zor::file {
 namespace {
 
 // Whether the character keeps a file name from standing bare after "%": one outside the
-// url class, or one of the url class at which the lexer ends a bare file name.
+// url class (DEL included), or one of the url class at which the lexer ends a bare
+// file name.
 bool forces_quotes(uint32_t c) {
-    if (c >= 0x7F) return false;
+    if (c > 0x7F) return false;
     return !url::keeps_byte(static_cast<uint8_t>(c), url::MODE_URL) || c == '(' || c == ')' || c == ':' || c == '@';
 }
 
