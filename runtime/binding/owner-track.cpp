@@ -15,7 +15,9 @@
 #include "runtime/eval/stack.h"
 #include "runtime/gc/gc.h"
 #include "runtime/binding/hashtable.h"
+#include "runtime/binding/word-table.h"
 #include "runtime/memory/memory.h"
+#include "runtime/text/case-fold.h"
 #include "runtime/text/mold-guard.h"
 #include "runtime/errors/raise.h"
 #include "runtime/value/type-classes.h"
@@ -151,7 +153,22 @@ void disown(cell* value) {
 
 }  // namespace
 
+namespace {
+
+// Hears of uppercase and lowercase of a string, after the change.
+void report_case_change(cell* string, bool upper, int32_t index, int32_t count) {
+    const predefined_cell& name = upper ? words::uppercase : words::lowercase;
+    if (name.root_index < 0) return;
+    stack::stack_guard guard;
+    cell* series = stack::push_copy(string);
+    cell* word = stack::push_copy(name.get());
+    notify_change(series, word, nullptr, index, count);
+}
+
+}  // namespace
+
 void init() {
+    case_fold::report_change = &report_case_change;
     if (table) return;
     gc::add_mark_callback(&mark_table);
     table = hashtable::make(TABLE_RECORDS, nullptr, hashtable::KIND_OWNERSHIP, RECORD_CELLS);
@@ -199,6 +216,32 @@ void clear_owner_deep(cell* value) {
     cell* held = stack::push_copy(value);
     disown(held);
     stack::state.args_top = saved_top;
+}
+
+void notify_component_set(const cell* home, const cell* old_value, const cell* component, const cell* container,
+                          const cell* field_word) {
+    if (container->is(TYPE_OBJECT)) {
+        if (!context::fire_on_change || !field_word || !container->w3) return;
+        // The handler runs user code: everything it needs lives in stack slots.
+        stack::stack_guard guard;
+        cell* object = stack::push_copy(container);
+        cell* word = stack::push_copy(field_word);
+        cell* old_copy = stack::push_copy(old_value);
+        cell* new_copy = stack::push_copy(home);
+        context::fire_on_change(object, word, old_copy, new_copy);
+        return;
+    }
+    if (!type_classes::is(container->type(), type_classes::ANY_BLOCK) || words::set_path.root_index < 0) return;
+    memory::series_buffer* buffer = memory::buffer_of(container->w2);
+    const auto at = reinterpret_cast<uintptr_t>(home);
+    const auto head = reinterpret_cast<uintptr_t>(buffer->head);
+    if (at < head || at >= reinterpret_cast<uintptr_t>(buffer->tail)) return;
+    const auto position = static_cast<int>((at - head) / sizeof(cell));
+    stack::stack_guard guard;
+    cell* series = stack::push_copy(container);
+    cell* word = stack::push_copy(words::set_path);
+    cell* value = stack::push_copy(component);
+    notify_change(series, word, value, position, 1);
 }
 
 }  // namespace zor::owner_track

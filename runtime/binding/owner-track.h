@@ -33,6 +33,16 @@ void init();
 // was told.
 bool notify_change(cell* series, const cell* word, const cell* value, int index, int part);
 
+// After a set-path stored a changed scalar (a pair!, tuple!, time! ... whose component was
+// set) into `home`, the cell of the container that the path reached: a container object!
+// gets its on-change* handler with the field word, the old and the new scalar; a
+// container series is reported with the word set-path, the new component value, the
+// scalar's position in the series and a part of 1. Anything the handler leaves on the
+// argument stack is dropped. Nothing happens for other containers or a home outside the
+// container.
+void notify_component_set(const cell* home, const cell* old_value, const cell* component, const cell* container,
+                          const cell* field_word);
+
 // The owner object! cell recorded for the node (the field word follows it), or null
 // when the node has no ownership record. Valid until the next allocation.
 cell* find_owner(node_ref node);

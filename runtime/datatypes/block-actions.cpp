@@ -347,7 +347,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* gran
     if (found.position < 0) {
         cell* key = stack::push_copy(element);
         cell* where = path ? stack::push_copy(path) : stack::push_copy(&none::value);
-        raise::throw_error(err::script_bad_path_set, key, where);
+        raise::throw_error(err::script_bad_path_set, where, key);
     }
     cell* at_key = stack::push_copy(parent);
     at_key->w1 = static_cast<uint32_t>(found.position);

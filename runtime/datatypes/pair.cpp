@@ -271,8 +271,8 @@ cell* pick(cell* value, int index, cell* index_cell) {
     return push_coordinate(value, index);
 }
 
-cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
-                int /*position*/, int /*pass_through*/, bool /*get_only*/, bool /*tail*/, bool in_place) {
+cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* /*grandparent*/, cell* /*previous*/,
+                int /*position*/, int /*pass_through*/, bool /*get_only*/, bool /*tail*/, bool /*in_place*/) {
     int accessor = 0;
     if (element->is(TYPE_INTEGER)) {
         int32_t n = static_cast<int32_t>(element->w2);
@@ -283,9 +283,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* gran
     if (accessor == 0) raise::throw_error(err::script_invalid_path, path, element);
     if (!value) return push_coordinate(parent, accessor);
     if (!value->is(TYPE_INTEGER)) raise::invalid_type(value->type());
-    const cell old = *parent;
     (accessor == 1 ? parent->w2 : parent->w3) = value->w2;
-    time::notify_owner(parent, &old, value, grandparent, previous, in_place);
     return value;
 }
 

@@ -134,15 +134,13 @@ int mold(cell* value, cell* output, bool /*only*/, bool /*all*/, bool /*flat*/, 
 
 // --- Paths and pick -------------------------------------------------------------------------
 
-cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* grandparent, cell* previous,
-                int /*position*/, int /*pass_through*/, bool /*get_only*/, bool /*tail*/, bool in_place) {
+cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* /*grandparent*/, cell* /*previous*/,
+                int /*position*/, int /*pass_through*/, bool /*get_only*/, bool /*tail*/, bool /*in_place*/) {
     int index = element_index(element, nullptr);
     if (index < FIELD_HOUR || index > FIELD_SECOND) raise::throw_error(err::script_invalid_path, path, element);
     if (!value) return get_field(float_::get(parent), index);
     double seconds = with_field(float_::get(parent), index, value);
-    const cell old = *parent;
     float_::store(parent, seconds);
-    notify_owner(parent, &old, value, grandparent, previous, in_place);
     return value;
 }
 
@@ -369,31 +367,5 @@ int form_into_string(double seconds, cell* output, int budget) {
     return budget - length;
 }
 
-void notify_owner(cell* scalar, const cell* old_value, const cell* field_value, const cell* container,
-                  const cell* field_word, bool in_place) {
-    if (!in_place || !container) return;
-    if (container->is(TYPE_OBJECT)) {
-        if (!context::fire_on_change || !field_word) return;
-        // The handler runs user code: everything it needs lives in stack slots.
-        stack::stack_guard guard;
-        cell* object = stack::push_copy(container);
-        cell* word = stack::push_copy(field_word);
-        cell* old_copy = stack::push_copy(old_value);
-        cell* new_copy = stack::push_copy(scalar);
-        context::fire_on_change(object, word, old_copy, new_copy);
-        return;
-    }
-    if (!type_classes::is(container->type(), type_classes::ANY_BLOCK) || words::set_path.root_index < 0) return;
-    memory::series_buffer* buffer = memory::buffer_of(container->w2);
-    const auto at = reinterpret_cast<uintptr_t>(scalar);
-    const auto head = reinterpret_cast<uintptr_t>(buffer->head);
-    if (at < head || at >= reinterpret_cast<uintptr_t>(buffer->tail)) return;
-    const int32_t position = static_cast<int32_t>((at - head) / sizeof(cell));
-    stack::stack_guard guard;
-    cell* series = stack::push_copy(container);
-    cell* word = stack::push_copy(words::set_path);
-    cell* value = stack::push_copy(field_value);
-    owner_track::notify_change(series, word, value, position, 1);
-}
 
 }  // namespace zor::time

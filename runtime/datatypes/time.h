@@ -73,13 +73,4 @@ int form_into_string(double seconds, cell* output, int budget);
 
 // --- Owners of changed scalars --------------------------------------------------------------
 
-// Called by a scalar's path setter after it stored the changed scalar into `scalar` (the
-// cell that the path reached). When the step is an in-place update of a container: a
-// container object! gets its on-change* handler with the field word, the old and the new
-// scalar; a container series is reported to ownership tracking with the word set-path,
-// the new field value, the scalar's position in the series and a part of 1. Anything the
-// handler leaves on the argument stack is dropped. Nothing happens otherwise.
-void notify_owner(cell* scalar, const cell* old_value, const cell* field_value, const cell* container,
-                  const cell* field_word, bool in_place);
-
 }  // namespace zor::time

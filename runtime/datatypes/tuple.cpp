@@ -212,15 +212,14 @@ cell* push_byte(const cell* tuple, int64_t index, const cell* index_cell) {
 
 cell* pick(cell* value, int index, cell* index_cell) { return push_byte(value, index, index_cell); }
 
-cell* eval_path(cell* parent, cell* element, cell* value, cell* /*path*/, cell* grandparent, cell* previous,
-                int /*position*/, int /*pass_through*/, bool /*get_only*/, bool /*tail*/, bool in_place) {
+cell* eval_path(cell* parent, cell* element, cell* value, cell* /*path*/, cell* /*grandparent*/,
+                cell* /*previous*/, int /*position*/, int /*pass_through*/, bool /*get_only*/, bool /*tail*/,
+                bool /*in_place*/) {
     if (!element->is(TYPE_INTEGER)) raise::invalid_type(element->type());
     int32_t index = static_cast<int32_t>(element->w2);
     if (!value) return push_byte(parent, index, element);
     if (!value->is(TYPE_INTEGER) && !value->is(TYPE_NONE)) raise::invalid_type(value->type());
-    const cell old = *parent;
     set_byte(parent, index, value);
-    time::notify_owner(parent, &old, value, grandparent, previous, in_place);
     return value;
 }
 

@@ -112,9 +112,9 @@ bool takes_part(type_id type) { return type_classes::is(type, type_classes::SERI
 // /only 4, /dup 5, count 6.
 constexpr int DUP_COUNT_PARAMETER = 6;
 
-// Converts /part and /dup; answers false when the call ends at once with the series
-// unchanged (the series is then the result), else the part count (-1 without /part) and
-// the dup count (1 without /dup).
+// Converts /part and /dup of append and insert, where /part limits the value inserted;
+// answers false when the call ends at once with the series unchanged (the series is then
+// the result), else the part count (-1 without /part) and the dup count (1 without /dup).
 bool insertion_counts(int32_t part, int32_t dup, int* part_count, int* dup_count) {
     *part_count = -1;
     *dup_count = 1;
@@ -210,13 +210,14 @@ action_entry find_path_handler(const cell* parent, action a, const cell* path, c
     cell* held_element = stack::push_copy(element);
     cell* parent_type = datatype::push(parent->type());
     if (!path) raise::throw_error(err::script_bad_path_type2, held_element, parent_type);
-    // The path up to and including the failing element, as a new path of the same type.
+    // The path up to the element that produced the value (the failing element excluded),
+    // as a new path of the same type: it names what "returned" the value.
     cell* held = stack::push_copy(path);
     cell* cut = stack::push_slot();
     cell::init_unset(cut);
     int64_t length = series::total_length(held);
     int64_t start = std::clamp<int64_t>(series::index_of(held), 0, length);
-    int64_t end = std::clamp<int64_t>(int64_t(element_position) + 1, start, length);
+    int64_t end = std::clamp<int64_t>(int64_t(element_position), start, length);
     series::copy_range(held, cut, start, end - start);
     raise::throw_error(err::script_bad_path_type, held, parent_type, cut);
 }
@@ -493,9 +494,30 @@ void entry_append(int32_t part, int32_t only, int32_t dup) {
 void entry_at() { simple_entry<ACTION_AT>(); }
 void entry_back() { simple_entry<ACTION_BACK>(); }
 
+// change's /part is the length of the target that is replaced: an integer!, or a position
+// in the target's own series (the length from the target's index to it). Nothing before
+// the index is replaced, so a count below 0 replaces nothing. Answers -1 without /part.
+int change_part_count(int32_t part) {
+    if (!given(part)) return -1;
+    cell* target = base(0);
+    cell* limit = base(part);
+    if (limit->is(TYPE_INTEGER)) return std::max(integer::read_cell(limit), 0);
+    if (!takes_part(target->type()) || !limit->is(target->type()) || limit->w2 != target->w2) {
+        raise::throw_error(err::script_invalid_refine_arg, refinements::part, limit);
+    }
+    int64_t length = series::total_length(target);
+    int64_t count = std::clamp<int64_t>(series::index_of(limit), 0, length) -
+                    std::clamp<int64_t>(series::index_of(target), 0, length);
+    return static_cast<int>(std::max<int64_t>(count, 0));
+}
+
 void entry_change(int32_t part, int32_t only, int32_t dup) {
-    int part_count, dup_count;
-    if (!insertion_counts(part, dup, &part_count, &dup_count)) return;
+    int dup_count = 1;
+    if (given(dup)) {
+        dup_count = integer_argument(base(dup), DUP_COUNT_PARAMETER);
+        if (dup_count < 1) return;
+    }
+    const int part_count = change_part_count(part);
     stack::set_result(dispatch_change(base(0), base(1), part_count, given(only), dup_count));
 }
 

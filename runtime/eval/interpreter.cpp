@@ -18,12 +18,15 @@
 #include "runtime/eval/interpreter.h"
 
 #include <bit>
+#include <cstring>
 #include <optional>
 
 #include "platform/fatal.h"
 #include "platform/process.h"
 #include "runtime/value/code-registry.h"
 #include "runtime/binding/context.h"
+#include "runtime/binding/hashtable.h"
+#include "runtime/binding/owner-track.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -971,8 +974,39 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
 // --- Paths ------------------------------------------------------------------------------------
 
 // The in-place flag of a path step: set mode, at least the third element, the last one,
-// and a parent that is a block!, paren!, hash!, a path type or an object.
-bool in_place_parent(type_id type) { return type_classes::is(type, type_classes::ANY_BLOCK) || type == TYPE_OBJECT; }
+// and a container (the value before the parent) that is a block!, paren!, hash!, a path
+// type or an object: the changed value is stored back into the container.
+bool in_place_container(type_id type) {
+    return type_classes::is(type, type_classes::ANY_BLOCK) || type == TYPE_OBJECT;
+}
+
+// The cell a path step read its parent from: the head word's variable, or the cell of
+// the container that the element selected (a block's element, an object's field). Null
+// when there is none, or when it no longer holds the value the walk read (a paren in the
+// path may have changed it meanwhile). Allocates nothing and runs no user code.
+cell* home_of(const cell* read, const cell* container, const cell* selector, bool from_head) {
+    cell* home = nullptr;
+    if (from_head) {
+        home = word::get_value(selector);
+    } else if (type_classes::is(container->type(), type_classes::ANY_BLOCK)) {
+        if (selector->is(TYPE_INTEGER)) {
+            const int64_t n = static_cast<int32_t>(selector->w2);
+            const int64_t p = index_of(container) + n - (n > 0 ? 1 : 0);
+            if (n != 0 && p >= 0 && p < length_of(container)) home = buffer(container)->head_cell() + p;
+        } else {
+            cell key = *selector;
+            cell* found = selector->is(TYPE_WORD) && !container->is(TYPE_HASH)
+                              ? block::select_word(container, selector, false)
+                              : block::select_value(container, &key);
+            if (found != &none::value) home = found;
+        }
+    } else if (container->is(TYPE_OBJECT) && word::is_any_word_type(selector->type())) {
+        const int32_t index = context::find_symbol(container->w1, static_cast<int32_t>(selector->w2), true);
+        if (index >= 0) home = context::value_at(container->w1, index);
+    }
+    if (!home || std::memcmp(home, read, sizeof(cell)) != 0) return nullptr;
+    return home;
+}
 
 int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool set, bool get, bool push,
                      path_resume* resume) {
@@ -1058,10 +1092,29 @@ int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool 
         }
         auto handler = reinterpret_cast<action_handler<ACTION_EVAL_PATH>>(
             actions::find_path_handler(parent, ACTION_EVAL_PATH, &the_path, element, static_cast<int>(k)));
-        const bool in_place = set && k - head >= 2 && last && in_place_parent(parent->type());
-        cell* answer = handler(parent, element, set && last ? set_value : nullptr, &the_path, grandparent, previous,
+        const bool setting = set && last;
+        const bool in_place = setting && k - head >= 2 && in_place_container(grandparent->type());
+        const cell read = *parent;
+        cell* answer = handler(parent, element, setting ? set_value : nullptr, &the_path, grandparent, previous,
                                static_cast<int>(k), 0, get, last, in_place);
-        const cell result = set && last ? *set_value : *answer;
+        if (setting && std::memcmp(parent, &read, sizeof(cell)) != 0) {
+            // The step changed the value itself (a component of a pair!, tuple!, time! ...),
+            // and the walk holds only a copy of it: the change goes into the cell that the
+            // path reached, and its container hears of it.
+            cell* home = home_of(&read, grandparent, previous, k == head + 1);
+            if (home && k != head + 1 && grandparent->is(TYPE_HASH)) {
+                // A hash! element changes value: its index entry goes and comes back.
+                const int64_t at_position = home - buffer(grandparent)->head_cell();
+                hashtable::delete_cell(grandparent->w3, home);
+                buffer(grandparent)->head_cell()[at_position] = *parent;
+                series::hash_index::enter_cell(grandparent, at_position);
+                home = buffer(grandparent)->head_cell() + at_position;
+            } else if (home) {
+                *home = *parent;
+            }
+            if (home && in_place) owner_track::notify_component_set(home, &read, set_value, grandparent, previous);
+        }
+        const cell result = setting ? *set_value : *answer;
         stack::state.args_top = walk_top;
         *grandparent = *parent;
         *parent = result;

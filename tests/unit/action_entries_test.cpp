@@ -183,8 +183,12 @@ TEST_F(ActionEntryTest, PartAndDupBecomeCountsBeforeTheHandler) {
         {ACTION_APPEND, "[1 2 3]", 0, COUNT, 1, 3, "[x 1 1 1]", none_raised, "/part and /dup together"},
         {ACTION_INSERT, "[1 2 3]", 0, COUNT, 2, 0, "[1 2 x]", none_raised, "insert at the series' index"},
         {ACTION_INSERT, "[1 2 3]", 2, COUNT, -1, 0, "[2 x]", none_raised, "insert of the value before"},
-        {ACTION_CHANGE, "[1 2 3]", 0, COUNT, 0, 0, "[x]", none_raised, "change of nothing"},
-        {ACTION_CHANGE, "[1 2 3]", 1, COUNT, 2, 0, "[2 3]", none_raised, "change over the value's count"},
+        // change's /part is the length of the target replaced, not a limit on the value.
+        {ACTION_CHANGE, "[1 2 3]", 0, COUNT, 0, 0, "[1 2 3 x]", none_raised, "a count of 0 replaces nothing"},
+        {ACTION_CHANGE, "[1 2 3]", 1, COUNT, 2, 0, "[2 3]", none_raised, "the target's length, capped at its tail"},
+        {ACTION_CHANGE, "7", 0, COUNT, 1, 0, "[7]", none_raised, "the value need not be a series"},
+        {ACTION_CHANGE, "[1 2 3]", 1, SAME_SERIES_AT, 3, 0, "", err::script_invalid_refine_arg,
+         "a position in the value's series is not one in the target"},
     };
     for (const insertion_case& c : cases) {
         SCOPED_TRACE(std::string(action_names[c.a - 1]) + ": " + c.why);
@@ -338,7 +342,8 @@ TEST_F(ActionEntryTest, EvalPathGetsSetsAndNamesTheParentWithoutHandler) {
     EXPECT_EQ(e.code, code_of(err::script_bad_path_type2));
     EXPECT_EQ(e.arg1, "x");
 
-    // Through a path the error names the path and the path cut after the failing element.
+    // Through a path the error names the path, and the path up to the element whose value
+    // had no handler (the failing element is not part of it).
     cell* path = value("[p 5 q r]");
     cell::set_type(path, TYPE_PATH);
     cell* parent = value("5");
@@ -355,7 +360,7 @@ TEST_F(ActionEntryTest, EvalPathGetsSetsAndNamesTheParentWithoutHandler) {
     EXPECT_EQ(error::code_of(cut), code_of(err::script_bad_path_type));
     EXPECT_EQ(molded(error::field_of(cut, error::FIELD_ARG1)), "p/5/q/r");
     EXPECT_EQ(molded(error::field_of(cut, error::FIELD_ARG2)), "integer!");
-    EXPECT_EQ(molded(error::field_of(cut, error::FIELD_ARG3)), "p/5/q");
+    EXPECT_EQ(molded(error::field_of(cut, error::FIELD_ARG3)), "p/5");
 }
 
 TEST_F(ActionEntryTest, ReflectTakesAWordField) {

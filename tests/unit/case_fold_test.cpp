@@ -25,9 +25,12 @@ protected:
         testing::ensure_runtime();
         stack::state.args_base = stack::state.args_top = stack::state.args_begin;
         stack::state.frames_top = stack::state.frames_begin;
+        installed_reporter = case_fold::report_change;
         case_fold::report_change = nullptr;
     }
-    void TearDown() override { case_fold::report_change = nullptr; }
+    // The ownership tracker's reporter goes back for the tests that run next.
+    void TearDown() override { case_fold::report_change = installed_reporter; }
+    case_fold::change_reporter installed_reporter = nullptr;
 
     // A string on the argument stack from UTF-8 text (Latin-1 text stays in unit 1).
     static cell* new_string(const std::string& utf8) {
