@@ -299,8 +299,8 @@ TEST_F(lexer_test, syntax_errors_carry_their_catalogue_arguments) {
     }
 }
 
-TEST_F(lexer_test, a_map_literal_waits_for_its_datatype) {
-    EXPECT_EQ(raised_code([&] { load_or_raise("#[a 1]"); }), 909);  // internal/not-done
+TEST_F(lexer_test, a_map_literal_loads_as_a_map) {
+    EXPECT_EQ(raised_code([&] { load_or_raise("#[a 1]"); }), -1);
     EXPECT_EQ(scan("#[a 1] 2", mode::scan).mold, "map!");
 }
 
