@@ -63,7 +63,9 @@ cell* push_user_key(const cell* key) {
 
 // Writes the pair: the value goes into the key's pair, which is revived when removed, or
 // into a new pair at the tail.
-void put_pair(cell* m, const cell* key, const cell* value, bool case_sensitive, const cell* accessed) {
+void put_pair(cell* m, const cell* key_cell, const cell* value, bool case_sensitive, const cell* accessed) {
+    // The key and the value may lie in a block (a path's element) that allocation moves.
+    const cell* key = stack::push_copy(key_cell);
     cell* held_value = stack::push_copy(value);
     cell::clear_new_line(held_value);
     int64_t index = lookup(m, key, case_sensitive ? OP_CASE : OP_ANY_CASE);
@@ -84,7 +86,7 @@ void put_pair(cell* m, const cell* key, const cell* value, bool case_sensitive, 
         hashtable::view(m->w3).record->size += 1;
     }
     *cell_at(m, index + 1) = *held_value;
-    stack::drop_slots(1);
+    stack::drop_slots(2);
 }
 
 // Adds the pairs of a block from its index, in order.

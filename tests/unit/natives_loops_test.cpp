@@ -16,6 +16,7 @@
 
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/hash.h"
@@ -259,15 +260,14 @@ TEST_F(NativesLoops, ForeachWalksEverySeriesKind) {
 }
 
 TEST_F(NativesLoops, ForeachOverAMapNeedsTwoWords) {
-    // map! has no module yet: a cell of its type over a block's series stands in, enough
-    // for the argument checks, which come before any element is read.
-    cell* pairs = block::get_cell(read_code("[k 1]"), 0);
-    cell map_cell{TYPE_MAP, 0, pairs->w2, 0};
-    set_global("m", &map_cell);
+    cell* pairs = stack::push_copy(block::get_cell(read_code("[k 1 j 2]"), 0));
+    cell* m = stack::push_slot();
+    map::make_at(m, pairs, 4);
+    set_global("m", m);
     check_rows({
         {"foreach x m [1]", error_text(err::script_invalid_arg), "one word"},
         {"foreach [a b c] m [1]", error_text(err::script_invalid_arg), "three words"},
-        {"foreach [k v] m [1]", error_text(err::internal_not_done), "key and value wait for map!"},
+        {"foreach [k v] m [v]", "2", "key and value"},
     });
     set_global("m", &none::value);
 }
