@@ -5,6 +5,7 @@
 #include "platform/random.h"
 #include "runtime/text/case-fold.h"
 #include "runtime/binding/context.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -84,7 +85,7 @@ void register_datatypes() {
     series::init_type();
     block::init_type();
     string::init_type();
-    register_named(TYPE_BINARY, "binary!");
+    binary::init_type();
     integer::init_type();
     symbol::init_type();
     context::init_type();

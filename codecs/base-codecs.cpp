@@ -13,10 +13,12 @@ namespace {
 constexpr uint8_t CLASS_SKIP = 0xFE;
 constexpr uint8_t CLASS_INVALID = 0xFF;
 
-using decoding_table = std::array<uint8_t, 128>;
+// Indexed by a byte; only code points 0..127 can be digits or skipped, so a decoder
+// reads a wider code point as invalid without looking it up.
+using decoding_table = std::array<uint8_t, 256>;
 
-// A table over the code points 0..127: each digit of the alphabet has its value, the
-// blanks and the apostrophe are skipped, everything else is invalid.
+// A table where each digit of the alphabet has its value, the blanks and the apostrophe
+// are skipped, and everything else is invalid.
 template <size_t N> constexpr decoding_table make_table(const char (&alphabet)[N]) {
     decoding_table table{};
     for (uint8_t& entry : table) entry = CLASS_INVALID;
@@ -39,12 +41,11 @@ int hex_value(uint32_t c) {
 }
 
 // Walks the code points of a decoder's input, leaving out comments: a ";" starts one
-// that runs to the next line feed (the line feed itself is handed on). A reduce_to_7_bits
-// reader looks at each code point by its low 7 bits, comment marks included.
+// that runs to the next line feed (the line feed itself is handed on).
 class text_reader {
 public:
-    text_reader(const std::byte* units, int64_t count, uint32_t unit, bool reduce_to_7_bits)
-        : at_(units), end_(units + count * unit), unit_(unit), reduce_(reduce_to_7_bits) {}
+    text_reader(const std::byte* units, int64_t count, uint32_t unit)
+        : at_(units), end_(units + count * unit), unit_(unit) {}
 
     // The next code point outside comments; false at the end.
     bool next(uint32_t& c) {
@@ -52,7 +53,6 @@ public:
         while (at_ < end_) {
             c = unicode::read_unit(at_, unit_);
             at_ += unit_;
-            if (reduce_) c &= 0x7F;
             if (in_comment) {
                 in_comment = c != '\n';
                 if (in_comment) continue;
@@ -67,11 +67,15 @@ public:
         return false;
     }
 
+    // The unread units, for a caller that takes a run of plain digits at once.
+    const std::byte* position() const { return at_; }
+    const std::byte* end() const { return end_; }
+    void skip_to(const std::byte* at) { at_ = at; }
+
 private:
     const std::byte* at_;
     const std::byte* end_;
     uint32_t unit_;
-    bool reduce_;
 };
 
 }  // namespace
@@ -141,7 +145,7 @@ uint8_t* encode_base64(uint8_t* destination, const uint8_t* bytes, int64_t count
 decoded decode_base2(const std::byte* units, int64_t count, uint32_t unit) {
     std::vector<uint8_t> out;
     out.reserve(size_t(count / 8));
-    text_reader reader(units, count, unit, false);
+    text_reader reader(units, count, unit);
     uint32_t byte = 0;
     int bits = 0;
     uint32_t c;
@@ -162,7 +166,7 @@ decoded decode_base2(const std::byte* units, int64_t count, uint32_t unit) {
 decoded decode_base16(const std::byte* units, int64_t count, uint32_t unit) {
     std::vector<uint8_t> out;
     out.reserve(size_t(count / 2));
-    text_reader reader(units, count, unit, true);
+    text_reader reader(units, count, unit);
     uint32_t byte = 0;
     bool high_read = false;
     uint32_t c;
@@ -183,7 +187,7 @@ decoded decode_base16(const std::byte* units, int64_t count, uint32_t unit) {
 decoded decode_base58(const std::byte* units, int64_t count, uint32_t unit) {
     std::vector<uint8_t> digits;
     digits.reserve(size_t(count));
-    text_reader reader(units, count, unit, false);
+    text_reader reader(units, count, unit);
     uint32_t c;
     while (reader.next(c)) {
         if (c > 127) break;
@@ -213,38 +217,71 @@ decoded decode_base58(const std::byte* units, int64_t count, uint32_t unit) {
     return out;
 }
 
-decoded decode_base64(const std::byte* units, int64_t count, uint32_t unit) {
-    std::vector<uint8_t> out;
-    out.reserve(size_t((count + 3) * 3 / 4));
-    text_reader reader(units, count, unit, false);
+int64_t base64_decoded_room(int64_t count) { return (count + 3) * 3 / 4; }
+
+int64_t decode_base64_into(const std::byte* units, int64_t count, uint32_t unit, uint8_t* out) {
+    uint8_t* written = out;
+    text_reader reader(units, count, unit);
     uint32_t group = 0;
     int pending = 0;
+    bool padded = false;
     uint32_t c;
-    while (reader.next(c)) {
-        if (c > 127) return std::nullopt;
-        if (c == uint32_t(BASE64_PAD)) {
-            if (pending == 3) {
-                out.push_back(static_cast<uint8_t>(group >> 10));
-                out.push_back(static_cast<uint8_t>(group >> 2));
-            } else if (pending == 2) {
-                out.push_back(static_cast<uint8_t>(group >> 4));
-            } else {
-                return std::nullopt;
+    while (true) {
+        if (pending == 0 && unit == 1) {
+            // The common case: whole groups of four digits in a row, taken without the
+            // reader's work per character; anything else goes the general way below.
+            const auto* p = reinterpret_cast<const uint8_t*>(reader.position());
+            const auto* end = reinterpret_cast<const uint8_t*>(reader.end());
+            while (end - p >= 4) {
+                uint32_t a = BASE64_TABLE[p[0]], b = BASE64_TABLE[p[1]];
+                uint32_t d3 = BASE64_TABLE[p[2]], d4 = BASE64_TABLE[p[3]];
+                if ((a | b | d3 | d4) >= 64) break;
+                uint32_t bits = a << 18 | b << 12 | d3 << 6 | d4;
+                written[0] = static_cast<uint8_t>(bits >> 16);
+                written[1] = static_cast<uint8_t>(bits >> 8);
+                written[2] = static_cast<uint8_t>(bits);
+                written += 3;
+                p += 4;
             }
-            return out;
+            reader.skip_to(reinterpret_cast<const std::byte*>(p));
+        }
+        if (!reader.next(c)) break;
+        if (c > 127) return -1;
+        if (c == uint32_t(BASE64_PAD)) {
+            padded = true;
+            break;
         }
         uint8_t value = BASE64_TABLE[c];
         if (value == CLASS_SKIP) continue;
-        if (value == CLASS_INVALID) return std::nullopt;
+        if (value == CLASS_INVALID) return -1;
         group = (group << 6 | value) & 0xFFFFFF;
         if (++pending == 4) {
-            out.push_back(static_cast<uint8_t>(group >> 16));
-            out.push_back(static_cast<uint8_t>(group >> 8));
-            out.push_back(static_cast<uint8_t>(group));
+            written[0] = static_cast<uint8_t>(group >> 16);
+            written[1] = static_cast<uint8_t>(group >> 8);
+            written[2] = static_cast<uint8_t>(group);
+            written += 3;
             group = 0;
             pending = 0;
         }
     }
+    // At "=" (whatever follows it is not read) or at the end, the digits of a last group
+    // stand for whole bytes: two give one byte, three give two. A single digit holds
+    // less than a byte; before "=" no digit at all is a pad out of place.
+    if (pending == 1 || (padded && pending == 0)) return -1;
+    if (pending == 3) {
+        *written++ = static_cast<uint8_t>(group >> 10);
+        *written++ = static_cast<uint8_t>(group >> 2);
+    } else if (pending == 2) {
+        *written++ = static_cast<uint8_t>(group >> 4);
+    }
+    return written - out;
+}
+
+decoded decode_base64(const std::byte* units, int64_t count, uint32_t unit) {
+    std::vector<uint8_t> out(size_t(base64_decoded_room(count)));
+    int64_t length = decode_base64_into(units, count, unit, out.data());
+    if (length < 0) return std::nullopt;
+    out.resize(size_t(length));
     return out;
 }
 

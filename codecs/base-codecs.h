@@ -40,16 +40,21 @@ using decoded = std::optional<std::vector<uint8_t>>;
 // Code points up to the space are skipped; "0" and "1" are bits, the most significant
 // first; anything else, or a byte left unfinished at the end, fails.
 decoded decode_base2(const std::byte* units, int64_t count, uint32_t unit);
-// Each code point is read by its low 7 bits; code points up to the space are skipped; a
-// non-digit fails; a single digit left at the end is dropped.
+// Code points up to the space are skipped; a non-digit (any code point above 127
+// included) fails; a single digit left at the end is dropped.
 decoded decode_base16(const std::byte* units, int64_t count, uint32_t unit);
 // Blanks (backspace, tab, line feed, form feed, carriage return, space) and the apostrophe
 // are skipped; a code point above 127 ends the text; any other non-digit fails. Each
 // leading "1" stands for a zero byte.
 decoded decode_base58(const std::byte* units, int64_t count, uint32_t unit);
 // Blanks and the apostrophe are skipped; "=" ends the data (after 2 or 3 digits of a
-// group, else it fails); digits pending at the end without "=" are dropped; any other
-// character, code points above 127 included, fails.
+// group, else it fails); without "=", 2 or 3 digits pending at the end give their 1 or 2
+// bytes and a single one fails; any other character, code points above 127 included,
+// fails.
 decoded decode_base64(const std::byte* units, int64_t count, uint32_t unit);
+// The same into out, which holds base64_decoded_room(count) bytes; answers the decoded
+// length, or -1 when the text is not valid.
+int64_t base64_decoded_room(int64_t count);
+int64_t decode_base64_into(const std::byte* units, int64_t count, uint32_t unit, uint8_t* out);
 
 }  // namespace zor::binary

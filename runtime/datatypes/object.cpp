@@ -68,7 +68,9 @@ bool is_handler_symbol(int32_t symbol) {
 
 // The values that a deep copy of an object copies (the others stay shared).
 bool copied_by_deep_copy(type_id t) {
-    return type_classes::is(t, type_classes::ANY_STRING | type_classes::ANY_BLOCK) && t != TYPE_HASH;
+    // binary! is a series of its own class: copied too, so that a copy never shares bytes.
+    return (type_classes::is(t, type_classes::ANY_STRING | type_classes::ANY_BLOCK) && t != TYPE_HASH) ||
+           t == TYPE_BINARY;
 }
 
 // The values that an object made from a prototype gets fresh copies of.

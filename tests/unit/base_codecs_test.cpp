@@ -104,8 +104,11 @@ TEST(BaseCodecs, DecodeTexts) {
         {64, U"YQ==", "61"},
         {64, U"YWI=", "61 62"},
         {64, U"Y===", "invalid"},            // one digit before the pad
-        {64, U"YQ", ""},                     // pending digits without a pad are dropped
-        {64, U"YWJjYQ", "61 62 63"},
+        {64, U"YQ", "61"},                   // two pending digits without a pad: one byte
+        {64, U"YWI", "61 62"},               // three: two bytes
+        {64, U"Y", "invalid"},               // one digit holds less than a byte
+        {64, U"YWJjY", "invalid"},
+        {64, U"YWJjYQ", "61 62 63 61"},
         {64, U"YW Jj\n\t'", "61 62 63"},     // blanks and apostrophes are skipped
         {64, U"YQ==garbage!", "61"},         // nothing after the pad is read
         {64, U"YW;comment Jj\nJj", "61 62 63"},
@@ -117,7 +120,8 @@ TEST(BaseCodecs, DecodeTexts) {
         {16, U"ABC", "AB"},                  // a single digit left is dropped
         {16, U"0G", "invalid"},
         {16, U"ff", "FF"},
-        {16, U"\u00B0\u00B1", "01"},         // code points read by their low 7 bits
+        {16, U"\u00B0\u00B1", "invalid"},    // above 127: never read as a digit
+        {16, U"0\u0130", "invalid"},
         {16, U"", ""},
         {2, U"0110000", "invalid"},          // 7 digits
         {2, U"0110 0001\n0110 0010", "61 62"},

@@ -1,24 +1,28 @@
 // The number-like loaders of the lexer: decimal and hexadecimal integers, floats and
-// percents, the special floats, tuples, pairs, times, and the literal forms of the types
-// whose modules are not written yet: dates, money, binaries and points.
+// percents, the special floats, tuples, pairs, times, binaries in base 2, 16 and 64, and
+// the literal forms of the types whose modules are not written yet: dates, money and
+// points.
 //
-// For those last four the whole text is checked here (the field ranges of a date, the
-// digit limits of money, the decoding of every binary base, the numbers of a point), so a
-// /scan reports the right type or error!; loading one raises internal/not-done until the
-// datatype exists (money loads as soon as its module installs the money builder).
+// For those last three the whole text is checked here (the field ranges of a date, the
+// digit limits of money, the numbers of a point), so a /scan reports the right type or
+// error!; loading one raises internal/not-done until the datatype exists (money loads as
+// soon as its module installs the money builder).
 //
 // Number text is read with number_text, never with the C library's locale-dependent
 // readers.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
 
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/eval/lexer/lexer-loaders.h"
 #include "runtime/eval/lexer/number-scanners.h"
 #include "runtime/text/number-text.h"
 #include "runtime/errors/raise.h"
+#include "runtime/memory/memory.h"
 
 namespace zor::lexer {
 
@@ -341,9 +345,10 @@ int base64_value(uint8_t c) {
     return -1;
 }
 
-// Reads the text of a binary literal of the base as it decodes; answers the decoded
+// Reads the text of a binary literal of the base as it decodes, writing the bytes to out
+// when it is given (room for the length a first pass answered); answers the decoded
 // length, or -1 when the text does not decode.
-int64_t decode_binary(const uint8_t* p, const uint8_t* end, int base) {
+int64_t decode_binary(const uint8_t* p, const uint8_t* end, int base, uint8_t* out = nullptr) {
     int64_t length = 0;
     uint32_t bits = 0;  // accumulated bits, newest lowest
     int held = 0;       // how many of them
@@ -368,6 +373,7 @@ int64_t decode_binary(const uint8_t* p, const uint8_t* end, int base) {
         held += width;
         if (held >= 8) {
             held -= 8;
+            if (out) out[length] = static_cast<uint8_t>(bits >> held);
             ++length;
             bits &= (1u << held) - 1;
         }
@@ -652,8 +658,20 @@ void load_binary(state& s, const uint8_t* start, const uint8_t* end, uint32_t, b
     while (sharp < end && *sharp != '#') ++sharp;
     if (!closed || sharp >= end || sharp[1] != '{') raise_error(s, start, end, TYPE_BINARY);
     int base = binary_base(start, sharp);
-    if (base == 0 || decode_binary(sharp + 2, end, base) < 0) raise_error(s, start, end + 1, TYPE_BINARY);
-    if (load) raise::throw_error(err::internal_not_done);
+    int64_t length = base == 0 ? -1 : decode_binary(sharp + 2, end, base);
+    if (length < 0) raise_error(s, start, end + 1, TYPE_BINARY);
+    if (!load) return;
+    // The value's new-line flag is the one of its start: line feeds inside its text (a
+    // long binary written over several lines) do not count.
+    s.token_new_lines -= static_cast<int32_t>(std::count(start, end, uint8_t('\n')));
+    cell* out = new_cell(s);
+    uint32_t new_line = out->header & FLAG_NEW_LINE;
+    binary::make_at(out, length);
+    // The lexer's input does not move: the second pass writes the bytes it measured.
+    memory::series_buffer* bytes = memory::buffer_of(out->w2);
+    decode_binary(sharp + 2, end, base, reinterpret_cast<uint8_t*>(bytes->head));
+    bytes->tail = bytes->head + length;
+    set_final_type(out, new_line, TYPE_BINARY);
 }
 
 // "(x, y)" or "(x, y, z)": the token ends at its ")", which belongs to it.

@@ -6,14 +6,15 @@
 // Each prepares its arguments and hands the work to the module that owns the mechanism;
 // a native that makes new text builds it in an argument-stack slot above its arguments
 // and copies it into the result slot at the end. A result whose datatype has no module
-// yet (binary! from debase, the string-like types other than string! from as) raises
-// internal/not-done rather than handing out a value that nothing can print or use.
+// yet (the string-like types other than string! from as) raises internal/not-done rather
+// than handing out a value that nothing can print or use.
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "runtime/text/case-fold.h"
 #include "codecs/base-codecs.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/integer.h"
@@ -117,27 +118,33 @@ uint32_t native_debase(const native_invocation& call) {
         case 2: decoder = &binary::decode_base2; break;
         case 16: decoder = &binary::decode_base16; break;
         case 58: decoder = &binary::decode_base58; break;
-        case 64: decoder = &binary::decode_base64; break;
+        case 64: break;
         default: invalid_base(call);
     }
-    // The decoders allocate nothing from the collected heap: the text stays where it is.
-    const std::byte* text = string::get_position(value);
     int64_t count = std::max<int64_t>(string::rest_length(value), 0);
-    binary::decoded bytes = decoder(text, count, memory::buffer_of(value->w2)->unit());
-    if (!bytes) {
+    cell* made = nullptr;
+    if (base == 64) {
+        // Base 64, the common case of large texts, decodes straight into the new binary:
+        // made first, then the text is read (the decoder allocates nothing collected).
+        made = binary::make_at(stack::push_slot(), binary::base64_decoded_room(count));
+        const std::byte* text = string::get_position(value);
+        memory::series_buffer* bytes = memory::buffer_of(made->w2);
+        int64_t length = binary::decode_base64_into(text, count, memory::buffer_of(value->w2)->unit(),
+                                                    reinterpret_cast<uint8_t*>(bytes->head));
+        if (length >= 0) bytes->tail = bytes->head + length;
+        else made = nullptr;
+    } else {
+        // The decoders allocate nothing from the collected heap: the text stays where it is.
+        const std::byte* text = string::get_position(value);
+        binary::decoded bytes = decoder(text, count, memory::buffer_of(value->w2)->unit());
+        if (bytes) made = binary::load(bytes->data(), int64_t(bytes->size()));
+    }
+    if (!made) {
         stack::clear_frame_args();
         *stack::result_slot() = none::value;
         stack::keep_result_slot();
         return 0;
     }
-    if (!has_module(TYPE_BINARY)) raise::throw_error(err::internal_not_done);
-    cell* made = stack::push_slot();
-    int64_t length = int64_t(bytes->size());
-    made->w2 = memory::alloc_series(std::max<int64_t>(length, 1), 1, 0);
-    memory::series_buffer* buffer = memory::buffer_of(made->w2);
-    if (length > 0) std::memcpy(buffer->head, bytes->data(), size_t(length));
-    buffer->tail = buffer->head + length;
-    made->header = TYPE_BINARY;
     return answer(made);
 }
 
@@ -146,20 +153,18 @@ uint32_t native_debase(const native_invocation& call) {
 uint32_t native_enbase(const native_invocation& call) {
     cell* value = stack::argument(0);
     int32_t base = base_argument(call);
-    std::string bytes;
+    // A string! is encoded as UTF-8 first, into a copy of its own (the encoding cache may
+    // move when the text is allocated); a binary! is read where it is, after that.
+    std::string utf8;
     if (value->is(TYPE_STRING)) {
         int64_t byte_count = -1;
-        const char* utf8 = unicode::string_to_utf8(value, &byte_count);
-        bytes.assign(utf8, size_t(byte_count));
-    } else if (value->is(TYPE_BINARY)) {
-        memory::series_buffer* buffer = memory::buffer_of(value->w2);
-        int64_t start = std::clamp<int64_t>(series::index_of(value), 0, buffer->length());
-        bytes.assign(reinterpret_cast<const char*>(buffer->head) + start, size_t(buffer->length() - start));
-    } else {
+        const char* bytes = unicode::string_to_utf8(value, &byte_count);
+        utf8.assign(bytes, size_t(byte_count));
+    } else if (!value->is(TYPE_BINARY)) {
         raise::expect_arg(value->type(), 0);
     }
     // The room each encoder may need, computed wide so that an overflow is seen.
-    int64_t n = int64_t(bytes.size());
+    int64_t n = value->is(TYPE_BINARY) ? binary::get_length(value) : int64_t(utf8.size());
     int64_t size = 0;
     uint8_t* (*encoder)(uint8_t*, const uint8_t*, int64_t) = nullptr;
     switch (base) {
@@ -171,9 +176,15 @@ uint32_t native_enbase(const native_invocation& call) {
     }
     if (size > INT32_MAX) raise::throw_error(err::script_too_long);
     cell* text = string::make_empty(stack::push_slot(), size);
+    // Nothing allocates from here on: the addresses stay valid.
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(utf8.data());
+    if (value->is(TYPE_BINARY)) {
+        memory::series_buffer* source = memory::buffer_of(value->w2);
+        bytes = reinterpret_cast<const uint8_t*>(source->head) + (source->length() - n);
+    }
     memory::series_buffer* buffer = memory::buffer_of(text->w2);
     uint8_t* start = reinterpret_cast<uint8_t*>(buffer->head);
-    uint8_t* end = encoder(start, reinterpret_cast<const uint8_t*>(bytes.data()), n);
+    uint8_t* end = encoder(start, bytes, n);
     buffer->tail = buffer->head + (end - start);
     return answer(text);
 }
