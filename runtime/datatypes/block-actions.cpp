@@ -565,6 +565,7 @@ cell* trim(cell* series, bool head, bool tail, bool automatic, bool lines, bool 
 // --- Registration ---------------------------------------------------------------------------------------------
 
 void init_type() {
+    register_sort_roots();
     type_registry::action_list list(TYPE_SERIES);
     list.set<ACTION_MAKE>(&make);
     list.set<ACTION_TO>(&to);

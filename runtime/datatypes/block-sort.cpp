@@ -54,17 +54,13 @@ void require_buffer(const cell* s) {
 // --- Sort ---------------------------------------------------------------------------------------------
 
 // The two blocks that carry whole records to a function comparator under /all: made at
-// first use and kept for the run, marked by a callback of their own.
+// first use and kept for the run, marked by a callback of their own that is registered
+// with the type, so the set of roots does not change with the first sort.
 cell record_blocks[2] = {{TYPE_NONE, 0, 0, 0}, {TYPE_NONE, 0, 0, 0}};
-bool record_blocks_registered = false;
 
 void mark_record_blocks() { gc::mark_cells(record_blocks, record_blocks + 2); }
 
 void prepare_record_blocks(int64_t cells) {
-    if (!record_blocks_registered) {
-        gc::add_mark_callback(&mark_record_blocks);
-        record_blocks_registered = true;
-    }
     for (cell& block : record_blocks) {
         if (!block.is(TYPE_BLOCK)) {
             make_empty(&block, cells);
@@ -218,6 +214,13 @@ void apply_order(const sort_state& state, const std::vector<int32_t>& order) {
 }
 
 }  // namespace
+
+void register_sort_roots() {
+    static bool registered = false;
+    if (registered) return;
+    gc::add_mark_callback(&mark_record_blocks);
+    registered = true;
+}
 
 cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell* part, bool all, bool reverse,
            bool stable) {

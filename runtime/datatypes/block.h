@@ -138,6 +138,8 @@ cell* find(cell* series, cell* value, cell* part, bool only, bool case_sensitive
 cell* put(cell* series, cell* key, cell* value, bool case_sensitive);
 cell* select(cell* series, cell* value, cell* part, bool only, bool case_sensitive, bool same, bool any,
              cell* with, cell* skip, bool last, bool reverse);
+// Start-up (part of init_type): registers the roots that sorts keep between calls.
+void register_sort_roots();
 cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell* part, bool all, bool reverse,
            bool stable);
 cell* swap(cell* series, cell* other);

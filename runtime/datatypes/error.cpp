@@ -276,6 +276,13 @@ int compare(cell* value, cell* other, int op) {
 // --- Registration and making -----------------------------------------------------------------------
 
 void init_type() {
+    // The settings root is registered with the type, so the set of roots does not change
+    // when the settings are first set.
+    static bool registered = false;
+    if (!registered) {
+        gc::add_mark_callback(&mark_settings);
+        registered = true;
+    }
     type_registry::action_list list(TYPE_OBJECT);
     list.set<ACTION_MAKE>(&make);
     list.set<ACTION_FORM>(&form);
@@ -526,13 +533,6 @@ void print_report(cell* error) {
     output_hooks::call_value_hooks(output, true);
 }
 
-void set_settings(const cell* settings) {
-    static bool registered = false;
-    if (!registered) {
-        gc::add_mark_callback(&mark_settings);
-        registered = true;
-    }
-    settings_root = *settings;
-}
+void set_settings(const cell* settings) { settings_root = *settings; }
 
 }  // namespace zor::error

@@ -187,6 +187,13 @@ void remove_mark_callback(mark_callback callback) {
     while (callback_count > 0 && !callbacks[callback_count - 1]) --callback_count;
 }
 
+mark_callback mark_callback_at(int i) {
+    for (int k = 0; k < callback_count; ++k) {
+        if (callbacks[k] && i-- == 0) return callbacks[k];
+    }
+    return nullptr;
+}
+
 int mark_callback_count() {
     int n = 0;
     for (int i = 0; i < callback_count; ++i) n += callbacks[i] != nullptr;

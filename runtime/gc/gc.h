@@ -118,6 +118,9 @@ void add_mark_callback(mark_callback callback);
 // Removes the first matching entry; nothing when it is not registered.
 void remove_mark_callback(mark_callback callback);
 int mark_callback_count();
+// The registered callbacks in list order, holes skipped (for tests that check what a
+// piece of code left registered).
+mark_callback mark_callback_at(int i);
 
 // Keeps cells that live outside every root (a C++ local, a module's static cell) marked
 // and relocated while the guard lives. Guards may end in any order.

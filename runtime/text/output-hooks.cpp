@@ -130,5 +130,6 @@ int value_hook_count() { return value_hooks.count; }
 int value_hook_capacity() { return value_hooks.capacity; }
 value_hook value_hook_at(int i) { return i >= 0 && i < value_hooks.count ? value_hooks.entries[i] : nullptr; }
 int text_hook_count() { return text_hooks.count; }
+text_hook text_hook_at(int i) { return i >= 0 && i < text_hooks.count ? text_hooks.entries[i] : nullptr; }
 
 }  // namespace zor::output_hooks

@@ -29,5 +29,6 @@ int value_hook_count();
 int value_hook_capacity();
 value_hook value_hook_at(int i);
 int text_hook_count();
+text_hook text_hook_at(int i);
 
 }  // namespace zor::output_hooks

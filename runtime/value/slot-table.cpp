@@ -121,6 +121,11 @@ int32_t free_count() {
     return free_slots;
 }
 
+bool free_q(int32_t index) {
+    check_index(index);
+    return is_free[index - 1] != 0;
+}
+
 void mark() {
     if (table.w2) gc::mark_block(&table.w2);
 }

@@ -30,6 +30,8 @@ void release(int32_t index);
 
 int32_t capacity();
 int32_t free_count();
+// Whether the slot (1-based, within the capacity) is free.
+bool free_q(int32_t index);
 // The collector's root: the block and the values it holds.
 void mark();
 

@@ -138,30 +138,15 @@ inline std::string describe(const cell* value) {
 
 inline int code_of(err e) { return error_catalogue::code_of(e); }
 
-// Runs every test of a fixture with the collector enabled, so that ZOR_GC_TORTURE=1
-// collects, compacts and moves nodes at every allocation the routines make.
+// The fixture of the block and series tests. Each starts, like every unit test, on an
+// empty stack with the collector enabled (tests/unit/runtime_isolation.h), so that
+// ZOR_GC_TORTURE=1 collects, compacts and moves nodes at every allocation the routines
+// make.
 class collected_fixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        saved_enabled_ = gc::enabled;
-        gc::enabled = 1;
-    }
-    void TearDown() override {
-        gc::enabled = saved_enabled_;
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        // Leaves no references behind in the stack's storage: a later test that pushes
-        // slots without writing them must not find this test's series there.
-        for (cell* c = stack::state.args_begin; c < stack::state.args_end; ++c) cell::init_unset(c);
-    }
     // Empties the argument stack: each case builds its series in the first slot, which is
     // then also args_base, where the action entries leave the series.
     void reset_stack() { stack::state.args_top = stack::state.args_base = stack::state.args_begin; }
-
-private:
-    uint32_t saved_enabled_ = 0;
 };
 
 }  // namespace zor::testing

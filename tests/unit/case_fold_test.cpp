@@ -21,16 +21,9 @@ using case_fold::case_pair;
 
 class CaseFold : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        installed_reporter = case_fold::report_change;
-        case_fold::report_change = nullptr;
-    }
-    // The ownership tracker's reporter goes back for the tests that run next.
-    void TearDown() override { case_fold::report_change = installed_reporter; }
-    case_fold::change_reporter installed_reporter = nullptr;
+    // The ownership tracker's reporter stays out of these tests; the runtime listener puts it
+    // back afterwards.
+    void SetUp() override { case_fold::report_change = nullptr; }
 
     // A string on the argument stack from UTF-8 text (Latin-1 text stays in unit 1).
     static cell* new_string(const std::string& utf8) {

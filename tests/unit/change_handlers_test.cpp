@@ -71,15 +71,10 @@ class ChangeHandlers : public testing::stack_fixture {
 protected:
     void SetUp() override {
         stack_fixture::SetUp();
-        saved_ = upcalls::invoke_function;
         upcalls::invoke_function = &record_call;
         calls.clear();
         raise_in_handler = false;
         expected_object = watched = nullptr;
-    }
-    void TearDown() override {
-        upcalls::invoke_function = saved_;
-        stack_fixture::TearDown();
     }
 
     cell* word(const char* name) { return word::push_global(symbol::make(name)); }
@@ -108,9 +103,6 @@ protected:
         object::eval_path(object, word(name), value, nullptr, nullptr, nullptr, 1, 0, false, true, false);
     }
     std::string field_text(cell* object, const char* name) { return molded(object::field_value(object, word(name))); }
-
-private:
-    decltype(upcalls::invoke_function) saved_ = nullptr;
 };
 
 TEST_F(ChangeHandlers, OnChangeSeesTheWordTheOldAndTheNewValue) {

@@ -35,12 +35,6 @@ int32_t value_of(const cell* c) { return static_cast<int32_t>(c->w2); }
 
 class Contexts : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-    }
-
     // A context kept alive and current by a word bound to it in a stack slot.
     struct held {
         cell* slot;

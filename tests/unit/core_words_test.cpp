@@ -85,9 +85,6 @@ TEST(CoreWordsData, ActionSpecsAgreeWithTheActionTable) {
 class CoreWords : public ::testing::Test {
 protected:
     void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
         // Every global value as it is now, kept alive (and current) in a stack block.
         int32_t count = context::value_count(context::global);
         saved_ = block::push_empty(count + 1);
@@ -106,9 +103,6 @@ protected:
             if (i < saved_count) *value = *block::get_cell(saved_, i);
             else cell::init_unset(value);
         }
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        stack::pending_code = 0;
     }
 
     // The molded value of the code, or "error N: arg1 arg2 arg3" for a raised error.

@@ -103,13 +103,6 @@ void expect_number(const cell& value, type_id type, double expected) {
 
 class Float : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        float_::pretty_flag = 1;
-    }
-    void TearDown() override { float_::pretty_flag = 1; }
 
     std::string form(cell value) {
         cell* output = string::push_empty();

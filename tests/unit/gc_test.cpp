@@ -118,19 +118,9 @@ memory::series_frame* series_frame_holding(const void* address) {
 class GcTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        testing::ensure_runtime();
-        saved_enabled_ = gc::enabled;
-        saved_torture_ = gc::torture_mode();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
         // Built with collection off; collected on purpose.
         gc::enabled = 0;
         gc::set_torture_mode(false);
-    }
-    void TearDown() override {
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        gc::set_torture_mode(saved_torture_);
-        gc::enabled = saved_enabled_;
     }
 
     static cell* hold(cell value) {
@@ -155,10 +145,6 @@ protected:
         }
         gc::set_torture_mode(torture);
     }
-
-private:
-    uint32_t saved_enabled_ = 0;
-    bool saved_torture_ = false;
 };
 
 // --- What each datatype references --------------------------------------------------------

@@ -36,12 +36,8 @@ protected:
         class_b = handle_registry::register_class(0x42, release_b);
         class_silent = handle_registry::register_class(0x43, nullptr);
         releases.clear();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
     }
-    void TearDown() override {
-        handle_registry::init();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-    }
+    void TearDown() override { handle_registry::init(); }
     int32_t class_a = 0, class_b = 0, class_silent = 0;
 };
 
@@ -173,11 +169,8 @@ TEST_F(HandleRegistry, CollectorReleasesHandlesNoValueReaches) {
 
 class SlotTable : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        slot_table::init();
-    }
-    void TearDown() override { slot_table::init(); }
+    // A table of its own, so indexes and capacities start from the documented state.
+    void SetUp() override { slot_table::init(); }
 };
 
 TEST_F(SlotTable, StoreGetAndReleaseFollowTheFreeChain) {

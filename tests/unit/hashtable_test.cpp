@@ -33,13 +33,8 @@ protected:
     // The collector stays off except where a test switches it on: most tests keep node
     // references in locals, and record tables keyed by plain integers must not be swept.
     void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        saved_collection_ = gc::enabled;
         gc::enabled = 0;
     }
-    void TearDown() override { gc::enabled = saved_collection_; }
 
     // A new table held on the argument stack the way a map! holds its table.
     static node_ref rooted(node_ref table) {
@@ -59,8 +54,6 @@ protected:
                                        string::ENCODING_UTF8);
     }
     static uint32_t unit_of(const cell* s) { return memory::buffer_of(s->w2)->unit(); }
-
-    uint32_t saved_collection_ = 0;
 
     // The map table's cell index of a key cell, -1 when no bucket names it.
     static int64_t bucket_count_naming(node_ref table, int32_t index) {

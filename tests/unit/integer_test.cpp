@@ -86,14 +86,7 @@ std::string describe(const cell& c) {
            std::to_string(float_::get(&c));
 }
 
-class Integer : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-    }
-};
+class Integer : public ::testing::Test {};
 
 const action OP_ACTIONS[] = {ACTION_ADD, ACTION_SUBTRACT, ACTION_MULTIPLY, ACTION_DIVIDE, ACTION_REMAINDER,
                              ACTION_OR_T, ACTION_AND_T, ACTION_XOR_T};

@@ -1,7 +1,8 @@
 // Test support for the interpreter and tracing tests: a fixture that starts each test
-// with the stand-in natives installed (tests/unit/interpreter_stand_ins.h), the global
-// words defined, an empty stack and the collector on, and helpers that evaluate code and
-// catch the errors it raises.
+// with the stand-in natives installed (tests/unit/interpreter_stand_ins.h) and the global
+// words defined, on an empty stack with the collector on (as every unit test starts,
+// tests/unit/runtime_isolation.h, which also takes the stand-ins out afterwards), and
+// helpers that evaluate code and catch the errors it raises.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,24 +34,11 @@ struct raised {
 class interpreter_fixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ensure_runtime();
-        saved_enabled_ = gc::enabled;
-        gc::enabled = 1;
-        reset_stack();
-        stack::pending_code = 0;
         logged.clear();
         exits_as_exceptions = 0;
         install_stand_ins();
         define_globals();
         reset_stack();
-    }
-
-    void TearDown() override {
-        remove_stand_ins();
-        stack::pending_code = 0;
-        gc::enabled = saved_enabled_;
-        reset_stack();
-        for (cell* c = stack::state.args_begin; c < stack::state.args_end; ++c) cell::init_unset(c);
     }
 
     void reset_stack() {
@@ -98,9 +86,6 @@ protected:
         stack::pending_code = 0;
         return {};
     }
-
-private:
-    uint32_t saved_enabled_ = 0;
 };
 
 }  // namespace zor::testing

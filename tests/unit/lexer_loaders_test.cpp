@@ -57,12 +57,6 @@ std::string first_report_line(cell* error_value) {
 
 class lexer_loaders : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ensure_runtime();
-        saved_enabled_ = gc::enabled;
-        gc::enabled = 1;
-    }
-    void TearDown() override { gc::enabled = saved_enabled_; }
 
     // Scans the UTF-8 text as a string! source, the way transcode does.
     scan_outcome scan(const std::string& text, bool scan_only = false) {
@@ -111,9 +105,6 @@ protected:
         memory::series_buffer* b = memory::buffer_of(value->w2);
         return {b->unit(), b->length()};
     }
-
-private:
-    uint32_t saved_enabled_ = 0;
 };
 
 std::string type_name(type_id type) {

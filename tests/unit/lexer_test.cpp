@@ -141,11 +141,6 @@ protected:
         reset_stack();
     }
 
-    void TearDown() override {
-        natives::set_entry(COLLECT_NATIVE, nullptr);
-        interpreter_fixture::TearDown();
-    }
-
     // Reads code with the lexer itself (the notation reader has no braces or comments).
     cell* read(const std::string& text) {
         cell* source = push_text(text);

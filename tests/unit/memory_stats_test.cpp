@@ -30,18 +30,6 @@ std::byte* frame_start(memory::series_frame* f) { return reinterpret_cast<std::b
 
 class MemoryStats : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        saved_enabled_ = gc::enabled;
-        saved_torture_ = gc::torture_mode();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-    }
-    void TearDown() override {
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        gc::enabled = saved_enabled_;
-        gc::set_torture_mode(saved_torture_);
-    }
-
     // The detailed report into a new block in an argument-stack slot.
     static cell* new_result() { return block::make_in(stack::push_slot(), 5); }
     static cell* detailed_report(cell* result) {
@@ -61,10 +49,6 @@ protected:
         EXPECT_TRUE(c->is(TYPE_INTEGER)) << "type " << int(c->type());
         return static_cast<int32_t>(c->w2);
     }
-
-private:
-    uint32_t saved_enabled_ = 0;
-    bool saved_torture_ = false;
 };
 
 TEST_F(MemoryStats, BytesInUseCountUsedNodesFilledFramesAndBigSeries) {

@@ -33,19 +33,16 @@ protected:
     void SetUp() override {
         zor::testing::ensure_runtime();
         saved_ = memory::state;
-        saved_collection_ = zor::gc::enabled;
         zor::gc::enabled = 0;
         memory::state = memory::manager{};
     }
     void TearDown() override {
         memory::release_all();
         memory::state = saved_;
-        zor::gc::enabled = saved_collection_;
     }
 
 private:
     memory::manager saved_;
-    uint32_t saved_collection_ = 0;
 };
 
 std::byte* as_bytes(void* p) { return static_cast<std::byte*>(p); }

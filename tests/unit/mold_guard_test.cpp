@@ -24,13 +24,6 @@ constexpr node_ref NODE_C = 0xF0003000;
 
 class MoldGuard : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        mold_guard::reset();
-    }
-    void TearDown() override { mold_guard::reset(); }
 };
 
 // Runs the body inside a try frame; answers the catalogue code of the error raised (0

@@ -263,7 +263,10 @@ TEST_F(NativesFunctionsTest, BlockAssignmentTestsEveryItemBeforeAssigning) {
 // Words the lexer leaves unresolved (index -1) name no slot until their first assignment:
 // value? and get/any read them as without value instead of failing.
 TEST_F(NativesFunctionsTest, UnresolvedWordsHaveNoValue) {
-    cell word = {TYPE_WORD, context::global, uint32_t(symbol::make("not-yet-resolved-anywhere")), word::INDEX_UNRESOLVED};
+    // The symbol is made first: making it may collect and move the global context's node,
+    // which must be read after the last allocation before the cell reaches a root.
+    uint32_t symbol_id = uint32_t(symbol::make("not-yet-resolved-anywhere"));
+    cell word = {TYPE_WORD, context::global, symbol_id, word::INDEX_UNRESOLVED};
     testing::set_global("w", &word);
     reset_stack();
     EXPECT_EQ(outcome("value? w"), "false");

@@ -625,11 +625,6 @@ protected:
         testing::define_callable("square-root", TYPE_NATIVE, NATIVE_SQUARE_ROOT, "value [float! integer! percent!]");
         testing::define_callable("to-hex", TYPE_NATIVE, NATIVE_TO_HEX, "value [integer!] /size length [integer!]");
     }
-    void TearDown() override {
-        output_hooks::remove(&capture, nullptr);
-        output_hooks::add(&output_hooks::print_to_console, nullptr);
-        interpreter_fixture::TearDown();
-    }
 
     int64_t work_length() { return block::rest_length(natives::print_work_block()) + natives::print_work_block()->w1; }
 };

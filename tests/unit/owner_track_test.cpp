@@ -62,14 +62,9 @@ class OwnerTrack : public testing::stack_fixture {
 protected:
     void SetUp() override {
         stack_fixture::SetUp();
-        saved_ = upcalls::invoke_function;
         upcalls::invoke_function = &record_call;
         calls.clear();
         watched.clear();
-    }
-    void TearDown() override {
-        upcalls::invoke_function = saved_;
-        stack_fixture::TearDown();
     }
 
     cell* word(const char* name) { return word::push_global(symbol::make(name)); }
@@ -93,9 +88,6 @@ protected:
         for (const deep_call& c : calls) seen.push_back(c.action);
         return seen;
     }
-
-private:
-    decltype(upcalls::invoke_function) saved_ = nullptr;
 };
 
 TEST_F(OwnerTrack, TheFirstOwnerKeepsASharedBlock) {

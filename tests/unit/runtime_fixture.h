@@ -14,7 +14,9 @@ namespace zor::testing {
 
 // Collection is switched on once start-up is done, as the boot does when the top level
 // starts, so every test runs with the collector live (and, under ZOR_GC_TORTURE=1, with a
-// collection at every allocation). Tests that hold bare nodes switch it off themselves.
+// collection at every allocation). Tests that hold bare nodes switch it off themselves;
+// the runtime isolation listener (tests/unit/runtime_isolation.h) starts the runtime before
+// the first test and puts this state back after each one.
 inline void ensure_runtime() {
     static bool started = [] {
         runtime_init::start();

@@ -143,14 +143,7 @@ inline text_result mold(cell value, bool all = false, bool only = false, int bud
 // A word! of the name bound in the global context, held in a new stack slot.
 inline cell* push_word(const char* name) { return stack::push_copy(word::make_global_from_name(name)); }
 
-// Each test starts with empty stacks.
-class ScalarTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-    }
-};
+// Each test starts with empty stacks, as every unit test does (tests/unit/runtime_isolation.h).
+class ScalarTest : public ::testing::Test {};
 
 }  // namespace zor::scalar_testing

@@ -74,25 +74,9 @@ template <action A> action_handler<A> handler_for(type_id type) {
     return reinterpret_cast<action_handler<A>>(type_registry::handler_of(type, A));
 }
 
-// Runs every test of a fixture on an empty stack with the collector enabled, so that
+// The fixture of the callable and path tests. Each starts, like every unit test, on an
+// empty stack with the collector enabled (tests/unit/runtime_isolation.h), so that
 // ZOR_GC_TORTURE=1 collects, compacts and moves nodes at every allocation.
-class stack_fixture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        saved_enabled_ = gc::enabled;
-        gc::enabled = 1;
-    }
-    void TearDown() override {
-        gc::enabled = saved_enabled_;
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        for (cell* c = stack::state.args_begin; c < stack::state.args_end; ++c) cell::init_unset(c);
-    }
-
-private:
-    uint32_t saved_enabled_ = 0;
-};
+class stack_fixture : public ::testing::Test {};
 
 }  // namespace zor::testing

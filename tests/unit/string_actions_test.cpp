@@ -978,18 +978,15 @@ class FunctionComparator : public StringActions {
 protected:
     void SetUp() override {
         StringActions::SetUp();
-        saved_ = upcalls::call_comparator;
         upcalls::call_comparator = &test_comparator;
         reset_stack();
         function_ = stack::push_slot();
         *function_ = cell{TYPE_FUNCTION, 0, 0, 0};
     }
     void TearDown() override {
-        upcalls::call_comparator = saved_;
         sorted_series = nullptr;
         StringActions::TearDown();
     }
-    decltype(upcalls::call_comparator) saved_ = nullptr;
     cell* function_ = nullptr;
 };
 

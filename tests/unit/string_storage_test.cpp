@@ -42,15 +42,6 @@ class StringStorage : public ::testing::Test {
 protected:
     // The collector runs (at every allocation under ZOR_GC_TORTURE=1), so everything a
     // test keeps across an allocation sits in an argument-stack slot.
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-        saved_enabled_ = gc::enabled;
-        gc::enabled = 1;
-    }
-    void TearDown() override { gc::enabled = saved_enabled_; }
-    uint32_t saved_enabled_ = 0;
     cell* empty(uint32_t unit) { return string::make_in_cell(stack::push_slot(), 0, unit); }
     // A string of the unit width holding exactly these code points (written by position,
     // so nothing widens it beyond the width asked for).

@@ -19,14 +19,7 @@
 namespace zor {
 namespace {
 
-class Symbols : public ::testing::Test {
-protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-    }
-};
+class Symbols : public ::testing::Test {};
 
 int code_of(err e) { return error_catalogue::code_of(e); }
 

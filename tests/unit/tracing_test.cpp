@@ -28,11 +28,6 @@ std::string joined(const std::vector<std::string>& lines) {
 
 class TracingTest : public testing::interpreter_fixture {
 protected:
-    void TearDown() override {
-        tracing::callback_bits = 0;
-        testing::interpreter_fixture::TearDown();
-    }
-
     // Runs the code under a tracer with the body given; answers what the tracer logged.
     std::string traced(const std::string& tracer_body, const std::string& code_text) {
         testing::define_function("tracer", "event code offset value ref frame", tracer_body);

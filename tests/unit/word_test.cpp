@@ -36,12 +36,6 @@ cell word_of(type_id type, const char* name) {
 
 class Words : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testing::ensure_runtime();
-        stack::state.args_base = stack::state.args_top = stack::state.args_begin;
-        stack::state.frames_top = stack::state.frames_begin;
-    }
-
     struct text_result {
         std::string text;
         int budget;
