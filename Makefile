@@ -8,6 +8,8 @@ DEBIAN_PACKAGES := g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-
 # Only `make fuzz` needs these: the compiler of the fuzz targets and its fuzzer runtime.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_TIME ?= 600
+# CTest runs this many tests at once: every core.
+JOBS ?= $(shell nproc)
 
 # Installs whichever of the Debian packages given are missing (as root, or through sudo).
 define install_missing
@@ -35,8 +37,9 @@ build: configure
 run: build
 	@./$(BUILD)/zor $(ARGS)
 
+# Every suite, with the collector-torture pass of the unit tests sharded and shuffled.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j2
+	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # The microbenchmarks, then the interpreter and lexer side by side with Lua 5.4 and Python 3.
 bench: deps
@@ -51,14 +54,14 @@ bench: deps
 sanitize: deps
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON >/dev/null
 	@cmake --build build-asan
-	@cd build-asan && ctest --output-on-failure -j2 -LE torture
+	@cd build-asan && ctest --output-on-failure -j$(JOBS) -LE torture
 
 sanitize-torture: sanitize
-	@cd build-asan && ZOR_GC_TORTURE=1 ctest --output-on-failure -L torture
+	@cd build-asan && ZOR_GC_TORTURE=1 ctest --output-on-failure -j$(JOBS) -L torture
 
 # The collector-torture label: collects at every allocation.
 torture: build
-	@cd $(BUILD) && ZOR_GC_TORTURE=1 ctest --output-on-failure -j2 -L torture
+	@cd $(BUILD) && ZOR_GC_TORTURE=1 ctest --output-on-failure -j$(JOBS) -L torture
 
 fuzz-deps:
 	$(call install_missing,$(FUZZ_PACKAGES))
