@@ -10,6 +10,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
@@ -124,7 +125,7 @@ void register_datatypes() {
     tag::init_type();
     email::init_type();
     handle::init_type();
-    register_named(TYPE_DATE, "date!");
+    date::init_type();
     register_named(TYPE_PORT, "port!");
     register_named(TYPE_MONEY, "money!");
     ref::init_type();

@@ -136,12 +136,12 @@ TEST_F(ActionEntryTest, FormAndMoldCutTheirTextToThePartLimit) {
 }
 
 TEST_F(ActionEntryTest, APartLimitBelowOneNeverReachesTheHandler) {
-    // date! has no form handler yet: without /part its look-up fails, with a limit of 0 the
+    // image! has no form handler yet: without /part its look-up fails, with a limit of 0 the
     // entry answers "" before looking.
-    cell date{TYPE_DATE, 0, 0, 0};
+    cell image{TYPE_IMAGE, 0, 0, 0};
     cell* zero = value("0");
-    EXPECT_EQ(string::to_utf8(invoke(ACTION_FORM, {&date, zero}, {1})), "");
-    EXPECT_EQ(raise_of([&] { invoke(ACTION_FORM, {&date}); }).code, code_of(err::script_expect_arg));
+    EXPECT_EQ(string::to_utf8(invoke(ACTION_FORM, {&image, zero}, {1})), "");
+    EXPECT_EQ(raise_of([&] { invoke(ACTION_FORM, {&image}); }).code, code_of(err::script_expect_arg));
     // The limit is an integer!.
     cell* text = value("\"3\"");
     EXPECT_EQ(raise_of([&] { invoke(ACTION_FORM, {value("[1]"), text}, {1}); }).code,
@@ -270,8 +270,8 @@ TEST_F(ActionEntryTest, AnActionOnATypeWithoutHandlerRaisesExpectArgNamingTheTyp
         EXPECT_EQ(molded(error::field_of(error_value, error::FIELD_ARG2)), "integer!");
     }
     // make and to look up the type a datatype! names.
-    cell date_type{TYPE_DATATYPE, TYPE_DATE, 0, 0};
-    EXPECT_EQ(raise_of([&] { invoke(ACTION_MAKE, {&date_type, value("1")}); }).code, code_of(err::script_expect_arg));
+    cell image_type{TYPE_DATATYPE, TYPE_IMAGE, 0, 0};
+    EXPECT_EQ(raise_of([&] { invoke(ACTION_MAKE, {&image_type, value("1")}); }).code, code_of(err::script_expect_arg));
     cell* made = invoke(ACTION_MAKE, {value("block!"), value("4")});
     EXPECT_TRUE(made->is(TYPE_BLOCK));
     EXPECT_EQ(molded(made), "[]");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors/error-catalogue.h"
@@ -212,24 +213,29 @@ TEST_F(NativesSetsTest, SetsMustAgreeInType) {
 }
 
 TEST_F(NativesSetsTest, BitsetsAndDates) {
-    // Bitsets and dates cannot be written yet; their cells are made directly.
+    // The test notation writes neither bitsets nor dates; their cells are made directly.
     define_bytes("plain", TYPE_BITSET, {0x80});
     define_bytes("complemented", TYPE_BITSET, {0x80}, memory::FLAG_COMPLEMENT);
-    cell date = {TYPE_DATE, 0, 0, 0};
-    testing::set_global("day", &date);
+    cell late{TYPE_DATE, 0, 0, 0};
+    date::make_at(&late, 2020, 1, 2, true, 3600.0, 0);
+    testing::set_global("late", &late);
+    cell early{TYPE_DATE, 0, 0, 0};
+    date::make_at(&early, 2020, 1, 1, true, 23 * 3600.0, 0);
+    testing::set_global("early", &early);
     reset_stack();
     expect_results({
         {"complement? plain", "false"},
         {"complement? complemented", "true"},
         {"type? union plain plain", "bitset!"},
+        // The difference of two dates is the time between them.
+        {"difference late early", "2:00:00"},
+        {"difference early late", "-2:00:00"},
     });
     expect_errors({
         {"complement? [1]", err::script_expect_arg, "complement?", "block!"},
-        // The date module's difference does not exist yet.
-        {"difference day day", err::internal_not_done, nullptr, nullptr},
         // Only difference takes two dates.
-        {"union day day", err::script_expect_arg, "union", "date!"},
-        {"difference day [1]", err::script_expect_val, "block!", "date!"},
+        {"union early late", err::script_expect_arg, "union", "date!"},
+        {"difference early [1]", err::script_expect_val, "block!", "date!"},
     });
 }
 

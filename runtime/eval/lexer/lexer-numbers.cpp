@@ -1,12 +1,13 @@
 // The number-like loaders of the lexer: decimal and hexadecimal integers, floats and
-// percents, the special floats, tuples, pairs, times, binaries in base 2, 16 and 64, and
-// the literal forms of the types whose modules are not written yet: dates, money and
+// percents, the special floats, tuples, pairs, times, dates (every form, with times and
+// zones, built by the date module from the fields read here), binaries in base 2, 16 and
+// 64, and the literal forms of the types whose modules are not written yet: money and
 // points.
 //
-// For those last three the whole text is checked here (the field ranges of a date, the
-// digit limits of money, the numbers of a point), so a /scan reports the right type or
-// error!; loading one raises internal/not-done until the datatype exists (money loads as
-// soon as its module installs the money builder).
+// For those last two the whole text is checked here (the digit limits of money, the
+// numbers of a point), so a /scan reports the right type or error!; loading one raises
+// internal/not-done until the datatype exists (money loads as soon as its module installs
+// the money builder).
 //
 // Number text is read with number_text, never with the C library's locale-dependent
 // readers.
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/eval/lexer/lexer-loaders.h"
@@ -93,10 +95,23 @@ bool read_special_float(const uint8_t* start, const uint8_t* end, double* value)
 
 // --- Dates ----------------------------------------------------------------------------------------
 
-// The date forms are checked field by field; the reader walks the token once.
+// The fields of a date literal, as the date module builds the value from them.
+struct date_fields {
+    enum form_t { CALENDAR, WEEK, ORDINAL } form = CALENDAR;
+    int32_t year = 0, month = 1, day = 1;
+    int32_t week = 0, weekday = 0, yearday = 0;  // weekday 0: not given
+    bool time_given = false;
+    double seconds = 0;       // local time of day
+    int32_t zone_minutes = 0; // signed, east of UTC
+};
+
+// The date forms are checked field by field; the reader walks the token once and keeps
+// the fields.
 class date_reader {
 public:
     date_reader(const uint8_t* start, const uint8_t* end) : p_(start), end_(end) {}
+
+    date_fields fields;
 
     bool read() {
         bool negative_year = false;
@@ -119,10 +134,14 @@ public:
             ++p_;
             int32_t week = fixed_digits(2);
             if (!year_first || week < 1 || week > 53) return false;
+            fields.form = date_fields::WEEK;
+            fields.year = year;
+            fields.week = week;
             if (at('-')) {
                 ++p_;
                 int32_t weekday = fixed_digits(1);
                 if (weekday < 1 || weekday > 7) return false;
+                fields.weekday = weekday;
             }
             return read_time_part();
         }
@@ -134,6 +153,9 @@ public:
             if (n == 3) {
                 // yyyy-ddd: an ordinal date.
                 if (separator != '-' || !year_first || value < 1 || value > days_in_year(year)) return false;
+                fields.form = date_fields::ORDINAL;
+                fields.year = year;
+                fields.yearday = value;
                 return read_time_part();
             }
             month = value;
@@ -156,6 +178,9 @@ public:
             year = last;
         }
         if (day < 1 || day > days_in_month(month, year)) return false;
+        fields.year = year;
+        fields.month = month;
+        fields.day = day;
         return read_time_part();
     }
 
@@ -211,11 +236,16 @@ private:
         int32_t month = fixed_digits(2);
         int32_t day = fixed_digits(2);
         if (month < 1 || month > 12 || day < 1 || day > days_in_month(month, year)) return false;
+        fields.year = year;
+        fields.month = month;
+        fields.day = day;
         if (!at('T')) return false;
         ++p_;
         int32_t hours = fixed_digits(2);
         int32_t minutes = fixed_digits(2);
         if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59) return false;
+        fields.time_given = true;
+        fields.seconds = hours * 3600.0 + minutes * 60.0;
         if (p_ < end_ && is_digit(*p_)) {
             if (!read_seconds(2)) return false;
         }
@@ -224,6 +254,7 @@ private:
 
     // Seconds of digit_count to two digits, below 60, with an optional fraction.
     bool read_seconds(int digit_count) {
+        const uint8_t* start = p_;
         int n;
         int32_t whole = digits(digit_count, 2, &n);
         if (whole < 0 || whole > 59) return false;
@@ -236,6 +267,14 @@ private:
             }
             if (fraction == 0) return false;
         }
+        std::string text(reinterpret_cast<const char*>(start), static_cast<size_t>(p_ - start));
+        for (char& c : text) {
+            if (c == ',') c = '.';
+        }
+        int failed = 0;
+        double seconds = number_text::parse_float(text.data(), text.data() + text.size(), 0, &failed);
+        if (failed) return false;
+        fields.seconds += seconds;
         return true;
     }
 
@@ -250,6 +289,8 @@ private:
         ++p_;
         int32_t minutes = digits(1, 2, &n);
         if (minutes < 0 || minutes > 59) return false;
+        fields.time_given = true;
+        fields.seconds = hours * 3600.0 + minutes * 60.0;
         if (at(':')) {
             ++p_;
             if (!read_seconds(1)) return false;
@@ -266,6 +307,7 @@ private:
             return p_ == end_;
         }
         if (!at('+') && !at('-')) return false;
+        bool west = at('-');
         ++p_;
         int n;
         int32_t hours = digits(1, 2, &n);
@@ -273,6 +315,7 @@ private:
         if (at(':')) ++p_;
         int32_t minutes = digits(1, 2, &n);
         if (minutes < 0 || minutes > 59) return false;
+        fields.zone_minutes = (west ? -1 : 1) * (hours * 60 + minutes);
         return p_ == end_;
     }
 
@@ -629,7 +672,19 @@ void load_date(state& s, const uint8_t* start, const uint8_t* end, uint32_t, boo
     s.position = end;
     date_reader reader(start, end);
     if (!reader.read()) raise_error(s, start, end, TYPE_DATE);
-    if (load) raise::throw_error(err::internal_not_done);
+    if (!load) return;
+    const date_fields& f = reader.fields;
+    cell value{TYPE_DATE, 0, 0, 0};
+    date::make_at(&value, f.year, f.month, f.day, f.time_given, f.seconds, f.zone_minutes);
+    switch (f.form) {
+        case date_fields::WEEK:
+            date::set_isoweek(&value, f.week);
+            if (f.weekday != 0) date::set_weekday(&value, f.weekday);
+            break;
+        case date_fields::ORDINAL: date::set_yearday(&value, f.yearday); break;
+        default: break;
+    }
+    put_value(s, value);
 }
 
 void load_money(state& s, const uint8_t* start, const uint8_t* end, uint32_t, bool load) {

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/typeset.h"
@@ -49,10 +50,12 @@ uint32_t set_native(const native_invocation& call, int code) {
         case TYPE_STRING: string::set_operation(set1, set2, case_sensitive, skip, code); break;
         case TYPE_TYPESET: typeset::apply_set_op(code); break;
         case TYPE_BITSET: bitset::apply_set_op(code); break;
-        // The date module's difference of two dates (a time!) does not exist yet.
+        // The difference of two dates is the time! between them; no other set operation
+        // takes dates.
         case TYPE_DATE:
-            if (code == block::SET_DIFFERENCE) raise::throw_error(err::internal_not_done);
-            raise::expect_arg(TYPE_DATE, 0);
+            if (code != block::SET_DIFFERENCE) raise::expect_arg(TYPE_DATE, 0);
+            date::difference_as_time(set1, set2);
+            break;
         default: raise::expect_arg(set1->type(), 0);
     }
     stack::keep_result_slot();
