@@ -45,6 +45,7 @@
 #include "runtime/eval/invoke.h"
 #include "runtime/eval/tracing.h"
 #include "runtime/eval/lexer/lexer.h"
+#include "runtime/eval/parse/parse.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc/gc.h"
 #include "runtime/value/handle-registry.h"
@@ -199,6 +200,8 @@ void start() {
     owner_track::init();
     // The lexer's buffers and token classes.
     lexer::init();
+    // The parse engine's rule and collect stacks and its keywords.
+    parse::init_stacks();
     // The interpreter's cells and the tracing state.
     eval::init();
 

@@ -191,7 +191,6 @@ namespace {
 }  // namespace
 
 uint32_t native_stats(const native_invocation&) { not_done(); }
-uint32_t native_parse(const native_invocation&) { not_done(); }
 uint32_t native_wait(const native_invocation&) { not_done(); }
 uint32_t native_checksum(const native_invocation&) { not_done(); }
 uint32_t native_set_env(const native_invocation&) { not_done(); }
