@@ -21,6 +21,7 @@
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/none.h"
@@ -128,7 +129,7 @@ void register_datatypes() {
     handle::init_type();
     date::init_type();
     register_named(TYPE_PORT, "port!");
-    register_named(TYPE_MONEY, "money!");
+    money::init_type();
     ref::init_type();
     register_named(TYPE_POINT2D, "point2D!");
     register_named(TYPE_POINT3D, "point3D!");

@@ -18,6 +18,8 @@
 #include "runtime/eval/tracing.h"
 #include "runtime/gc/gc.h"
 #include "runtime/memory/memory.h"
+#include "runtime/datatypes/money.h"
+#include "runtime/eval/lexer/number-scanners.h"
 #include "runtime/text/case-fold.h"
 #include "runtime/text/mold-guard.h"
 #include "runtime/text/output-hooks.h"
@@ -50,6 +52,8 @@ struct runtime_state {
     decltype(upcalls::scan_string) scan_string = nullptr;
     decltype(upcalls::clear_before_print) clear_before_print = nullptr;
     decltype(upcalls::resume_after_print) resume_after_print = nullptr;
+    lexer::money_builder money_builder = nullptr;
+    int32_t money_digits = 2;
     void (*delete_range)(node_ref, int64_t, int64_t) = nullptr;
     bool (*shift_indexes)(node_ref, int64_t, int64_t, int64_t, bool) = nullptr;
     void (*rebuild)(node_ref, int64_t) = nullptr;
@@ -87,6 +91,8 @@ runtime_state capture() {
     s.scan_string = upcalls::scan_string;
     s.clear_before_print = upcalls::clear_before_print;
     s.resume_after_print = upcalls::resume_after_print;
+    s.money_builder = lexer::installed_money_builder();
+    s.money_digits = money::shown_fraction_digits;
     s.delete_range = series::hash_index::delete_range;
     s.shift_indexes = series::hash_index::shift_indexes;
     s.rebuild = series::hash_index::rebuild;
@@ -193,6 +199,8 @@ class runtime_isolation : public ::testing::EmptyTestEventListener {
         upcalls::scan_string = before_.scan_string;
         upcalls::clear_before_print = before_.clear_before_print;
         upcalls::resume_after_print = before_.resume_after_print;
+        lexer::set_money_builder(before_.money_builder);
+        money::shown_fraction_digits = before_.money_digits;
         series::hash_index::delete_range = before_.delete_range;
         series::hash_index::shift_indexes = before_.shift_indexes;
         series::hash_index::rebuild = before_.rebuild;

@@ -1,13 +1,11 @@
 // The number-like loaders of the lexer: decimal and hexadecimal integers, floats and
 // percents, the special floats, tuples, pairs, times, dates (every form, with times and
-// zones, built by the date module from the fields read here), binaries in base 2, 16 and
-// 64, and the literal forms of the types whose modules are not written yet: money and
-// points.
+// zones, built by the date module from the fields read here), money (checked here, built
+// by the builder the money module installs), binaries in base 2, 16 and 64, and the
+// literal form of points, whose module is not written yet.
 //
-// For those last two the whole text is checked here (the digit limits of money, the
-// numbers of a point), so a /scan reports the right type or error!; loading one raises
-// internal/not-done until the datatype exists (money loads as soon as its module installs
-// the money builder).
+// A point's whole text is checked here, so a /scan reports the right type or error!;
+// loading one raises internal/not-done until the datatype exists.
 //
 // Number text is read with number_text, never with the C library's locale-dependent
 // readers.
@@ -695,7 +693,7 @@ void load_money(state& s, const uint8_t* start, const uint8_t* end, uint32_t, bo
     cell* out = new_cell(s);
     uint32_t new_line = out->header & FLAG_NEW_LINE;
     int error = SCAN_OK;
-    // Without the money module this raises internal/not-done.
+    // The money module's builder makes the value; it refuses more than 17 integer digits.
     parse_money_digits(text.data(), static_cast<int64_t>(text.size()), 1, out, &error);
     if (error != SCAN_OK) {
         // The builder refused the amount; the failing step's cells are dropped.

@@ -44,7 +44,7 @@ bool copy_ascii(const void* data, int64_t length, int unit, char* out) {
     return true;
 }
 
-money_builder installed_money_builder = nullptr;
+money_builder money_builder_hook = nullptr;
 
 // Longest money text: sign, code, "$", 18 integer digits with their separators, point
 // and decimals; anything near this length is refused by the builder anyway, and longer
@@ -179,10 +179,11 @@ double parse_float_digits(const void* data, int64_t length, int unit, int* error
     return value;
 }
 
-void set_money_builder(money_builder builder) { installed_money_builder = builder; }
+void set_money_builder(money_builder builder) { money_builder_hook = builder; }
+money_builder installed_money_builder() { return money_builder_hook; }
 
 void parse_money_digits(const void* data, int64_t length, int unit, cell* destination, int* error) {
-    if (!installed_money_builder) raise::throw_error(err::internal_not_done);
+    if (!money_builder_hook) raise::throw_error(err::internal_not_done);
     *error = SCAN_BAD_CHARACTER;
     char text[MAX_MONEY_TEXT];
     if (length < 1 || length > MAX_MONEY_TEXT || !copy_ascii(data, length, unit, text)) return;
@@ -223,7 +224,7 @@ void parse_money_digits(const void* data, int64_t length, int unit, cell* destin
     }
     if (!any_digit || previous == '\'' || previous == '.') return;
     parts.end = end;
-    *error = installed_money_builder(destination, parts) ? SCAN_OK : SCAN_OVERFLOW;
+    *error = money_builder_hook(destination, parts) ? SCAN_OK : SCAN_OVERFLOW;
 }
 
 int parse_tuple_digits(const void* data, int64_t length, int unit, uint8_t bytes[12], int* error) {

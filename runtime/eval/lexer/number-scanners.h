@@ -55,6 +55,8 @@ struct money_text {
 using money_builder = bool (*)(cell* destination, const money_text& text);
 // The money module installs its builder here at registration.
 void set_money_builder(money_builder builder);
+// The installed builder, or null.
+money_builder installed_money_builder();
 
 // `lexer/parse-money-digits`: an optional sign; an optional three-letter currency code
 // that must be followed by "$" and a digit; an optional "$"; digits where an apostrophe

@@ -10,8 +10,8 @@
 //
 // point2D! and point3D! values are made and computed here only once their own module has
 // registered (a point that nothing can show or compare is not made); until then those
-// branches raise internal/not-done, as do the money! branches, which need the money
-// module's tests and conversions.
+// branches raise internal/not-done. The money! branches use the money module's sign,
+// currency list and conversions.
 #include <algorithm>
 #include <bit>
 #include <cfloat>
@@ -24,6 +24,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/eval/actions.h"
@@ -51,8 +52,6 @@ bool type_ready(type_id type) { return type_registry::handler_of(type, ACTION_MO
 void require_type(type_id type) {
     if (!type_ready(type)) raise::throw_error(err::internal_not_done);
 }
-
-[[noreturn]] void money_not_done() { raise::throw_error(err::internal_not_done); }
 
 // --- Numbers ------------------------------------------------------------------------------
 
@@ -98,7 +97,7 @@ int sign_of(const cell* value) {
             return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
         }
         case TYPE_MONEY:
-            money_not_done();
+            return money::sign_of(value);
         default:
             raise::expect_arg(value->type(), 0);
     }
@@ -121,7 +120,7 @@ bool is_zero(const cell* value) {
         case TYPE_TUPLE:
             return tuple::test_zero(value) != 0;
         case TYPE_MONEY:
-            money_not_done();
+            return money::sign_of(value) == 0;
         case TYPE_POINT2D: case TYPE_POINT3D: {
             require_type(value->type());
             for (int n = 0; n < coordinate_count(value->type()); ++n) {
@@ -430,7 +429,25 @@ uint32_t as_point(type_id type) {
 uint32_t native_as_point2D(const native_invocation&) { return as_point(TYPE_POINT2D); }
 uint32_t native_as_point3D(const native_invocation&) { return as_point(TYPE_POINT3D); }
 
-// The currency lookup and the amount conversions belong to the money module.
-uint32_t native_as_money(const native_invocation&) { money_not_done(); }
+// as-money currency amount: an integer! exactly, a float! cut after five fraction digits.
+uint32_t native_as_money(const native_invocation&) {
+    cell* currency = stack::argument(0);
+    const cell* amount = stack::argument(1);
+    if (currency->type() < TYPE_WORD || currency->type() > TYPE_GET_WORD) raise::expect_arg(currency->type(), 0);
+    int index = money::find_currency_word(currency);
+    if (index < 0) raise::throw_error(err::script_bad_denom, currency);
+    cell made{TYPE_UNSET, 0, 0, 0};
+    if (amount->is(TYPE_INTEGER)) {
+        money::from_integer(&made, integer::read_cell(amount));
+    } else if (amount->is(TYPE_FLOAT)) {
+        money::from_float(&made, float_::get(amount), false);
+    } else {
+        raise::expect_arg(amount->type(), 1);
+    }
+    made.w1 = (made.w1 & ~0xFFu) | static_cast<uint32_t>(index);
+    *stack::result_slot() = made;
+    stack::keep_result_slot();
+    return 0;
+}
 
 }  // namespace zor::natives
