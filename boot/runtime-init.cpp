@@ -38,6 +38,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors/error-catalogue-objects.h"
 #include "runtime/eval/actions.h"
@@ -117,7 +118,7 @@ void register_datatypes() {
     float_::init_type();
     typeset::init_type();
     error::init_type();
-    register_named(TYPE_VECTOR, "vector!");
+    vector::init_type();
     map::init_type();
     hash::init_type();
     pair::init_type();

@@ -20,6 +20,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/errors/raise.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
@@ -295,6 +296,7 @@ cell* to(cell* /*value*/, cell* spec, type_id /*type*/) {
             append_image(spec, false, bytes);
             return from_bytes(bytes);
         case TYPE_ISSUE: return issue_to_binary(spec);
+        case TYPE_VECTOR: return from_bytes(vector::rest_bytes(spec));
         case TYPE_BITSET: {
             // All the bytes of the set; the complement flag is not carried.
             series_buffer* b = buffer(spec);

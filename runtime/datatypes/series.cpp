@@ -134,7 +134,7 @@ void store_vector_element(std::byte* at, uint32_t width, const cell* value) {
             if (width == 8) {
                 std::memcpy(at, &d, 8);
             } else {
-                float f = static_cast<float>(d);
+                float f = float_::to_single(d);
                 std::memcpy(at, &f, 4);
             }
             break;
@@ -471,7 +471,11 @@ cell* poke(cell* s, int index, cell* value) {
     element_kind kind = kind_of(s->type());
     switch (kind) {
         case ELEMENTS_VECTOR:
-            if (value->type() != s->w3) invalid_arg(value);
+            // float! and percent! hold the same double: either fits the other's vector.
+            if (value->type() != s->w3 &&
+                !((value->is(TYPE_FLOAT) || value->is(TYPE_PERCENT)) && (s->w3 == TYPE_FLOAT || s->w3 == TYPE_PERCENT))) {
+                invalid_arg(value);
+            }
             break;
         case ELEMENTS_BINARY:
             if (!value->is(TYPE_INTEGER) && !value->is(TYPE_CHAR)) invalid_arg(value);
