@@ -28,6 +28,7 @@
 #include "runtime/datatypes/op.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
@@ -132,8 +133,8 @@ void register_datatypes() {
     register_named(TYPE_PORT, "port!");
     money::init_type();
     ref::init_type();
-    register_named(TYPE_POINT2D, "point2D!");
-    register_named(TYPE_POINT3D, "point3D!");
+    point::init_point2d_type();
+    point::init_point3d_type();
     // The image back-end's codecs initialise here, just before image! registers.
     register_named(TYPE_IMAGE, "image!");
 }

@@ -443,15 +443,6 @@ TEST_F(lexer_loaders, scan_reports_types) {
     }
 }
 
-// Loading a value of a type that has no module yet is refused, after its text was checked.
-TEST_F(lexer_loaders, loading_types_without_modules_is_not_done) {
-    const char* cases[] = {"(1, 2)"};
-    for (const char* text : cases) {
-        scan_outcome out = scan(text);
-        EXPECT_EQ(out.error_code, error_catalogue::code_of(err::internal_not_done)) << text << ": " << out.report;
-    }
-}
-
 // --- Binding and flags -----------------------------------------------------------------------------------
 
 // A loaded word and the runtime's own word of the name share one global value slot, in

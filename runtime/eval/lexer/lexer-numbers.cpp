@@ -17,6 +17,7 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/eval/lexer/lexer-loaders.h"
 #include "runtime/eval/lexer/number-scanners.h"
@@ -442,8 +443,8 @@ constexpr int MAX_POINT_NUMBERS = 3;
 inline bool is_point_blank(uint8_t c) { return c == ' ' || c == '\t'; }
 
 // Checks "x, y" or "x, y, z": answers how many numbers there were, or -1 when one of them
-// is not a number.
-int count_point_numbers(const uint8_t* p, const uint8_t* end) {
+// is not a number; the first MAX_POINT_NUMBERS of them go to values when it is given.
+int count_point_numbers(const uint8_t* p, const uint8_t* end, double* values = nullptr) {
     int count = 0;
     bool bad = false;
     while (true) {
@@ -458,6 +459,7 @@ int count_point_numbers(const uint8_t* p, const uint8_t* end) {
         bool ok = b - a <= MAX_FLOAT_TEXT &&
                   (special ? read_special_float(a, b, &value) : read_float_text(a, b, false, &value));
         if (!ok) bad = true;
+        if (values && count < MAX_POINT_NUMBERS) values[count] = value;
         ++count;
         if (p >= end) break;
         ++p;  // the comma
@@ -732,7 +734,8 @@ void load_point(state& s, const uint8_t* start, const uint8_t* end, uint32_t, bo
     bool closed = end < s.input_end && *end == ')';
     s.position = closed ? end + 1 : end;
     const uint8_t* p = start < end && *start == '(' ? start + 1 : start;
-    int count = count_point_numbers(p, end);
+    double values[MAX_POINT_NUMBERS] = {};
+    int count = count_point_numbers(p, end, values);
     int commas = 0;
     for (const uint8_t* q = p; q < end; ++q) commas += *q == ',';
     type_id type = commas >= 2 ? TYPE_POINT3D : TYPE_POINT2D;
@@ -740,7 +743,15 @@ void load_point(state& s, const uint8_t* start, const uint8_t* end, uint32_t, bo
     s.token_type = type;
     if (load) {
         s.token_new_lines = s.saved_token_new_lines;
-        raise::throw_error(err::internal_not_done);
+        // Each coordinate is the nearest single float of the number read.
+        cell made{};
+        if (type == TYPE_POINT3D) {
+            point::set_point3d(&made, float_::to_single(values[0]), float_::to_single(values[1]),
+                               float_::to_single(values[2]));
+        } else {
+            point::set_point2d(&made, float_::to_single(values[0]), float_::to_single(values[1]));
+        }
+        put_value(s, made);
     }
 }
 
