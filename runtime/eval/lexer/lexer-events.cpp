@@ -197,16 +197,22 @@ uint32_t event_mask_of(const cell* callback) {
     return bits;
 }
 
-int64_t offset_of(state& s, const uint8_t* at) {
+int64_t offset_of(state& s, const uint8_t* at, offset_mark& mark) {
     at = std::clamp(at, s.input_start, s.input_end);
     if (!is_text_source(s)) return s.source_index + (at - s.input_start);
-    if (at < s.cached_position) {
-        s.cached_position = s.input_start;
-        s.cached_offset = 0;
+    // Characters are counted from the nearest known position, forwards or backwards, and
+    // the mark moves there. Events come as a start and an end, again and again for the same
+    // token and then for the next: with one mark for each, every count spans about one
+    // token, so tracing costs the same per token however far into the input it is.
+    offset_mark base{s.input_start, 0};
+    auto distance = [at](const offset_mark& m) { return at >= m.position ? at - m.position : m.position - at; };
+    for (const offset_mark* m : {&s.start_mark, &s.end_mark}) {
+        if (m->position && distance(*m) < distance(base)) base = *m;
     }
-    s.cached_offset += unicode::count_utf8_chars(s.cached_position, at);
-    s.cached_position = at;
-    return s.source_index + s.cached_offset;
+    int64_t offset = at >= base.position ? base.offset + unicode::count_utf8_chars(base.position, at)
+                                         : base.offset - unicode::count_utf8_chars(at, base.position);
+    mark = offset_mark{at, offset};
+    return s.source_index + offset;
 }
 
 bool fire_event(state& s, uint32_t event, int type, cell* value, const uint8_t* start, const uint8_t* end) {
@@ -223,8 +229,8 @@ bool fire_event(state& s, uint32_t event, int type, cell* value, const uint8_t* 
     for (const event_name& e : EVENT_NAMES) {
         if (e.bit == event) arguments[0] = *e.word->get();
     }
-    const int64_t from = offset_of(s, start);
-    const int64_t to = offset_of(s, end);
+    const int64_t from = offset_of(s, start, s.start_mark);
+    const int64_t to = offset_of(s, end, s.end_mark);
     const bool at_start = event == EVENT_OPEN || (event == EVENT_PRESCAN && (type == -TOKEN_INVALID || type == TYPE_ERROR));
     const int64_t index = at_start ? from : to;
     arguments[1] = s.source;

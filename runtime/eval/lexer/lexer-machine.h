@@ -88,6 +88,6 @@ inline bool has_callback(const state& s) {
 // it has none, and for a routine!).
 uint32_t event_mask_of(const cell* callback);
 // The character offset (bytes for a source that is no string) of an input address.
-int64_t offset_of(state& s, const uint8_t* at);
+int64_t offset_of(state& s, const uint8_t* at, offset_mark& mark);
 
 }  // namespace zor::lexer

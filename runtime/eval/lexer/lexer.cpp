@@ -159,7 +159,7 @@ int64_t run_scan(cell* result, const uint8_t* text, size_t length, const scan_re
     s.output_head = s.output_tail = s.step_tail = s.output_base;
     s.input_start = s.position = s.token_end = text;
     s.input_end = text + length;
-    s.cached_position = text;
+    s.start_mark = s.end_mark = offset_mark{text, 0};
     s.load_mode = request.prescan || request.scan ? 0 : 1;
     s.callback = request.callback ? *request.callback : none::value;
     s.source = request.source ? *request.source : none::value;
@@ -189,7 +189,7 @@ int64_t run_scan(cell* result, const uint8_t* text, size_t length, const scan_re
         int64_t bytes = s.position - s.input_start;
         *consumed = s.source.is(TYPE_NONE) || series::kind_of(s.source.type()) != series::ELEMENTS_TEXT
                         ? bytes
-                        : offset_of(s, s.position) - s.source_index;
+                        : offset_of(s, s.position, s.end_mark) - s.source_index;
     }
     return made;
 }

@@ -65,6 +65,12 @@ inline constexpr int ERROR_BAD_CHAR = -1, ERROR_BAD_CONSTRUCTION = -2,
                      ERROR_WRONG_CLOSE = -3, ERROR_MISSING_CLOSE = -4;
 
 // One active scan.
+// A byte position of the input and its character offset from the input start.
+struct offset_mark {
+    const uint8_t* position = nullptr;
+    int64_t offset = 0;
+};
+
 struct state {
     state* next = nullptr;      // the scan nested inside this one
     state* previous = nullptr;  // the enclosing scan
@@ -93,8 +99,10 @@ struct state {
     uint32_t event_mask = 0;
     cell source;                  // the string! or binary! being scanned, or none
     int32_t load_mode = 1;        // 0 with /prescan or /scan
-    const uint8_t* cached_position = nullptr;  // byte position -> character offset cache
-    int64_t cached_offset = 0;
+    // Byte positions with their character offsets from the input start, the last start
+    // and the last end of an event's range (see offset_of).
+    offset_mark start_mark;
+    offset_mark end_mark;
     // The machine's own bookkeeping.
     uint32_t step_tail = 0;       // cells before this index are complete; a failing step
                                   // drops the ones after it
