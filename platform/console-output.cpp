@@ -1,5 +1,6 @@
 // The console writer: units are encoded as UTF-8 into a 1,024-byte buffer, which is
 // written out as soon as more than 1,020 bytes are pending and at the end of every call.
+// Output that cannot be written ends the process (see console-output.h).
 #include "platform/console-output.h"
 
 #include <signal.h>
@@ -11,6 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+
+#include "platform/fatal.h"
 #include "runtime/text/output-hooks.h"
 #include "runtime/text/unicode.h"
 
@@ -25,17 +29,52 @@ constexpr size_t FLUSH_THRESHOLD = 1020;
 char buffer[BUFFER_SIZE];
 size_t used = 0;
 bool console = false;
+// Standard output was closed when the process started; descriptor 1 then holds
+// /dev/null, so that no file opened later takes its place and receives the output.
+bool started_closed = false;
 
-void write_all(const char* p, size_t n) {
+// Writes everything; answers 0, or the errno of the write that failed.
+int write_all(const char* p, size_t n) {
     while (n > 0) {
         ssize_t w = ::write(STDOUT_FILENO, p, n);
         if (w < 0) {
             if (errno == EINTR) continue;
-            return;  // a closed pipe or a full disk loses the output, not the process
+            return errno;
         }
         p += w;
         n -= static_cast<size_t>(w);
     }
+    return 0;
+}
+
+void write_error_line(const char* text) {
+    size_t n = std::strlen(text);
+    while (n > 0) {
+        ssize_t w = ::write(STDERR_FILENO, text, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        text += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+// Nothing more can be shown: a reader that went away (a pipe into `head`) is the normal
+// end of a filter, quiet and successful; any other failure (a full disk, a closed
+// descriptor) would lose the output unseen, so it is told on standard error and the
+// process fails.
+[[noreturn]] void output_failed(int error) {
+    used = 0;
+    if (error == EPIPE) exit_process(0);
+    char line[160];
+    std::snprintf(line, sizeof line, "*** Error: cannot write to standard output: %s\n", std::strerror(error));
+    write_error_line(line);
+    exit_process(1);
+}
+
+void write_out(const char* p, size_t n) {
+    if (n == 0) return;
+    int error = started_closed ? EBADF : write_all(p, n);
+    if (error) output_failed(error);
 }
 
 void put_byte(char c) {
@@ -98,8 +137,16 @@ void print_general(double value, int precision) {
 }  // namespace
 
 void init_console_output() {
-    // A closed reader of our output must not kill the process.
+    // A closed reader of our output is seen as EPIPE from write, not as a signal.
     signal(SIGPIPE, SIG_IGN);
+    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0 && errno == EBADF) {
+        started_closed = true;
+        int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (fd >= 0 && fd != STDOUT_FILENO) {
+            ::dup2(fd, STDOUT_FILENO);
+            ::close(fd);
+        }
+    }
     console = ::isatty(STDOUT_FILENO) == 1;
 }
 
@@ -159,15 +206,20 @@ void print_utf8(const char* text, size_t bytes) {
 }
 
 void write_raw(const char* text, size_t bytes) {
-    flush_output();
-    write_all(text, bytes);
+    // The fatal report: whatever fails here, the process is ending anyway.
+    size_t n = used;
+    used = 0;
+    if (!started_closed) {
+        (void)write_all(buffer, n);
+        (void)write_all(text, bytes);
+    }
 }
 
 void flush_output() {
     if (used == 0) return;
     size_t n = used;
     used = 0;
-    write_all(buffer, n);
+    write_out(buffer, n);
 }
 
 }  // namespace zor::platform

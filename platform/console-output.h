@@ -10,8 +10,10 @@
 // Invariant: every print call has handed all its bytes to the file descriptor when it
 // returns. Output is batched only within one call (in a small buffer), so it interleaves
 // correctly with standard error and child processes and nothing is lost when the
-// process exits or crashes. A failed write (closed pipe, full disk) loses the text,
-// never the process: SIGPIPE is ignored.
+// process exits or crashes. SIGPIPE is ignored: a reader that closed its end of a pipe
+// ends the process quietly with status 0, as a filter ends; any other failed write (a
+// full disk, a closed descriptor) ends it with a message on standard error and status 1,
+// never silently losing the output.
 //
 // Every printer calls the raw-text output hooks after writing: the text printers with
 // (text, byte length, 0), print_c_string with (text, strlen, 0), the number printers with
@@ -24,7 +26,8 @@
 namespace zor::platform {
 
 // `platform/init-console-output`: sets the is-console flag (standard output is a
-// terminal) once for the run and ignores SIGPIPE.
+// terminal) once for the run and ignores SIGPIPE. A standard output closed at start is
+// kept occupied (by /dev/null) so no file takes its descriptor; writing to it fails.
 void init_console_output();
 // The is-console flag.
 bool is_console();

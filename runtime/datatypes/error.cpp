@@ -182,12 +182,37 @@ int form_call_trail(int32_t detail, cell* output, int32_t level, int budget) {
 
 // Molds the value on one line without its outer brackets, cut at the limit; answers the
 // budget less the characters written.
+// Molds (or forms) the value onto the output. A value that cannot be shown (its mold
+// raises: a point too large for its notation, a nesting too deep) shows as the name of
+// its datatype instead, so a report always comes out whole and printing one never raises.
+// Answers what is left of the budget, as the actions do.
+int show_value(cell* value, cell* output, bool formed, bool only, cell* part, int budget) {
+    int64_t before = string::length_from_head(output);
+    type_id type = value->type();
+    {
+        stack::stack_guard guard;
+        stack::push_try_frame();
+        try {
+            int left = formed ? actions::dispatch_form(value, output, part, budget)
+                              : actions::dispatch_mold(value, output, only, false, true, part, budget, 0);
+            stack::pending_code = 0;
+            return left;
+        } catch (const zor_throw& thrown) {
+            if (thrown.code != THROW_ERROR) throw;
+            stack::pending_code = 0;
+        }
+    }
+    string::truncate(output, before);
+    const type_registry::type_entry& entry = type_registry::type_entries[type];
+    return append(output, entry.name, budget);
+}
+
 int append_molded_line(cell* value, cell* output, int limit, int budget) {
     series::slot_mark mark;
     cell* held = stack::push_copy(value);
     cell* part = integer::push(limit);
     int64_t before = string::length_from_head(output);
-    actions::dispatch_mold(held, output, true, false, true, part, limit, 0);
+    (void)show_value(held, output, false, true, part, limit);
     int64_t written = string::length_from_head(output) - before;
     if (written > limit) {
         string::truncate(output, before + limit);
@@ -417,11 +442,7 @@ int expand_template(cell* template_block, cell* output, cell* error, int budget)
             // back where it was.
             cell* top = stack::state.args_top;
             stack::push_call_frame(nullptr);
-            if (syntax) {
-                actions::dispatch_form(item, output, part, MESSAGE_FIELD_LIMIT);
-            } else {
-                actions::dispatch_mold(item, output, false, false, true, part, MESSAGE_FIELD_LIMIT, 0);
-            }
+            (void)show_value(item, output, syntax, false, part, MESSAGE_FIELD_LIMIT);
             stack::pop_frame_drop_values();
             stack::state.args_top = top;
             int64_t written = string::length_from_head(output) - before;
@@ -489,7 +510,7 @@ int form_report(cell* error, cell* output, cell* part, int budget) {
     } else if (message->is(TYPE_BLOCK)) {
         budget = expand_template(message, output, e, budget);
     } else if (from_field) {
-        budget = actions::dispatch_form(message, output, nullptr, budget);
+        budget = show_value(message, output, true, false, nullptr, budget);
     } else {
         // A template that is no text at all: no message, and the error names its category.
         *scratch = *field_of(e, FIELD_TYPE);
@@ -513,7 +534,7 @@ int form_report(cell* error, cell* output, cell* part, int budget) {
             budget = form_call_trail(trace_depth(), output, integer::read_cell(scratch), budget);
         } else if (scratch->is(TYPE_BLOCK)) {
             budget = append(output, "\n*** Stack: ", budget);
-            budget = actions::dispatch_form(scratch, output, part, budget);
+            budget = show_value(scratch, output, true, false, part, budget);
         }
     }
 

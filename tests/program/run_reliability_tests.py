@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""The program under hostile conditions: output that cannot be written, error reports
+whose values cannot be shown, sources and lines without bound, and programs that would
+take all memory.
+
+Usage: run_reliability_tests.py ZOR
+
+Each check runs one zor process, bounded in memory (by the heap limit or ulimit -v) and
+in time, and compares its exit status, standard output and standard error with what the
+program promises.
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+TIMEOUT_SECONDS = 60
+
+failures = []
+
+
+def run(command, given=b"", env=None, shell=False):
+    """Runs the command with the given bytes as standard input; answers (status, stdout,
+    stderr) as text, status None on a time-out."""
+    environment = dict(os.environ)
+    environment.pop("ZOR_HEAP_LIMIT", None)
+    environment.update(env or {})
+    try:
+        done = subprocess.run(command, input=given, capture_output=True, timeout=TIMEOUT_SECONDS, env=environment,
+                              shell=shell)
+    except subprocess.TimeoutExpired:
+        return None, "", "timed out after %d s" % TIMEOUT_SECONDS
+    return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
+
+
+def check(name, condition, status, out, err, why):
+    if condition:
+        print("ok    %s" % name)
+        return
+    failures.append(name)
+    print("FAIL  %s: %s" % (name, why))
+    print("      status: %r" % (status,))
+    print("      stdout: %r" % out[-2000:])
+    print("      stderr: %r" % err[-2000:])
+
+
+def script(folder, name, text):
+    path = os.path.join(folder, name)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    return path
+
+
+def check_reports(zor):
+    """Printing an error report never raises: the line loop goes on."""
+    status, out, err = run([zor], b"to pair! 1x1 * 1e300\nprint \"next\"\n")
+    check("a report whose argument cannot be molded names its datatype; the next line runs",
+          status == 0 and "*** Script Error: invalid argument: point2D!\n" in out and out.endswith("next\n"),
+          status, out, err, "expected the report with point2D! and then next")
+
+
+def check_output_failures(zor, folder):
+    """Output that cannot be written is a failure, except a reader that went away."""
+    printing = script(folder, "printing.zor", "Zor []\nprint \"lost\"\nprint \"after\"\n")
+    for name, redirect in [("a full device", "> /dev/full"), ("a closed standard output", ">&-")]:
+        status, out, err = run("%s %s %s" % (zor, printing, redirect), shell=True)
+        check("output to %s: a message on standard error and status 1" % name,
+              status == 1 and err.startswith("*** Error: cannot write to standard output: ") and err.count("\n") == 1,
+              status, out, err, "expected status 1 and one line on standard error")
+
+    # A script that would print forever stops quietly once its reader has gone.
+    endless = script(folder, "endless.zor", "Zor []\nforever [print \"y\"]\n")
+    try:
+        process = subprocess.Popen([zor, endless], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        first = process.stdout.readline()
+        process.stdout.close()
+        status = process.wait(timeout=TIMEOUT_SECONDS)
+        err = process.stderr.read().decode("utf-8", "replace")
+        process.stderr.close()
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        first, status, err = b"", None, "timed out"
+    check("a reader that goes away (| head) ends the script quietly with status 0",
+          status == 0 and first == b"y\n" and err == "", status, first.decode(), err,
+          "expected status 0 and nothing on standard error")
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    zor = os.path.abspath(sys.argv[1])
+    folder = tempfile.mkdtemp(prefix="zor-reliability-test-")
+    check_reports(zor)
+    check_output_failures(zor, folder)
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        return 1
+    print("all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
