@@ -55,9 +55,9 @@ def script(folder, name, text):
 def check_reports(zor):
     """Printing an error report never raises: the line loop goes on."""
     status, out, err = run([zor], b"to pair! 1x1 * 1e300\nprint \"next\"\n")
-    check("a report whose argument cannot be molded names its datatype; the next line runs",
-          status == 0 and "*** Script Error: invalid argument: point2D!\n" in out and out.endswith("next\n"),
-          status, out, err, "expected the report with point2D! and then next")
+    check("a report of a value past every notation is printed; the next line runs",
+          status == 0 and out.startswith("*** Script Error: invalid argument: ") and out.endswith("\n\nnext\n"),
+          status, out, err, "expected the report, an empty line and then next")
 
 
 def check_output_failures(zor, folder):
