@@ -12,6 +12,7 @@
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
 #include "runtime/gc/gc.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/hash-index.h"
 #include "runtime/memory/heap.h"
 #include "runtime/memory/memory.h"
@@ -522,7 +523,17 @@ uint32_t hash_value(const cell* value, bool case_sensitive) {
             uint32_t words[2] = {value->w2, value->w3};
             return murmur3_words(words, 2);
         }
-        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET: case TYPE_DATE:
+        case TYPE_DATE: {
+            // By the instant, as dates compare: the same moment in two zones is one key.
+            int64_t days;
+            double seconds;
+            date::instant_of(value, &days, &seconds);
+            uint64_t bits = std::bit_cast<uint64_t>(seconds == 0.0 ? 0.0 : seconds);
+            uint32_t words[3] = {static_cast<uint32_t>(days), static_cast<uint32_t>(bits),
+                                 static_cast<uint32_t>(bits >> 32)};
+            return murmur3_words(words, 3);
+        }
+        case TYPE_OP: case TYPE_FUNCTION: case TYPE_TRIPLE: case TYPE_TYPESET:
         case TYPE_POINT3D: {
             uint32_t words[3] = {value->w1, value->w2, value->w3};
             return murmur3_words(words, 3);

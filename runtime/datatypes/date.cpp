@@ -474,15 +474,14 @@ cell* pick(cell* value, int index, cell* index_cell) {
     return get_field(value, index);
 }
 
-// The instant of a date: its day number and time in UTC, the time in [0, 86400).
 struct instant {
     int64_t days;
     double seconds;
 };
-instant instant_of(const cell* c) {
-    double stored = stored_time(c);
-    double whole = std::floor(stored / SECONDS_PER_DAY);
-    return {day_number_of(packed_of(c)) + static_cast<int64_t>(whole), stored - whole * SECONDS_PER_DAY};
+instant instant_key(const cell* c) {
+    instant i;
+    instant_of(c, &i.days, &i.seconds);
+    return i;
 }
 
 int compare(cell* value, cell* other, int op) {
@@ -490,8 +489,8 @@ int compare(cell* value, cell* other, int op) {
     if (op == COMPARE_SAME) {
         return packed_of(value) == packed_of(other) && value->w2 == other->w2 && value->w3 == other->w3 ? 0 : 1;
     }
-    instant a = instant_of(value);
-    instant b = instant_of(other);
+    instant a = instant_key(value);
+    instant b = instant_key(other);
     switch (op) {
         case COMPARE_EQUAL: case COMPARE_NOT_EQUAL: case COMPARE_STRICT_EQUAL: case COMPARE_FIND:
         case COMPARE_LIT_FORM_EQUAL: case COMPARE_LIT_FORM_EQUAL_FOLDED:
@@ -633,6 +632,13 @@ void set_weekday(cell* c, int32_t weekday) {
 
 void set_yearday(cell* c, int32_t yearday) {
     set_day_number(c, to_day_number(year_of(packed_of(c)), 1, 1) + yearday - 1);
+}
+
+void instant_of(const cell* c, int64_t* days, double* seconds) {
+    double stored = stored_time(c);
+    double whole = std::floor(stored / SECONDS_PER_DAY);
+    *days = day_number_of(packed_of(c)) + static_cast<int64_t>(whole);
+    *seconds = stored - whole * SECONDS_PER_DAY;
 }
 
 int32_t to_epoch_seconds(const cell* c) {

@@ -97,6 +97,10 @@ void set_isoweek(cell* c, int32_t week);
 void set_weekday(cell* c, int32_t weekday);
 void set_yearday(cell* c, int32_t yearday);
 
+// The instant of a date: its day number and time in UTC, the time in [0, 86400). Dates
+// compare by it, and hash by it, so one moment written in two zones is one key.
+void instant_of(const cell* c, int64_t* days, double* seconds);
+
 // `date/to-epoch-seconds`: whole seconds since 1970-01-01 00:00 UTC (the time rounded half
 // up); script/type-limit (integer!) when that does not fit 32 bits.
 int32_t to_epoch_seconds(const cell* c);
