@@ -46,9 +46,22 @@ const char* const CURRENCIES[CURRENCY_COUNT] = {
     "TMT", "TND", "TOP", "TRY", "TTD", "TVD", "TWD", "TZS", "UAH", "UGX", "USD", "UYU", "UZS", "VES", "VND", "VUV",
     "WST", "CFA", "XAF", "XCD", "XOF", "CFP", "XPF", "YER", "ZAR", "ZMW"};
 
-constexpr uint64_t TEN_11 = 100000000000ULL;
+constexpr uint64_t TEN_10 = 10000000000ULL;
 constexpr uint64_t UNITS_PER_WHOLE = 100000;  // 10^5
-constexpr units MAX_UNITS = static_cast<units>(TEN_11) * TEN_11 - 1;  // 10^22 - 1
+constexpr units MAX_UNITS = static_cast<units>(TEN_10) * TEN_10 * 100 - 1;  // 10^22 - 1
+
+// Packed byte <-> two decimal digits, both ways by table.
+struct digit_tables {
+    uint8_t value_of[256];  // packed byte -> 0..99
+    uint8_t packed_of[100];  // 0..99 -> packed byte
+    constexpr digit_tables() : value_of(), packed_of() {
+        for (int v = 0; v < 100; ++v) {
+            packed_of[v] = static_cast<uint8_t>(((v / 10) << 4) | (v % 10));
+            value_of[packed_of[v]] = static_cast<uint8_t>(v);
+        }
+    }
+};
+constexpr digit_tables DIGIT_TABLES;
 
 // An amount while it is computed: sign, currency and magnitude.
 struct amount {
@@ -641,15 +654,12 @@ int find_currency_word(const cell* word) {
 units magnitude_of(const cell* c) {
     uint8_t bytes[16];
     std::memcpy(bytes, c, 16);
+    // Digits 1-12 are bytes 5-10, digits 13-22 bytes 11-15: two digits a byte.
     uint64_t high = 0;
     uint64_t low = 0;
-    for (int n = 0; n < DIGITS; ++n) {
-        uint8_t b = bytes[5 + n / 2];
-        uint64_t digit = (n % 2 == 0) ? (b >> 4) : (b & 0xF);
-        if (n < 11) high = high * 10 + digit;
-        else low = low * 10 + digit;
-    }
-    return static_cast<units>(high) * TEN_11 + low;
+    for (int i = 5; i <= 10; ++i) high = high * 100 + DIGIT_TABLES.value_of[bytes[i]];
+    for (int i = 11; i <= 15; ++i) low = low * 100 + DIGIT_TABLES.value_of[bytes[i]];
+    return static_cast<units>(high) * TEN_10 + low;
 }
 
 int sign_of(const cell* c) {
@@ -661,19 +671,20 @@ cell* set_cell(cell* c, bool negative, int currency, units magnitude) {
     uint64_t high, low;
     if ((magnitude >> 64) == 0) {
         auto m = static_cast<uint64_t>(magnitude);
-        high = m / TEN_11;
-        low = m % TEN_11;
+        high = m / TEN_10;
+        low = m % TEN_10;
     } else {
-        high = static_cast<uint64_t>(magnitude / TEN_11);
-        low = static_cast<uint64_t>(magnitude % TEN_11);
+        high = static_cast<uint64_t>(magnitude / TEN_10);
+        low = static_cast<uint64_t>(magnitude % TEN_10);
     }
     uint8_t bytes[16] = {};
-    for (int n = DIGITS - 1; n >= 0; --n) {
-        uint64_t& part = n < 11 ? high : low;
-        auto digit = static_cast<uint8_t>(part % 10);
-        part /= 10;
-        uint8_t& b = bytes[5 + n / 2];
-        b = static_cast<uint8_t>((n % 2 == 0) ? (b | (digit << 4)) : (b | digit));
+    for (int i = 15; i >= 11; --i) {
+        bytes[i] = DIGIT_TABLES.packed_of[low % 100];
+        low /= 100;
+    }
+    for (int i = 10; i >= 5; --i) {
+        bytes[i] = DIGIT_TABLES.packed_of[high % 100];
+        high /= 100;
     }
     bytes[4] = static_cast<uint8_t>(currency);
     uint32_t header = (c->header & ~(HEADER_TYPE_MASK | SIGN_BIT)) | TYPE_MONEY;
