@@ -165,6 +165,9 @@ public:
         if (!at(separator)) return false;
         ++p_;
 
+        // A negative year written last, as the text form writes one: 15/Mar/-0044.
+        bool negative_last = !year_first && separator == '/' && at('-');
+        if (negative_last) ++p_;
         int last_digits;
         int32_t last = digits(1, 4, &last_digits);
         if (last < 0) return false;
@@ -174,7 +177,7 @@ public:
             day = last;
         } else {
             day = first;
-            year = last;
+            year = negative_last ? -last : last;
         }
         if (day < 1 || day > days_in_month(month, year)) return false;
         fields.year = year;
