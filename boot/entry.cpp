@@ -7,6 +7,7 @@
 #include "boot/core-words.h"
 #include "platform/fatal.h"
 #include "platform/process.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/throw.h"
 #include "runtime/gc/gc.h"
@@ -27,6 +28,10 @@ int run_interpreter(void* raw_request) {
     int status = 0;
     try {
         runtime_init::start();
+        // event! belongs to the View system, which registers it as it starts (max-type-id
+        // grows to 54 then); until that system exists, the boot registers it before the
+        // global words are made.
+        event::init_type();
         install_core_words();
         // From here on every value lives in a word, an object or a stack slot: the
         // collector may run at any allocation, and new words are kept by their context.

@@ -15,6 +15,9 @@ bool (*scan_text)(const char* utf8, int64_t length, cell* out) = nullptr;
 void (*scan_string)(cell* string, cell* block) = nullptr;
 void (*clear_before_print)() = nullptr;
 void (*resume_after_print)() = nullptr;
+cell* (*event_type_word)(const cell* event) = nullptr;
+void (*set_event_type)(cell* event, const cell* word) = nullptr;
+cell* (*event_field)(const cell* event, int accessor) = nullptr;
 
 void raise_not_installed() { raise::throw_error(err::internal_not_done); }
 

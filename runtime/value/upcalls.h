@@ -65,6 +65,14 @@ extern void (*scan_string)(cell* string, cell* block);
 // (redraw the view). Nothing happens while they are missing.
 extern void (*clear_before_print)();
 extern void (*resume_after_print)();
+// The text-mode back-end's event type table: the type word of an event, and setting an
+// event's type from a word (an unknown word raises the back-end's script error). The
+// back-end's own events are read through it too. internal/not-done while missing.
+extern cell* (*event_type_word)(const cell* event);
+extern void (*set_event_type)(cell* event, const cell* word);
+// The back-end's field reader for its own events (a backend reference in payload word 1):
+// pushes the field of the accessor index 1..15. internal/not-done while missing.
+extern cell* (*event_field)(const cell* event, int accessor);
 
 // --- Calling -------------------------------------------------------------------------------------
 

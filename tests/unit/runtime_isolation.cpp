@@ -52,6 +52,9 @@ struct runtime_state {
     decltype(upcalls::scan_string) scan_string = nullptr;
     decltype(upcalls::clear_before_print) clear_before_print = nullptr;
     decltype(upcalls::resume_after_print) resume_after_print = nullptr;
+    decltype(upcalls::event_type_word) event_type_word = nullptr;
+    decltype(upcalls::set_event_type) set_event_type = nullptr;
+    decltype(upcalls::event_field) event_field = nullptr;
     lexer::money_builder money_builder = nullptr;
     int32_t money_digits = 2;
     void (*delete_range)(node_ref, int64_t, int64_t) = nullptr;
@@ -91,6 +94,9 @@ runtime_state capture() {
     s.scan_string = upcalls::scan_string;
     s.clear_before_print = upcalls::clear_before_print;
     s.resume_after_print = upcalls::resume_after_print;
+    s.event_type_word = upcalls::event_type_word;
+    s.set_event_type = upcalls::set_event_type;
+    s.event_field = upcalls::event_field;
     s.money_builder = lexer::installed_money_builder();
     s.money_digits = money::shown_fraction_digits;
     s.delete_range = series::hash_index::delete_range;
@@ -199,6 +205,9 @@ class runtime_isolation : public ::testing::EmptyTestEventListener {
         upcalls::scan_string = before_.scan_string;
         upcalls::clear_before_print = before_.clear_before_print;
         upcalls::resume_after_print = before_.resume_after_print;
+        upcalls::event_type_word = before_.event_type_word;
+        upcalls::set_event_type = before_.set_event_type;
+        upcalls::event_field = before_.event_field;
         lexer::set_money_builder(before_.money_builder);
         money::shown_fraction_digits = before_.money_digits;
         series::hash_index::delete_range = before_.delete_range;
