@@ -14,6 +14,7 @@
 #include <cstddef>
 
 #include "platform/fatal.h"
+#include "platform/virtual-memory.h"
 
 namespace zor::platform {
 
@@ -26,15 +27,21 @@ namespace {
 constexpr size_t KiB = size_t{1} << 10;
 constexpr size_t MiB = size_t{1} << 20;
 
-// The interpreter's stack. Address space only: pages are committed as recursion
-// reaches them. When the system refuses that much (strict overcommit, an address-space
-// limit) the next smaller size is tried.
-constexpr size_t INTERPRETER_STACK_SIZES[] = {1024 * MiB, 512 * MiB, 256 * MiB, 64 * MiB, 16 * MiB};
+// The interpreter's stack. Address space only: pages are backed as recursion reaches
+// them. Under an address-space limit it takes its share of what the limit leaves (see
+// platform/virtual-memory.h); when the system refuses even that (strict overcommit),
+// half as much is tried, down to the minimum.
+constexpr size_t MAX_INTERPRETER_STACK = 1024 * MiB;
+constexpr size_t MIN_INTERPRETER_STACK = 8 * MiB;
 
 // Inaccessible space below the interpreter's stack. Far larger than any one native
 // frame, so a runaway recursion always lands in it instead of jumping over it into some
-// other mapping.
-constexpr size_t INTERPRETER_STACK_GUARD = 16 * MiB;
+// other mapping; a small stack (under an address-space limit) gets a smaller guard.
+constexpr size_t MAX_INTERPRETER_STACK_GUARD = 16 * MiB;
+constexpr size_t MIN_INTERPRETER_STACK_GUARD = 2 * MiB;
+size_t interpreter_stack_guard(size_t stack_size) {
+    return std::clamp(stack_size / 16, MIN_INTERPRETER_STACK_GUARD, MAX_INTERPRETER_STACK_GUARD);
+}
 
 // Below the main thread's lowest stack address the kernel keeps a gap of about this size
 // (its default stack guard gap); a fault there is the main stack overflowing.
@@ -248,13 +255,16 @@ struct reserved_stack {
     uintptr_t high = 0;
 };
 
-bool reserve_interpreter_stack(reserved_stack& stack) {
-    for (size_t size : INTERPRETER_STACK_SIZES) {
-        size_t bytes = size + INTERPRETER_STACK_GUARD;
-        void* mapping = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-        if (mapping == MAP_FAILED) continue;
+// Reserves the stack and its guard, or ends start-up when not even the minimum can be had.
+reserved_stack reserve_interpreter_stack() {
+    size_t size = reservation_size(MAX_INTERPRETER_STACK, MIN_INTERPRETER_STACK, MiB);
+    for (; size; size = smaller_reservation(size, MIN_INTERPRETER_STACK, MiB)) {
+        size_t guard = interpreter_stack_guard(size);
+        size_t bytes = size + guard;
+        void* mapping = reserve_address_space(bytes);
+        if (!mapping) continue;
         auto base = reinterpret_cast<uintptr_t>(mapping);
-        auto* usable = reinterpret_cast<void*>(base + INTERPRETER_STACK_GUARD);
+        auto* usable = reinterpret_cast<void*>(base + guard);
         if (mprotect(usable, size, PROT_READ | PROT_WRITE) != 0) {
             munmap(mapping, bytes);
             continue;
@@ -262,10 +272,10 @@ bool reserve_interpreter_stack(reserved_stack& stack) {
         // Memory use follows the depth actually reached, page by page, instead of in
         // huge pages.
         madvise(usable, size, MADV_NOHUGEPAGE);
-        stack = {mapping, bytes, base, base + INTERPRETER_STACK_GUARD, base + bytes};
-        return true;
+        return {mapping, bytes, base, base + guard, base + bytes};
     }
-    return false;
+    reservation_failed("the interpreter's stack",
+                       MIN_INTERPRETER_STACK + interpreter_stack_guard(MIN_INTERPRETER_STACK));
 }
 
 struct interpreter_launch {
@@ -339,8 +349,7 @@ const std::vector<std::string>& arguments() { return argument_list; }
 const std::string& command_line() { return whole_command_line; }
 
 int run_on_interpreter_thread(int (*body)(void*), void* arg) {
-    reserved_stack stack;
-    if (!reserve_interpreter_stack(stack)) return body(arg);
+    reserved_stack stack = reserve_interpreter_stack();
 
     interpreter_launch launch{body, arg, stack.low, stack.high, 0};
     int guard_slot = add_guard_range(stack.guard_low, stack.low);

@@ -1,9 +1,10 @@
 // The process around the runtime: its command line, the thread the interpreter runs
 // on, and what happens when the processor faults.
 //
-// The interpreter runs on a thread of its own whose stack is 1 GiB of reserved (not
+// The interpreter runs on a thread of its own whose stack is up to 1 GiB of reserved (not
 // committed) address space above a large inaccessible guard region, so deep but finite
-// recursion in user code has room. The evaluator keeps a native-depth guard on top of
+// recursion in user code has room; under an address-space limit it is sized from the
+// limit (platform/virtual-memory.h). The evaluator keeps a native-depth guard on top of
 // that: native_stack_low() turns true while there is still a safety margin left, and
 // the evaluator raises the catchable internal/stack-overflow then. Code that ignores the
 // guard and keeps recursing reaches the guard region; the fault handler reports that as
@@ -40,9 +41,10 @@ const std::string& command_line();
 // the longest path the system answers).
 std::string current_dir();
 
-// Runs body(arg) on a new thread with a 1 GiB stack and returns its result. When that
-// much address space cannot be reserved a smaller stack is used; when no thread can be
-// made at all the body runs on the calling thread. The body must not let a C++
+// Runs body(arg) on a new thread with a big stack (1 GiB without an address-space limit)
+// and returns its result. When that much address space cannot be reserved a smaller
+// stack is used, and when not even a small one can, start-up ends with status 1; when no
+// thread can be made the body runs on the calling thread. The body must not let a C++
 // exception escape.
 int run_on_interpreter_thread(int (*body)(void*), void* arg);
 

@@ -19,6 +19,7 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "platform/fatal.h"
@@ -558,20 +559,32 @@ bool gather_apply_all(call_record& r, argument_source& source, bool safer) {
 // Runs the callee on the arguments of the frame at args_base. A pending exit is left.
 // checked: every argument was tested against the descriptors (a call gathered by the
 // interpreter, not by apply/all or a C++ caller).
+// A C++ container that a native or action could not grow (the process is at its
+// address-space limit) is internal/no-memory raised by that native, catchable like any
+// other error.
 [[gnu::always_inline]] inline void dispatch_body(call_record& r, node_ref object_context, bool checked) {
     cell* callee = &r.callee();
     switch (callee->type()) {
         case TYPE_NATIVE: {
             const int index = native::table_index(callee);
             const bool check = !checked || !native_tests_covered(index, &r.descriptors());
-            uint32_t code = natives::call(index, r.positions, r.refinement_count, check);
+            uint32_t code;
+            try {
+                code = natives::call(index, r.positions, r.refinement_count, check);
+            } catch (const std::bad_alloc&) {
+                raise::throw_error(err::internal_no_memory);
+            }
             if (code && !stack::pending_code) stack::pending_code = code;
             break;
         }
         case TYPE_ACTION: {
             actions::entry_routine routine = actions::entry(native::table_index(callee));
             if (!routine) raise::throw_error(err::internal_not_done);
-            routine(r.positions);
+            try {
+                routine(r.positions);
+            } catch (const std::bad_alloc&) {
+                raise::throw_error(err::internal_no_memory);
+            }
             break;
         }
         case TYPE_ROUTINE:

@@ -18,11 +18,17 @@ manager state;
 
 namespace {
 
-// The node space: 4 GiB of address space, so that every node_ref fits 32 bits. Node
-// frames are fixed-size regions of it; the first page is never used, so no node is 0.
-constexpr size_t NODE_SPACE_BYTES = size_t(1) << 32;
+// The node space: at most 4 GiB of address space, so that every node_ref fits 32 bits,
+// and less under an address-space limit (its share of what the limit leaves; a node
+// costs 8 bytes here against at least 48 in its buffer, so the node space is not what
+// runs out first). Node frames are fixed-size regions of it; the first page is never
+// used, so no node is 0.
+constexpr size_t MAX_NODE_SPACE_BYTES = size_t(1) << 32;
+// The least worth starting with: room for a few hundred thousand nodes.
+constexpr size_t MIN_NODE_SPACE_BYTES = FIRST_NODE_REGION + 50 * size_t(NODE_REGION_BYTES);
 static_assert(NODE_REGION_BYTES % platform::PAGE_SIZE == 0 && NODE_REGION_BYTES >= NODES_PER_FRAME * sizeof(void*));
 static_assert(FIRST_NODE_REGION == platform::PAGE_SIZE);
+size_t node_space_bytes = 0;
 size_t node_space_fill = FIRST_NODE_REGION;  // next unused region
 
 // Released regions, reused last-in first-out. They are kept in a tracked-heap array
@@ -44,18 +50,74 @@ int64_t round_up(int64_t n, int64_t to) { return (n + to - 1) / to * to; }
 
 [[noreturn]] void raise_no_memory() { raise::throw_error(err::internal_no_memory); }
 
+// Headroom for the error that reports exhaustion. Raising internal/no-memory allocates
+// (the error object, its report, whatever the catcher does next), so the last stretch of
+// both resources is kept back from ordinary allocation: address space as a reservation
+// that ordinary allocation must hold before it takes a new block, and the last few node
+// regions. Running out grants the error being raised a little of the headroom (the
+// reservation is given back to the system); a collection that leaves room again takes
+// the reservation back. A grant is bounded, so code that keeps catching the error while
+// holding on to everything still ends, at the very last, in runtime error 94.
+constexpr size_t ADDRESS_RESERVE_BYTES = size_t(8) << 20;
+constexpr int64_t ADDRESS_GRANT_BYTES = int64_t(4) << 20;
+constexpr size_t NODE_HEADROOM_REGIONS = 4;
+constexpr size_t NODE_GRANT_REGIONS = 2;
+static_assert(MIN_NODE_SPACE_BYTES > FIRST_NODE_REGION + 2 * NODE_HEADROOM_REGIONS * NODE_REGION_BYTES);
+void* address_reserve = nullptr;
+int64_t address_grant = 0;  // block bytes the error being raised may still take
+size_t node_grant = 0;      // headroom regions the error being raised may still take
+
+void take_address_reserve() {
+    if (!address_reserve) address_reserve = platform::reserve_address_space(ADDRESS_RESERVE_BYTES);
+}
+
+void give_address_reserve() {
+    if (!address_reserve) return;
+    platform::free_virtual(address_reserve, ADDRESS_RESERVE_BYTES);
+    address_reserve = nullptr;
+}
+
+[[noreturn]] void raise_out_of_address_space() {
+    give_address_reserve();
+    address_grant = ADDRESS_GRANT_BYTES;
+    raise_no_memory();
+}
+
+size_t node_regions_left() { return (node_space_bytes - node_space_fill) / NODE_REGION_BYTES + free_region_count; }
+
+// The system refused a block: a collection may give enough back. Answers whether one
+// ran. Never while collecting or during start-up, when nothing may move.
+bool collect_for_room() {
+    if (!gc::enabled || gc::in_collection_q()) return false;
+    gc::collect();
+    return true;
+}
+
+void give_node_region(node_ref region);
+
+// A collection may take headroom regions (evacuation fills fresh frames before it frees
+// the old ones): raising in the middle of one would leave it half done.
 node_ref take_node_region() {
+    size_t left = node_regions_left();
+    if (left == 0) raise_no_memory();
+    if (left <= NODE_HEADROOM_REGIONS && !gc::in_collection_q()) {
+        if (node_grant == 0) {
+            node_grant = NODE_GRANT_REGIONS;
+            raise_no_memory();
+        }
+        --node_grant;
+    }
     node_ref region;
     if (free_region_count) {
         region = free_regions[--free_region_count];
     } else {
-        if (node_space_fill + NODE_REGION_BYTES > NODE_SPACE_BYTES) raise_no_memory();
         region = static_cast<node_ref>(node_space_fill);
         node_space_fill += NODE_REGION_BYTES;
     }
     try {
         platform::commit(node_space + region, NODE_REGION_BYTES);
     } catch (const zor_throw&) {
+        give_node_region(region);
         raise_no_memory();
     }
     return region;
@@ -90,11 +152,28 @@ series_frame* find_roomy_series_frame(int64_t bytes) {
     return nullptr;
 }
 
+// Reserved once for the process; under a limit, smaller sizes are tried before giving up.
+void reserve_node_space() {
+    size_t bytes = platform::reservation_size(MAX_NODE_SPACE_BYTES, MIN_NODE_SPACE_BYTES, platform::PAGE_SIZE);
+    for (; bytes; bytes = platform::smaller_reservation(bytes, MIN_NODE_SPACE_BYTES, platform::PAGE_SIZE)) {
+        if (void* space = platform::reserve_address_space(bytes)) {
+            node_space = static_cast<std::byte*>(space);
+            node_space_bytes = bytes;
+            return;
+        }
+    }
+    platform::reservation_failed("the node space", MIN_NODE_SPACE_BYTES);
+}
+
 }  // namespace
 
 void init() {
     state = manager{};
-    if (!node_space) node_space = static_cast<std::byte*>(platform::reserve_address_space(NODE_SPACE_BYTES));
+    if (!node_space) reserve_node_space();
+    take_address_reserve();
+    if (!address_reserve) platform::reservation_failed("the memory reserve", ADDRESS_RESERVE_BYTES);
+    address_grant = 0;
+    node_grant = 0;
     node_space_fill = FIRST_NODE_REGION;
     free_region_count = 0;
 }
@@ -103,14 +182,27 @@ void init() {
 
 std::byte* alloc_os_block(int64_t bytes, bool executable) {
     int64_t total = round_up(bytes + OS_BLOCK_PREFIX, int64_t(platform::PAGE_SIZE));
-    state.os_bytes += total;
-    void* block;
-    try {
-        block = platform::alloc_virtual(static_cast<size_t>(total), executable);
-    } catch (const zor_throw&) {
-        state.os_bytes -= total;
-        raise_no_memory();
+    auto try_block = [&]() -> void* {
+        try {
+            return platform::alloc_virtual(static_cast<size_t>(total), executable);
+        } catch (const zor_throw&) {
+            return nullptr;
+        }
+    };
+    bool granted = address_grant > 0 || gc::in_collection_q();
+    if (!granted && !address_reserve) {
+        // The reservation comes first: without it the next error could not be made.
+        take_address_reserve();
+        if (!address_reserve && collect_for_room()) take_address_reserve();
+        if (!address_reserve) raise_out_of_address_space();
     }
+    void* block = try_block();
+    if (!block && !granted && collect_for_room()) block = try_block();
+    // During start-up no error can be raised yet: the runtime cannot start at all.
+    if (!block && !gc::enabled) platform::reservation_failed("the first series frames", size_t(total));
+    if (!block) raise_out_of_address_space();
+    if (address_grant > 0) address_grant -= total;
+    state.os_bytes += total;
     auto* base = static_cast<std::byte*>(block);
     std::memcpy(base, &total, sizeof total);
     return base + OS_BLOCK_PREFIX;
@@ -279,6 +371,11 @@ void sweep_node_frames() {
         f->history = (f->history << 1) | (f->used == f->used_at_last_collection ? 1u : 0u);
         f->used_at_last_collection = f->used;
     }
+    // The last sweep: what could be given back has been, so the headroom is taken again
+    // where there is room for it.
+    take_address_reserve();
+    if (address_reserve) address_grant = 0;
+    if (node_regions_left() > NODE_HEADROOM_REGIONS) node_grant = 0;
 }
 
 void release_all() {
