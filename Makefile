@@ -4,7 +4,7 @@
 BUILD      ?= build
 BUILD_TYPE ?= RelWithAsserts
 ARGS       ?=
-DEBIAN_PACKAGES := g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev python3 pkg-config
+DEBIAN_PACKAGES := g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev python3 pkg-config libssl-dev
 # Only `make fuzz` needs these: the compiler of the fuzz targets and its fuzzer runtime.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_TIME ?= 600
@@ -23,7 +23,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test deps configure build bench sanitize sanitize-torture torture fuzz-deps fuzz clean
+.PHONY: run test deps configure build bench sanitize sanitize-torture torture fuzz-deps fuzz fuzz-inflate clean
 
 deps:
 	$(call install_missing,$(DEBIAN_PACKAGES))
@@ -74,6 +74,14 @@ fuzz: deps fuzz-deps
 	@mkdir -p build-fuzz/corpus/lexer build-fuzz/findings
 	@./build-fuzz/fuzz/zor-lexer-fuzz build-fuzz/corpus/lexer fuzz/corpus -max_total_time=$(FUZZ_TIME) \
 	  -max_len=4096 -timeout=10 -artifact_prefix=build-fuzz/findings/
+
+# The deflate decoder (raw, zlib and gzip) under libFuzzer the same way.
+fuzz-inflate: deps fuzz-deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithAsserts -DCMAKE_CXX_COMPILER=clang++ -DZOR_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target zor-inflate-fuzz
+	@mkdir -p build-fuzz/corpus/inflate build-fuzz/findings
+	@./build-fuzz/fuzz/zor-inflate-fuzz build-fuzz/corpus/inflate -max_total_time=$(FUZZ_TIME) \
+	  -max_len=65536 -timeout=10 -artifact_prefix=build-fuzz/findings/
 
 clean:
 	rm -rf $(BUILD) build-asan build-bench build-fuzz

@@ -5,10 +5,16 @@ several runs of the whole process, and prints a table of times and ratios. The l
 benchmark loads a generated file of mixed values with transcode and compares it with
 Python's json.loads of the same data written as JSON.
 
+The codec benchmark compresses and decompresses a generated file of mixed text with the
+deflate codec (through the same benchmark binary) and with Python's zlib; the file I/O
+benchmark reads and writes a large file with Zor's read and write and with Python's.
+
 usage: run.py ZOR_BINARY [--runs N] [--transcode-bench ZOR_BENCH_BINARY] [--transcode-mb MB]
+              [--deflate-mb MB] [--io-mb MB]
 """
 import argparse
 import json
+import zlib
 import os
 import random
 import shutil
@@ -120,16 +126,124 @@ def transcode_table(bench_binary, megabytes, runs):
           f"ratio {zor_seconds / python_best:.2f}")
 
 
+# --- The deflate codec and file I/O ---------------------------------------------------
+
+def mixed_text(target_bytes, seed=1951):
+    """Prose, code, numbers and markup, as a text file of mixed content looks."""
+    rng = random.Random(seed)
+    words = ("the of and to in is that for it as with was on be by this are or from at an which "
+             "value block series print func word context error string binary file read write "
+             "compress decompress length index head tail append insert").split()
+    parts, size = [], 0
+    while size < target_bytes:
+        kind = rng.randrange(4)
+        if kind == 0:
+            line = " ".join(rng.choice(words) for _ in range(rng.randrange(4, 16))).capitalize() + "."
+        elif kind == 1:
+            line = f"    {rng.choice(words)}: {rng.choice(words)} {rng.randrange(100000)} [{rng.choice(words)}]"
+        elif kind == 2:
+            line = ",".join(str(rng.randrange(-10**6, 10**6)) for _ in range(rng.randrange(3, 12)))
+        else:
+            line = f"<{rng.choice(words)} id=\"{rng.randrange(10**4)}\">{rng.choice(words)}</{rng.choice(words)}>"
+        parts.append(line)
+        size += len(line) + 1
+    return ("\n".join(parts) + "\n").encode()[:target_bytes]
+
+
+def python_best(action, runs):
+    best = None
+    for _ in range(runs):
+        start = time.perf_counter()
+        action()
+        elapsed = time.perf_counter() - start
+        best = elapsed if best is None else min(best, elapsed)
+    return best
+
+
+def zor_bench_seconds(bench_binary, name_filter, env):
+    done = subprocess.run([bench_binary, f"--benchmark_filter={name_filter}", "--benchmark_format=json"],
+                          stdout=subprocess.PIPE, env=dict(os.environ, **env), check=True)
+    results = {}
+    for result in json.loads(done.stdout)["benchmarks"]:
+        scale = 1e3 if result["time_unit"] == "ms" else 1e9
+        results[result["name"].split("/iterations")[0]] = (result["real_time"] / scale, result)
+    return results
+
+
+def deflate_table(bench_binary, megabytes, runs):
+    text = mixed_text(megabytes << 20)
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "mixed.txt")
+        with open(path, "wb") as f:
+            f.write(text)
+        level6 = zlib.compress(text, 6)
+        with open(path + ".z", "wb") as f:
+            f.write(level6)
+        results = zor_bench_seconds(bench_binary, "deflate/", {"ZOR_DEFLATE_FILE": path})
+    level1 = zlib.compress(text, 1)
+    py_compress = python_best(lambda: zlib.compress(text, 1), runs)
+    py_inflate6 = python_best(lambda: zlib.decompress(level6), runs)
+    compress_s, compress_result = results["deflate/compress"]
+    own_size = int(compress_result["compressed_bytes"])
+    print(f"deflate of {len(text) / 1e6:.1f} MB mixed text:")
+    print(f"  compress: Zor {compress_s:.3f} s -> {own_size} bytes; zlib level 1 {py_compress:.3f} s -> "
+          f"{len(level1)} bytes; ratio {compress_s / py_compress:.2f}")
+    inflate6_s = results["deflate/inflate-zlib-level-6"][0]
+    print(f"  decompress zlib level-6 stream: Zor {inflate6_s:.3f} s; zlib {py_inflate6:.3f} s; "
+          f"ratio {inflate6_s / py_inflate6:.2f}")
+    inflate_own_s = results["deflate/inflate-own"][0]
+    print(f"  decompress Zor's own stream: Zor {inflate_own_s:.3f} s")
+
+
+def io_table(zor, megabytes, runs):
+    data = mixed_text(megabytes << 20, seed=3)
+    with tempfile.TemporaryDirectory() as folder:
+        source = os.path.join(folder, "source.bin")
+        copy = os.path.join(folder, "copy.bin")
+        with open(source, "wb") as f:
+            f.write(data)
+        script = os.path.join(folder, "io.zor")
+        with open(script, "w") as f:
+            f.write(f"Zor []\ndata: read/binary %{source}\nwrite %{copy} data\nprint length? data\n")
+        twin = os.path.join(folder, "io.py")
+        with open(twin, "w") as f:
+            f.write(f"data = open({source!r}, 'rb').read()\nopen({copy!r}, 'wb').write(data)\nprint(len(data))\n")
+        zor_s, zor_out = best_time([zor, script], runs)
+        py_s, py_out = best_time([sys.executable, twin], runs)
+        if zor_out != py_out:
+            sys.exit(f"file I/O: Zor printed {zor_out}, Python printed {py_out}")
+        text_script = os.path.join(folder, "io-text.zor")
+        with open(text_script, "w") as f:
+            f.write(f"Zor []\ndata: read %{source}\nwrite %{copy} data\nprint length? data\n")
+        text_twin = os.path.join(folder, "io-text.py")
+        with open(text_twin, "w") as f:
+            f.write(f"data = open({source!r}, encoding='utf-8', newline=None).read()\n"
+                    f"open({copy!r}, 'w', encoding='utf-8', newline='\\n').write(data)\nprint(len(data))\n")
+        zor_text_s, _ = best_time([zor, text_script], runs)
+        py_text_s, _ = best_time([sys.executable, text_twin], runs)
+    print(f"read and write of a {len(data) / 1e6:.0f} MB file (whole processes):")
+    print(f"  binary: Zor {zor_s:.3f} s; Python {py_s:.3f} s; ratio {zor_s / py_s:.2f}")
+    print(f"  text:   Zor {zor_text_s:.3f} s; Python {py_text_s:.3f} s; ratio {zor_text_s / py_text_s:.2f}")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("zor")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--transcode-bench")
     parser.add_argument("--transcode-mb", type=int, default=50)
+    parser.add_argument("--deflate-mb", type=int, default=50)
+    parser.add_argument("--io-mb", type=int, default=200)
+    parser.add_argument("--only", choices=["interpreter", "transcode", "deflate", "io"])
     args = parser.parse_args()
-    interpreter_table(args.zor, args.runs)
-    if args.transcode_bench:
+    if args.only in (None, "interpreter"):
+        interpreter_table(args.zor, args.runs)
+    if args.transcode_bench and args.only in (None, "transcode"):
         transcode_table(args.transcode_bench, args.transcode_mb, args.runs)
+    if args.transcode_bench and args.only in (None, "deflate"):
+        deflate_table(args.transcode_bench, args.deflate_mb, args.runs)
+    if args.only in (None, "io"):
+        io_table(args.zor, args.io_mb, args.runs)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,5 @@
 // file!: its mold and the system form of a path (see file.h). The file actions (read,
-// write, delete, query, rename) hand their work to the platform's file services; until
-// those exist they raise internal/not-done.
+// write, delete, rename) hand their work to the file services of file-io.h.
 #include "runtime/datatypes/file.h"
 
 #include <algorithm>
@@ -8,8 +7,11 @@
 
 #include "platform/process.h"
 #include "runtime/datatypes/callable.h"
+#include "runtime/datatypes/file-io.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/errors/raise.h"
 #include "runtime/eval/stack.h"
@@ -35,11 +37,26 @@ bool escaped_in_quotes(uint32_t c) { return c == '"' || c == '%' || c == '^' || 
 
 [[noreturn]] cell* not_done() { raise::throw_error(err::internal_not_done); }
 
-cell* delete_(cell*) { not_done(); }
+cell* delete_(cell* file) { return file_io::delete_path(file) ? &logic::true_value : &logic::false_value; }
 cell* query(cell*) { not_done(); }
-cell* rename(cell*, cell*) { not_done(); }
-cell* read(cell*, cell*, cell*, bool, bool, bool, cell*) { not_done(); }
-cell* write(cell*, cell*, bool, bool, bool, bool, cell*, cell*, cell*, cell*) { not_done(); }
+
+cell* rename(cell* from, cell* to) {
+    if (!to->is(TYPE_FILE) && !to->is(TYPE_STRING)) raise::expect_arg(to->type(), 1);
+    return file_io::rename_path(from, to) ? &logic::true_value : &logic::false_value;
+}
+
+// /info and /as (an encoding other than UTF-8) have no service behind them.
+cell* read(cell* source, cell* part, cell* seek, bool binary, bool lines, bool info, cell* as) {
+    if (info || as) not_done();
+    return file_io::read_path(source, part, seek, binary, lines);
+}
+
+cell* write(cell* destination, cell* data, bool binary, bool lines, bool info, bool append, cell* part, cell* seek,
+            cell* allow, cell* as) {
+    if (info || allow || as) not_done();
+    file_io::write_path(destination, data, part, seek, binary, append, lines);
+    return &unset::value;
+}
 
 }  // namespace
 

@@ -192,7 +192,6 @@ namespace {
 
 uint32_t native_stats(const native_invocation&) { not_done(); }
 uint32_t native_wait(const native_invocation&) { not_done(); }
-uint32_t native_checksum(const native_invocation&) { not_done(); }
 uint32_t native_set_env(const native_invocation&) { not_done(); }
 uint32_t native_get_env(const native_invocation&) { not_done(); }
 uint32_t native_list_env(const native_invocation&) { not_done(); }
@@ -200,8 +199,6 @@ uint32_t native_now(const native_invocation&) { not_done(); }
 uint32_t native_call(const native_invocation&) { not_done(); }
 uint32_t native_size_q(const native_invocation&) { not_done(); }
 uint32_t native_browse(const native_invocation&) { not_done(); }
-uint32_t native_compress(const native_invocation&) { not_done(); }
-uint32_t native_decompress(const native_invocation&) { not_done(); }
 uint32_t native_recycle(const native_invocation&) { not_done(); }
 
 // --- The table ------------------------------------------------------------------------------
