@@ -75,6 +75,8 @@ void check_native_depth() {
     }
 }
 
+}  // namespace
+
 // --- Functions of the boot environment ------------------------------------------------------
 
 // The value of a name in the global context; null when no such word has been made.
@@ -105,6 +107,8 @@ uint32_t call_function(cell* function, int32_t symbol, const cell* const* argume
     stack::state.args_top = word + 1;
     return 0;
 }
+
+namespace {
 
 // The preprocessor's expand on the block (in place): the library installs `preprocessor`;
 // until it has, do/expand raises internal/not-done.

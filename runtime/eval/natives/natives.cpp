@@ -190,16 +190,7 @@ namespace {
 [[noreturn]] void not_done() { raise::throw_error(err::internal_not_done); }
 }  // namespace
 
-uint32_t native_stats(const native_invocation&) { not_done(); }
-uint32_t native_wait(const native_invocation&) { not_done(); }
-uint32_t native_set_env(const native_invocation&) { not_done(); }
-uint32_t native_get_env(const native_invocation&) { not_done(); }
-uint32_t native_list_env(const native_invocation&) { not_done(); }
 uint32_t native_now(const native_invocation&) { not_done(); }
-uint32_t native_call(const native_invocation&) { not_done(); }
-uint32_t native_size_q(const native_invocation&) { not_done(); }
-uint32_t native_browse(const native_invocation&) { not_done(); }
-uint32_t native_recycle(const native_invocation&) { not_done(); }
 
 // --- The table ------------------------------------------------------------------------------
 

@@ -83,6 +83,16 @@ uint32_t call(int index, const int32_t* refinements, int32_t refinement_count, b
 // allocation); `print` and `prin` reduce block arguments into it.
 cell* print_work_block();
 
+// --- Functions of the boot environment ------------------------------------------------------
+
+// The value of a name in the global context; null when no such word has been made.
+const cell* global_value(const char* name);
+// Calls a function! (in a slot) as the interpreter calls one: a function frame named by
+// the symbol's word, the given arguments, then the rest of its argument section (logic!
+// false for a refinement key, none! for the others). The result is pushed; a pending exit
+// is left as it is and its code answered.
+uint32_t call_function(cell* function, int32_t symbol, const cell* const* arguments, int count);
+
 // --- The specs --------------------------------------------------------------------------------
 
 struct spec_entry {

@@ -1,0 +1,43 @@
+// The process's surroundings: environment variables, the clock and the time zone, waiting,
+// and opening a document or URL with the desktop's handler.
+//
+// Names and values are UTF-8 bytes. Failures come back as false or an empty optional; the
+// calling native decides what to raise.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zor::environment {
+
+// The value of a variable, or nothing when it is not set.
+std::optional<std::string> get_env(const std::string& name);
+// Sets a variable, or removes it when value is null. False when the system refuses (a
+// name that is empty or holds "=").
+bool set_env(const std::string& name, const std::string* value);
+// Every variable as (name, value), in the order the process holds them. The name ends at
+// the first "=" after its first character.
+std::vector<std::pair<std::string, std::string>> list_env();
+
+// Sleeps for the seconds given, at least 1 ms: milliseconds are computed in 64 bits, so
+// long waits are not cut short. Negative and non-finite values wait 1 ms.
+void sleep_seconds(double seconds);
+
+// The calendar date and the zone at this moment: local (with the system's zone offset at
+// this instant, daylight time included, from TZ or the system's zone) or UTC (offset 0).
+struct clock_reading {
+    int32_t year = 0, month = 0, day = 0;        // the local (or UTC) calendar date
+    int32_t offset_minutes = 0;                  // local time - UTC
+    double utc_seconds_of_day = 0;               // seconds since midnight UTC
+};
+// precise: keeps the sub-second part of the time, else whole seconds.
+clock_reading read_clock(bool utc, bool precise);
+
+// Starts the desktop's opener (xdg-open) on the target, detached: it is not waited for,
+// and its output goes nowhere. False when it could not be started.
+bool open_with_desktop(const std::string& target);
+
+}  // namespace zor::environment
