@@ -54,20 +54,15 @@ clock_reading read_clock(bool utc, bool precise) {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     clock_reading reading;
-    std::tm parts{};
-    if (utc) {
-        ::gmtime_r(&now.tv_sec, &parts);
-    } else {
+    reading.epoch_seconds = int64_t(now.tv_sec);
+    reading.nanoseconds = precise ? int32_t(now.tv_nsec) : 0;
+    if (!utc) {
+        // TZ may have changed since the last reading (set-env re-reads it too).
         ::tzset();
+        std::tm parts{};
         ::localtime_r(&now.tv_sec, &parts);
         reading.offset_minutes = int32_t(parts.tm_gmtoff / 60);
     }
-    reading.year = parts.tm_year + 1900;
-    reading.month = parts.tm_mon + 1;
-    reading.day = parts.tm_mday;
-    int64_t day_seconds = int64_t(now.tv_sec % 86400);
-    if (day_seconds < 0) day_seconds += 86400;
-    reading.utc_seconds_of_day = double(day_seconds) + (precise ? double(now.tv_nsec) / 1e9 : 0.0);
     return reading;
 }
 

@@ -26,14 +26,13 @@ std::vector<std::pair<std::string, std::string>> list_env();
 // long waits are not cut short. Negative and non-finite values wait 1 ms.
 void sleep_seconds(double seconds);
 
-// The calendar date and the zone at this moment: local (with the system's zone offset at
-// this instant, daylight time included, from TZ or the system's zone) or UTC (offset 0).
+// The present instant and the zone in force at it: the offset of local time from UTC at
+// this instant (daylight time included), from TZ or the system's zone; 0 with utc.
 struct clock_reading {
-    int32_t year = 0, month = 0, day = 0;        // the local (or UTC) calendar date
-    int32_t offset_minutes = 0;                  // local time - UTC
-    double utc_seconds_of_day = 0;               // seconds since midnight UTC
+    int64_t epoch_seconds = 0;   // whole seconds since 1970-01-01 00:00 UTC
+    int32_t nanoseconds = 0;     // 0 unless precise
+    int32_t offset_minutes = 0;  // local time - UTC
 };
-// precise: keeps the sub-second part of the time, else whole seconds.
 clock_reading read_clock(bool utc, bool precise);
 
 // Starts the desktop's opener (xdg-open) on the target, detached: it is not waited for,

@@ -233,6 +233,12 @@ bool rename_path(cell* from, cell* to) { return file_system::rename_path(system_
 
 bool make_directory(cell* file) { return file_system::make_directory(system_path(file)); }
 
+std::optional<file_system::modification_time> modified_at(cell* file) {
+    const std::string path = system_path(file);
+    if (is_dir_path(file) && !file_system::is_directory(path)) return std::nullopt;
+    return file_system::modified_at(path);
+}
+
 bool exists(cell* file) { return file_system::exists(system_path(file)); }
 
 int64_t size_of(cell* file) {

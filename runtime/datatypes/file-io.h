@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file-system.h"
 #include "runtime/value/cell.h"
 
 namespace zor::file_io {
@@ -58,6 +59,9 @@ bool delete_path(cell* file);
 bool rename_path(cell* from, cell* to);
 // `make-dir` / `create`: makes one directory.
 bool make_directory(cell* file);
+// When what the path names was last modified (UTC); nothing when it does not exist, or
+// when a directory path names something that is no directory.
+std::optional<file_system::modification_time> modified_at(cell* file);
 // Whether anything exists under the path.
 bool exists(cell* file);
 // The size in bytes of a file, -1 for a directory path or when it cannot be opened.

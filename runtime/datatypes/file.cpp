@@ -1,5 +1,5 @@
 // file!: its mold and the system form of a path (see file.h). The file actions (read,
-// write, delete, rename) hand their work to the file services of file-io.h.
+// write, delete, rename, query) hand their work to the file services of file-io.h.
 #include "runtime/datatypes/file.h"
 
 #include <algorithm>
@@ -7,8 +7,10 @@
 
 #include "platform/process.h"
 #include "runtime/datatypes/callable.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file-io.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
@@ -38,7 +40,18 @@ bool escaped_in_quotes(uint32_t c) { return c == '"' || c == '%' || c == '^' || 
 [[noreturn]] cell* not_done() { raise::throw_error(err::internal_not_done); }
 
 cell* delete_(cell* file) { return file_io::delete_path(file) ? &logic::true_value : &logic::false_value; }
-cell* query(cell*) { not_done(); }
+// The last modification time as a date! in UTC, or none when nothing is there.
+cell* query(cell* file) {
+    std::optional<file_system::modification_time> at = file_io::modified_at(file);
+    if (!at) return &none::value;
+    int64_t days = at->seconds / 86400;
+    int64_t second_of_day = at->seconds % 86400;
+    if (second_of_day < 0) second_of_day += 86400, days -= 1;
+    static cell answer;
+    answer = cell{TYPE_NONE, 0, 0, 0};
+    return date::set_normalized(&answer, date::EPOCH_DAY + days, double(second_of_day) + at->nanoseconds * 1e-9, 0,
+                                true);
+}
 
 cell* rename(cell* from, cell* to) {
     if (!to->is(TYPE_FILE) && !to->is(TYPE_STRING)) raise::expect_arg(to->type(), 1);

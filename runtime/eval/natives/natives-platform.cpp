@@ -10,6 +10,7 @@
 #include "runtime/binding/symbol.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file-io.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -77,6 +78,9 @@ cell* push_text(const std::string& text) {
 
 enum stats_refinement : int { STATS_SHOW, STATS_INFO };
 enum recycle_refinement : int { RECYCLE_ON, RECYCLE_OFF };
+enum now_refinement : int {
+    NOW_YEAR, NOW_MONTH, NOW_DAY, NOW_TIME, NOW_ZONE, NOW_DATE, NOW_WEEKDAY, NOW_YEARDAY, NOW_PRECISE, NOW_UTC,
+};
 enum call_refinement : int {
     CALL_WAIT, CALL_SHOW, CALL_CONSOLE, CALL_SHELL, CALL_INPUT, CALL_OUTPUT, CALL_ERROR,
 };
@@ -160,6 +164,44 @@ uint32_t native_list_env(const native_invocation&) {
     cell* result = stack::push_slot();
     map::make_at(result, pairs, int64_t(entries.size()) * 2 + 2);
     stack::set_result_truncate(result);
+    return 0;
+}
+
+uint32_t native_now(const native_invocation& call) {
+    int fields = 0;
+    for (int r = NOW_YEAR; r <= NOW_PRECISE; ++r) fields += call.has(r);
+    const bool time_and_precise = call.has(NOW_TIME) && call.has(NOW_PRECISE);
+    if (fields >= 2 && !(fields == 2 && time_and_precise)) raise::throw_error(err::script_bad_refines);
+
+    // The date is built from the instant in UTC and then normalised into the zone, so the
+    // local calendar date follows from the instant (near midnight the local and the UTC
+    // dates differ).
+    const bool utc = call.has(NOW_UTC);
+    environment::clock_reading clock = environment::read_clock(utc, call.has(NOW_PRECISE));
+    int64_t utc_days = clock.epoch_seconds / 86400;
+    int64_t second_of_day = clock.epoch_seconds % 86400;
+    if (second_of_day < 0) second_of_day += 86400, utc_days -= 1;
+    const double stored = double(second_of_day) + double(clock.nanoseconds) / 1e9;
+    const uint32_t zone = utc ? 0 : date::zone_bits_of_minutes(clock.offset_minutes);
+    cell now{TYPE_NONE, 0, 0, 0};
+    date::set_normalized(&now, date::EPOCH_DAY + utc_days, stored, zone, true);
+    const uint32_t packed = date::packed_of(&now);
+    const int64_t days = date::day_number_of(packed);
+    const double local_time = date::stored_time(&now) + date::zone_offset(zone);
+
+    cell* result = stack::clear_frame_args();
+    cell::init_unset(result);
+    if (call.has(NOW_DATE)) date::set_normalized(result, days, 0.0, 0, false);
+    else if (call.has(NOW_YEAR)) integer::make_in(result, date::year_of(packed));
+    else if (call.has(NOW_MONTH)) integer::make_in(result, date::month_of(packed));
+    else if (call.has(NOW_DAY)) integer::make_in(result, date::day_of(packed));
+    else if (call.has(NOW_ZONE)) time::set_cell(date::zone_offset(zone), result);
+    else if (call.has(NOW_TIME)) time::set_cell(local_time, result);
+    else if (call.has(NOW_WEEKDAY)) integer::make_in(result, date::weekday_of(days));
+    else if (call.has(NOW_YEARDAY)) {
+        integer::make_in(result, int32_t(days - date::to_day_number(date::year_of(packed), 1, 1) + 1));
+    } else *result = now;
+    stack::keep_result_slot();
     return 0;
 }
 

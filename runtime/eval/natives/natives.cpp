@@ -182,16 +182,6 @@ constexpr auto ENTRIES = make_entries(std::make_index_sequence<NATIVE_COUNT>{});
 
 }  // namespace
 
-// --- Natives whose subsystem does not exist yet ------------------------------------------------
-//
-// Each raises internal/not-done until the module that serves it is written.
-
-namespace {
-[[noreturn]] void not_done() { raise::throw_error(err::internal_not_done); }
-}  // namespace
-
-uint32_t native_now(const native_invocation&) { not_done(); }
-
 // --- The table ------------------------------------------------------------------------------
 
 native_entry entry(int index) {
