@@ -212,14 +212,6 @@ TEST_F(NativesTest, ARefinementAtOffsetZeroIsPresent) {
     EXPECT_EQ(call.position(2), 3);
 }
 
-TEST_F(NativesTest, NativesOfLaterPartsRaiseNotDone) {
-    for (int index : {NATIVE_NOW, NATIVE_COMPRESS}) {
-        std::vector<const cell*> arguments(4, &none::value);
-        EXPECT_EQ(raise_of([&] { run(index, arguments, {}, false); }).code, code_of(err::internal_not_done))
-            << natives::spec_of(index)->name;
-    }
-}
-
 // --- Conditionals --------------------------------------------------------------------------------------
 
 TEST_F(NativesTest, IfUnlessAndEitherTestTheCondition) {
