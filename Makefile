@@ -28,8 +28,10 @@ endef
 deps:
 	$(call install_missing,$(DEBIAN_PACKAGES))
 
+# WERROR=ON makes compiler warnings errors (`make test` sets it); left unset, the build
+# directory keeps the setting it has.
 configure: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(if $(WERROR),-DZOR_WERROR=$(WERROR)) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD)
@@ -38,6 +40,7 @@ run: build
 	@./$(BUILD)/zor $(ARGS)
 
 # Every suite, with the collector-torture pass of the unit tests sharded and shuffled.
+test: WERROR = ON
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
@@ -52,7 +55,7 @@ bench: deps
 # The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer (the torture pass
 # runs in `make test`; under the sanitizers it is `make sanitize-torture`).
 sanitize: deps
-	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON >/dev/null
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON -DZOR_WERROR=ON >/dev/null
 	@cmake --build build-asan
 	@cd build-asan && ctest --output-on-failure -j$(JOBS) -LE torture
 

@@ -655,6 +655,7 @@ enum class infix_mode { none, left_in_place, both_in_frame };
         else stack::push_interp_call_frame(&r.word());
     }
     cell* base = stack::state.args_base;
+    const stack::frame* own_frame = stack::top_frame() - 1;
     const bool is_infix = infix != infix_mode::none;
 
     // Positional arguments.
@@ -686,6 +687,7 @@ enum class infix_mode { none, left_in_place, both_in_frame };
     dispatch_body(r, object_context, apply_mode == 0);
     if (stack::exit_pending()) return source.position;
 
+    stack::assert_balanced(own_frame, base);
     if (kind == TYPE_FUNCTION) stack::pop_function_frame();
     else stack::pop_frame();
     trace(tracing::EVENT_RETURN, source.code, source.position, &r.word(), base);

@@ -186,11 +186,15 @@ bool has_flagged_frame(frame* from, bool only_one) {
 }
 
 frame* top_frame() { return state.frames_top; }
-void set_frames_top(frame* f) { state.frames_top = f; }
+void set_frames_top(frame* f) {
+    assert(state.frames_begin <= f && f <= state.frames_end);
+    state.frames_top = f;
+}
 
 namespace {
 
 frame* pop_top(bool restore) {
+    assert(state.frames_top > state.frames_begin);
     frame* f = --state.frames_top;
     if (restore) restore_function_context(f);
     return f;

@@ -19,8 +19,13 @@
 // action handler, say) calls throw_if_pending(), which turns the pending exit into the
 // C++ exception; a catch point turns such an exception back into the pending exit
 // (catch_exits), so an exit reaches its target either way.
+//
+// The assertions (builds without NDEBUG) keep both stacks inside their buffers and the
+// frames balanced: a frame is popped only above the bottom, gives back a base no higher
+// than its own, and a call returns with its own frame on top (assert_balanced).
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 
 #include "runtime/value/cell.h"
@@ -102,6 +107,7 @@ void set_frame_symbols(uint32_t body_symbol, uint32_t anon_symbol);
     return slot;
 }
 inline void drop_slots(int n) {
+    assert(n >= 0);
     state.args_top = state.args_top - n < state.args_begin ? state.args_begin : state.args_top - n;
 }
 inline cell* last_slot() { return state.args_top > state.args_begin ? state.args_top - 1 : state.args_begin; }
@@ -119,7 +125,10 @@ inline cell* set_result_truncate(const cell* value) {
 }
 void adopt_thrown_error();
 inline cell* result_slot() { return state.args_base; }
-inline cell* argument(int n) { return state.args_base + n; }
+inline cell* argument(int n) {
+    assert(n >= 0 && state.args_base + n < state.args_end);
+    return state.args_base + n;
+}
 
 // Frames. A word argument names the frame; null gives symbol 0 and no context.
 namespace detail {
@@ -127,6 +136,7 @@ namespace detail {
                                               uint32_t saved_values) {
     if (state.frames_top >= state.frames_end) [[unlikely]]
         overflow();
+    assert(state.args_begin <= state.args_base && state.args_base <= state.args_top && state.args_top < state.args_end);
     frame* f = state.frames_top++;
     f->header = header;
     f->symbol_id = word ? word->w2 : 0;
@@ -173,13 +183,24 @@ bool has_flagged_frame(frame* from, bool only_one);
 frame* top_frame();
 void set_frames_top(frame* f);
 inline int frame_depth() { return static_cast<int>(state.frames_top - state.frames_begin); }
+// Frame balance on return from a call: the call's own frame (own) is the top frame again
+// and the call's base (base) the current one. A callee that left a frame behind, or took
+// one of its caller's, would otherwise make every caller above it return to the wrong
+// base.
+inline void assert_balanced([[maybe_unused]] const frame* own, [[maybe_unused]] const cell* base) {
+    assert(state.frames_top == own + 1 && state.args_base == base && base <= state.args_top);
+}
 
 namespace detail {
 // A function frame gives its context back the values it had before the call.
 void restore_function_context(const frame* f);
 [[gnu::always_inline]] inline void pop_keep_result(bool restore, bool pass) {
+    assert(state.frames_top > state.frames_begin);
     cell* old_base = state.args_base;
     frame* f = --state.frames_top;
+    // The caller's base lies at or below the callee's, and the callee's result slot is on
+    // the stack.
+    assert(state.args_begin + f->saved_base <= old_base && old_base < state.args_end);
     if (restore) restore_function_context(f);
     state.args_top = old_base + 1;
     state.args_base = state.args_begin + f->saved_base;

@@ -13,6 +13,11 @@
 //
 // Invariant: nothing here allocates from the series frames. Cell series are traced from
 // head to tail through raw pointers, which is safe because no buffer moves while marking.
+//
+// The assertions (builds without NDEBUG) check each node and cell as the mark reaches it:
+// a few compares on data the mark reads anyway, so that a corrupt cell or a node that
+// outlived its buffer stops the collection where it is found, not later and elsewhere.
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,9 +106,14 @@ void check_node(const node_ref* reference, node_ref node) {
     if (slot != 0 && (slot <= UINT32_MAX || memory::slot_of(node)->node != node)) report_stale_node(reference, node);
 }
 
+// A node reference names a slot of the node space: past the unused first page, at a
+// multiple of the slot size.
+inline bool is_node_slot(node_ref node) { return node >= memory::FIRST_NODE_REGION && node % sizeof(void*) == 0; }
+
 // The reference in place, rewritten when evacuation moved its node.
 inline node_ref follow(node_ref* reference) {
     node_ref node = *reference;
+    assert(!node || is_node_slot(node));
     if (node && relocating()) {
         node_ref moved = relocation_of(node);
         if (moved) *reference = node = moved;
@@ -113,6 +123,7 @@ inline node_ref follow(node_ref* reference) {
 }
 
 inline node_ref follow_value(node_ref node) {
+    assert(!node || is_node_slot(node));
     if (node && relocating()) {
         node_ref moved = relocation_of(node);
         if (moved) return moved;
@@ -126,6 +137,9 @@ inline node_ref follow_value(node_ref node) {
 inline bool set_mark(node_ref node) {
     series_buffer* b = memory::buffer_of(node);
     if (!b) return false;
+    // A live node's slot holds its buffer's address (a free one the next free node, below
+    // 4 GiB), and the buffer, in use, names the node back.
+    assert(reinterpret_cast<uintptr_t>(b) > UINT32_MAX && b->node == node && (b->flags & memory::FLAG_IN_USE));
     int in_frame = (b->flags & (memory::FLAG_BIG | memory::FLAG_HEAP)) ? -1 : mark_in_frame(b);
     if (in_frame == 0) return false;
     if (in_frame < 0) {
@@ -149,6 +163,7 @@ inline bool buffer_marked(const series_buffer* b) {
 // traced, or they would be missed once the buffer counts as marked); a series of any
 // other unit is never read as cells.
 inline void schedule_trace(series_buffer* b) {
+    assert(b->data() <= b->head && b->head <= b->tail && b->tail <= b->data_end());
     if (b->unit() == sizeof(cell) && b->tail > b->head) mark_stack.push({b->head_cell(), b->tail_cell()});
 }
 
@@ -425,7 +440,11 @@ void drain_mark_stack() {
         cell* c = top.next;
         cell* end = top.end;
         reference_function f = nullptr;
-        while (c < end && !(f = marking_table.by_type[c->header & HEADER_TYPE_MASK])) ++c;
+        for (; c < end; ++c) {
+            uint32_t type = c->header & HEADER_TYPE_MASK;
+            assert(type < TYPE_TABLE_SIZE);  // every cell of a traced series has a known type
+            if ((f = marking_table.by_type[type])) break;
+        }
         if (c == end) {
             --mark_stack.count;
             continue;
@@ -471,6 +490,7 @@ bool mark_context(node_ref* reference) { return mark_block(reference); }
 
 void mark_cells(cell* first, cell* end) {
     if (first >= end) return;
+    assert(reinterpret_cast<uintptr_t>(first) % alignof(cell) == 0);
     // Traced at once: the range may be a callback's own local cells.
     mark_stack.push({first, end});
     drain_mark_stack();
