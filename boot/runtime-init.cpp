@@ -29,6 +29,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string.h"
@@ -130,7 +131,7 @@ void register_datatypes() {
     email::init_type();
     handle::init_type();
     date::init_type();
-    register_named(TYPE_PORT, "port!");
+    port::init_type();
     money::init_type();
     ref::init_type();
     point::init_point2d_type();
