@@ -23,7 +23,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test deps configure build bench sanitize sanitize-torture torture fuzz-deps fuzz fuzz-inflate clean
+.PHONY: run test deps configure build bench sanitize sanitize-torture torture fuzz-deps fuzz fuzz-inflate fuzz-parse clean
 
 deps:
 	$(call install_missing,$(DEBIAN_PACKAGES))
@@ -85,6 +85,14 @@ fuzz-inflate: deps fuzz-deps
 	@mkdir -p build-fuzz/corpus/inflate build-fuzz/findings
 	@./build-fuzz/fuzz/zor-inflate-fuzz build-fuzz/corpus/inflate -max_total_time=$(FUZZ_TIME) \
 	  -max_len=65536 -timeout=10 -artifact_prefix=build-fuzz/findings/
+
+# The parse dialect the same way: random rule blocks over random texts, binaries and blocks.
+fuzz-parse: deps fuzz-deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithAsserts -DCMAKE_CXX_COMPILER=clang++ -DZOR_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target zor-parse-fuzz
+	@mkdir -p build-fuzz/corpus/parse build-fuzz/findings
+	@./build-fuzz/fuzz/zor-parse-fuzz build-fuzz/corpus/parse -max_total_time=$(FUZZ_TIME) \
+	  -max_len=512 -timeout=10 -artifact_prefix=build-fuzz/findings/
 
 clean:
 	rm -rf $(BUILD) build-asan build-bench build-fuzz
