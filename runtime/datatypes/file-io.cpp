@@ -51,10 +51,33 @@ struct open_file {
     ~open_file() { file_system::close_file(descriptor); }
 };
 
+// True when every byte is below 0x80 and none is a CR: such text needs no decoding.
+bool is_plain_ascii(const uint8_t* bytes, int64_t length) {
+    int64_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        // High bits, and bytes equal to CR (0x0D) found by the zero-byte trick.
+        uint64_t cr = word ^ 0x0D0D0D0D0D0D0D0Dull;
+        if ((word | ((cr - 0x0101010101010101ull) & ~cr)) & 0x8080808080808080ull) return false;
+    }
+    for (; i < length; ++i) {
+        if (bytes[i] >= 0x80 || bytes[i] == '\r') return false;
+    }
+    return true;
+}
+
 // Decodes UTF-8 text (a byte order mark skipped, line ends made LF) into a new string!
 // pushed on the stack. The bytes must not lie in a series buffer.
 cell* push_text(const uint8_t* bytes, int64_t length) {
     cell* text = string::make_empty(stack::push_slot(), std::max<int64_t>(length, 1));
+    // Plain ASCII without CR (most text files) is its own Latin-1 string: copied whole.
+    if (is_plain_ascii(bytes, length)) {
+        memory::series_buffer* buffer = memory::buffer_of(text->w2);
+        if (length > 0) std::memcpy(buffer->head, bytes, size_t(length));
+        buffer->tail = buffer->head + length;
+        return text;
+    }
     unicode::load_utf8(unicode::input_bytes::at(bytes), length, text, nullptr, true);
     return text;
 }
@@ -111,6 +134,36 @@ void append_value_bytes(cell* value, int64_t part, std::vector<uint8_t>& out) {
     const char* utf8 = unicode::string_to_utf8(text, &length);
     out.insert(out.end(), reinterpret_cast<const uint8_t*>(utf8), reinterpret_cast<const uint8_t*>(utf8) + length);
     if (molded) stack::drop_slots(2);
+}
+
+// Writes count characters of a string from its index as UTF-8, straight from its buffer:
+// nothing here allocates, so the buffer stays put. Answers the bytes written, or -1.
+int64_t write_text(int descriptor, cell* text, int64_t count) {
+    memory::series_buffer* buffer = memory::buffer_of(text->w2);
+    const uint32_t unit = buffer->unit();
+    const std::byte* at = buffer->head + series::clamped_index(text) * int64_t(unit);
+    if (unit == 1) {
+        // Latin-1 units below 0x80 are their own UTF-8.
+        const auto* bytes = reinterpret_cast<const uint8_t*>(at);
+        int64_t ascii = 0;
+        while (ascii < count && bytes[ascii] < 0x80) ++ascii;
+        if (ascii == count) return file_system::write_fully(descriptor, bytes, size_t(count));
+    }
+    uint8_t chunk[65536];
+    size_t used = 0;
+    int64_t total = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        if (used > sizeof chunk - 4) {
+            if (file_system::write_fully(descriptor, chunk, used) < 0) return -1;
+            total += int64_t(used);
+            used = 0;
+        }
+        uint32_t c = unicode::read_unit(at + i * int64_t(unit), unit);
+        if (c > 0x10FFFF) c = 0xFFFD;
+        used += size_t(unicode::encode_utf8_char(c, chunk + used));
+    }
+    if (used && file_system::write_fully(descriptor, chunk, used) < 0) return -1;
+    return total + int64_t(used);
 }
 
 }  // namespace
@@ -172,11 +225,12 @@ int64_t write_path(cell* file, cell* data, cell* part, cell* seek, bool binary, 
     int64_t seek_index = integer_argument(seek, "seek");
     if (part && part->is(TYPE_INTEGER) && part_count < 0) return -1;
 
-    // A binary! without lines is written from its own buffer; everything else is
-    // gathered first (molding can allocate and run user code).
+    // A binary! or a string without lines is written from its own buffer; everything
+    // else is gathered first (molding can allocate and run user code).
     std::vector<uint8_t> bytes;
-    const bool direct = data->is(TYPE_BINARY) && !lines;
-    if (!direct) {
+    const bool direct_bytes = data->is(TYPE_BINARY) && !lines;
+    const bool direct_text = string::is_any_string(data->type()) && !lines;
+    if (!direct_bytes && !direct_text) {
         if (lines && data->is(TYPE_BLOCK)) {
             int64_t count = block::rest_length(data);
             for (int64_t i = 0; i < count; ++i) {
@@ -200,12 +254,16 @@ int64_t write_path(cell* file, cell* data, cell* part, cell* seek, bool binary, 
         if (!file_system::seek_to(opened.descriptor, seek_index)) cannot_open(file);
     }
     int64_t written;
-    if (direct) {
+    if (direct_bytes) {
         int64_t length = binary::get_length(data);
         if (part_count > 0 && part_count < length) length = part_count;
         const auto* at = reinterpret_cast<const uint8_t*>(memory::buffer_of(data->w2)->head) +
                          series::clamped_index(data);
         written = file_system::write_fully(opened.descriptor, at, size_t(length));
+    } else if (direct_text) {
+        int64_t count = string::rest_length(data);
+        if (part_count > 0 && part_count < count) count = part_count;
+        written = write_text(opened.descriptor, data, count);
     } else {
         written = file_system::write_fully(opened.descriptor, bytes.data(), bytes.size());
     }

@@ -1,16 +1,21 @@
-// url!: building from parts, the percent-encoded mold and path access (see url.h).
+// url!: building from parts, the percent-encoded mold, path access, and the reads and
+// writes of file: urls (see url.h).
 #include "runtime/datatypes/url.h"
 
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <string>
 #include <string_view>
+#include <strings.h>
 
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file-io.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/errors/raise.h"
 #include "runtime/eval/actions.h"
@@ -87,8 +92,36 @@ template <action A> action_handler<A> string_handler() {
 [[noreturn]] cell* not_done() { raise::throw_error(err::internal_not_done); }
 
 cell* open(cell*, bool, bool, bool, bool, cell*) { not_done(); }
-cell* read(cell*, cell*, cell*, bool, bool, bool, cell*) { not_done(); }
-cell* write(cell*, cell*, bool, bool, bool, bool, cell*, cell*, cell*, cell*) { not_done(); }
+
+// A file: url as the file! it names, pushed on the stack: "file:" and then "//" or
+// "//localhost" dropped (file:///tmp/a is /tmp/a, file:a is the relative a); null for any
+// other scheme.
+cell* push_file_of(cell* url) {
+    std::string text = string::to_utf8(url);
+    if (text.size() < 5 || strncasecmp(text.c_str(), "file:", 5) != 0) return nullptr;
+    std::string path = text.substr(5);
+    if (path.rfind("//localhost/", 0) == 0) path = path.substr(11);
+    else if (path.rfind("//", 0) == 0) path = path.substr(2);
+    cell* file = string::load_onto_stack(unicode::input_bytes::at(path.data()), int64_t(path.size()),
+                                         string::ENCODING_UTF8);
+    cell::set_type(file, TYPE_FILE);
+    return file;
+}
+
+// file: urls read and write files; other schemes belong to the network services.
+cell* read(cell* source, cell* part, cell* seek, bool binary, bool lines, bool info, cell* as) {
+    cell* file = push_file_of(source);
+    if (!file || info || as) not_done();
+    return file_io::read_path(file, part, seek, binary, lines);
+}
+
+cell* write(cell* destination, cell* data, bool binary, bool lines, bool info, bool append, cell* part, cell* seek,
+            cell* allow, cell* as) {
+    cell* file = push_file_of(destination);
+    if (!file || info || allow || as) not_done();
+    file_io::write_path(file, data, part, seek, binary, append, lines);
+    return &unset::value;
+}
 
 }  // namespace
 
