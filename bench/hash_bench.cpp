@@ -50,7 +50,7 @@ void find_in(benchmark::State& state, bool hashed) {
     cell* key = zor::integer::make_in(zor::stack::push_slot(), static_cast<int32_t>(std::max<int64_t>(n / 4, 1) - 1));
     auto find = zor::actions::handler<zor::ACTION_FIND>(series);
     for (auto _ : state) {
-        zor::series::slot_mark mark;
+        zor::stack::slot_mark mark;
         benchmark::DoNotOptimize(find(series, key, nullptr, false, false, false, false, nullptr, nullptr, false, false,
                                       false, false));
     }

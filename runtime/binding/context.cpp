@@ -30,22 +30,6 @@ namespace {
 
 constexpr int32_t GLOBAL_SLOTS = 4000;
 
-// Drops the stack slots pushed after it on a normal scope exit. While an error unwinds,
-// the thrown value sits on the stack and the catch point restores the tops itself.
-class slot_scope {
-public:
-    explicit slot_scope(cell* first) : first_(first), exceptions_(std::uncaught_exceptions()) {}
-    ~slot_scope() {
-        if (std::uncaught_exceptions() == exceptions_ && stack::state.args_top > first_) stack::state.args_top = first_;
-    }
-    slot_scope(const slot_scope&) = delete;
-    slot_scope& operator=(const slot_scope&) = delete;
-
-private:
-    cell* first_;
-    int exceptions_;
-};
-
 // Keeps a context (or any series bound like one) alive and its node current across an
 // allocation: a word! bound to it in an argument-stack slot, which the collector marks and
 // relocates.
@@ -60,7 +44,7 @@ public:
 
 private:
     cell* slot_;
-    slot_scope scope_;
+    stack::slot_mark scope_;
 };
 
 // A copy of a value in an argument-stack slot, so that it survives allocations wherever
@@ -74,7 +58,7 @@ public:
 
 private:
     cell* slot_;
-    slot_scope scope_;
+    stack::slot_mark scope_;
 };
 
 memory::series_buffer* value_buffer(node_ref context) { return memory::buffer_of(context_cell(context)->w2); }

@@ -152,29 +152,6 @@ uint32_t symbol_hash(const cell* value) {
 
 // --- Rooting --------------------------------------------------------------------------------
 
-// Holds new series on the argument stack until they are stored where the collector can
-// reach them; the slots are dropped on a normal exit. When an error unwinds, the catch
-// point that handles it restores the stack (and the error cell sits above these slots).
-class slot_scope {
-public:
-    slot_scope() : saved_(stack::state.args_top), exceptions_(std::uncaught_exceptions()) {}
-    ~slot_scope() {
-        if (std::uncaught_exceptions() == exceptions_) stack::state.args_top = saved_;
-    }
-    slot_scope(const slot_scope&) = delete;
-    slot_scope& operator=(const slot_scope&) = delete;
-
-    // A raw series (bytes, keys, flags): kept alive, contents not traced.
-    void hold_bytes(node_ref node) { *stack::push_slot() = cell{TYPE_BINARY, 0, node, 0}; }
-    void hold_block(node_ref node) { *stack::push_slot() = cell{TYPE_BLOCK, 0, node, 0}; }
-    // A complete table with its value block, as a map! refers to it.
-    void hold_map(node_ref values, node_ref table) { *stack::push_slot() = cell{TYPE_MAP, 0, values, table}; }
-
-private:
-    cell* saved_;
-    int exceptions_;
-};
-
 // Keeps nodes where they are while a table operation holds node references in locals
 // (the table's own node, a new array's node) across its allocations; buffers may still
 // move and are read again through their nodes.
@@ -614,7 +591,7 @@ node_ref make(int64_t requested, const cell* values, int32_t kind, int32_t width
     // A context's table copied with its key list.
     if (kind == KIND_SYMBOL && width == 2 && values && values->type() == TYPE_CONTEXT && values->w1) {
         node_ref source = values->w1;
-        slot_scope scope;
+        stack::slot_mark scope;
         node_ref keys_copy = memory::copy_series(values_buffer(record_of(source)));
         scope.hold_block(keys_copy);
         return copy(source, keys_copy);
@@ -632,7 +609,7 @@ node_ref make(int64_t requested, const cell* values, int32_t kind, int32_t width
     int32_t buckets, upper_bound;
     size_for_request(requested, &buckets, &upper_bound);
 
-    slot_scope scope;
+    stack::slot_mark scope;
     if (given) scope.hold_block(given);
     node_ref table = memory::alloc_filled_bytes(RECORD_BYTES, 0);
     memory::buffer_of(table)->tail = memory::buffer_of(table)->head + RECORD_BYTES;
@@ -767,7 +744,7 @@ void clear(node_ref table) {
 node_ref copy(node_ref table, node_ref values) {
     nodes_stay guard;
     if (record_of(table)->kind == KIND_HASH) return hash_index::copy(table, values);
-    slot_scope scope;
+    stack::slot_mark scope;
     node_ref record_copy = memory::copy_series(memory::buffer_of(table));
     scope.hold_bytes(record_copy);
     node_ref flags_copy = memory::copy_series(memory::buffer_of(as_node(record_of(table)->flags)));
@@ -919,7 +896,7 @@ void rebuild_records(node_ref table, int64_t request) {
     while (live >= upper_bound_rounded(n)) n = bucket_request(n + 1);
     int32_t bound = upper_bound_rounded(n);
 
-    slot_scope scope;
+    stack::slot_mark scope;
     node_ref flags = new_flags(n);
     scope.hold_bytes(flags);
     node_ref keys = new_keys(n);

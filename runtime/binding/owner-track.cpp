@@ -87,7 +87,7 @@ void own(cell* value, const cell* owner, const cell* word) {
             if (!value->w2 || mold_guard::contains(value->w2)) return;
             own_series(value, owner, word);
             mold_guard::scope guard(value->w2);
-            series::slot_mark mark;
+            stack::slot_mark mark;
             cell* item = stack::push_slot();
             for (int64_t i = series::clamped_index(value); i < memory::buffer_of(value->w2)->length(); ++i) {
                 *item = *block::get_cell(value, i);
@@ -99,7 +99,7 @@ void own(cell* value, const cell* owner, const cell* word) {
             node_ref context = value->w1;
             if ((context::context_cell(context)->header & context::FLAG_OWNER) || mold_guard::contains(context)) return;
             mold_guard::scope guard(context);
-            series::slot_mark mark;
+            stack::slot_mark mark;
             cell* key = stack::push_slot();
             cell* item = stack::push_slot();
             for (int32_t i = 0; i < context::key_count(value->w1); ++i) {
@@ -125,7 +125,7 @@ void disown(cell* value) {
         node_ref context = value->w1;
         if (mold_guard::contains(context) || (context::context_cell(context)->header & context::FLAG_OWNER)) return;
         mold_guard::scope guard(context);
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* item = stack::push_slot();
         for (int32_t i = 0; i < context::key_count(value->w1); ++i) {
             cell* field = context::value_at(value->w1, i);
@@ -143,7 +143,7 @@ void disown(cell* value) {
     hashtable::delete_record(table, static_cast<int32_t>(value->w2));
     if (kind != BLOCK_LIKE) return;
     // A series met again has no record any more, which ends the walk of a cycle.
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* item = stack::push_slot();
     for (int64_t i = series::clamped_index(value); i < memory::buffer_of(value->w2)->length(); ++i) {
         *item = *block::get_cell(value, i);

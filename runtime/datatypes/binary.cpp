@@ -89,7 +89,7 @@ void splice(cell* series, int64_t position, int64_t replaced, const std::vector<
 
 // The UTF-8 of a text value from its index.
 void append_text_utf8(const cell* text, std::vector<uint8_t>& out) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(text);
     int64_t length = -1;
     const char* utf8 = unicode::string_to_utf8(held, &length);
@@ -126,7 +126,7 @@ void append_image(const cell* value, bool any_type, std::vector<uint8_t>& out) {
     }
     if (string::is_any_string(value->type())) return append_text_utf8(value, out);
     if (!any_type) bad_to_arg(value);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     cell* formed = string::make_empty(stack::push_slot(), DEFAULT_CAPACITY);
     actions::dispatch_form(held, formed, nullptr, 0);
@@ -205,7 +205,7 @@ int compare_bytes(const cell* left, const cell* right, int op, bool match) {
 
 std::vector<uint8_t> value_bytes(const cell* value, int64_t part, bool only, bool any_type) {
     std::vector<uint8_t> out;
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     if (!is_block_source(held->type())) {
         append_image(held, any_type, out);
@@ -422,7 +422,7 @@ cell* xor_t() { return bitwise(BITWISE_XOR); }
 // --- The writers -----------------------------------------------------------------------------------------
 
 cell* append(cell* series, cell* value, int part, bool only, int dup, bool append_flag) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     int64_t copies = dup < 0 ? 1 : dup;
     series->w1 = static_cast<uint32_t>(clamped(series));
@@ -444,7 +444,7 @@ cell* append(cell* series, cell* value, int part, bool only, int dup, bool appen
 }
 
 cell* change(cell* series, cell* value, int part, bool only, int dup) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     int64_t copies = dup < 0 ? 1 : dup;
     int64_t index = clamped(series);
@@ -468,7 +468,7 @@ cell* change(cell* series, cell* value, int part, bool only, int dup) {
 
 cell* trim(cell* series, bool head, bool tail, bool automatic, bool lines, bool all, cell* with) {
     if (automatic || lines) raise::throw_error(err::internal_not_done);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     // The bytes to remove everywhere: those listed by /with, or with /all the zero byte.
     bool removing = all || with;
     bool listed[256] = {};

@@ -202,7 +202,7 @@ bool is_zero_value(const cell* value) {
 void change_bits(cell* bits, const cell* spec_cell, bool set, series::change_word before,
                  series::change_word after) {
     // The spec may lie in a block (a path's element) that the reports below can move.
-    series::slot_mark mark;
+    stack::slot_mark mark;
     const cell* spec = stack::push_copy(spec_cell);
     bool owned = series::notify(bits, before, spec, 0, 0);
     process_spec(spec, bits, set ? OP_SET : OP_CLEAR, false, ERRORS_ARG);
@@ -364,7 +364,7 @@ bool has(const cell* bits, int64_t n) {
 int64_t process_spec(const cell* spec_cell, cell* bits, int op, bool nested, int errors) {
     (void)nested;
     // Held in a stack slot, which the collector keeps current while the bitset grows.
-    series::slot_mark mark;
+    stack::slot_mark mark;
     const cell& spec = *stack::push_copy(spec_cell);
     if (op == OP_TEST) {
         return walk(spec, errors, true, [&](int64_t lo, int64_t hi) {

@@ -58,7 +58,7 @@ cell* body_of(cell* value) {
 cell* vector_to_block(cell* vector) {
     cell* result = push_empty(std::max<int64_t>(series::get_length(vector, false), 1));
     for (int64_t i = series::clamped_index(vector); i < series::total_length(vector); ++i) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         append_copy(result, series::push_element(vector, i));
     }
     return result;
@@ -222,7 +222,7 @@ match search(cell* series, cell* value, cell* part, bool only, bool case_sensiti
         return {position, 1, false, true};
     }
 
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* candidate = stack::push_slot();
     cell* wanted = stack::push_slot();
     auto equal_at = [&](int64_t p, const cell* against) {
@@ -398,7 +398,7 @@ cell* put(cell* series, cell* key, cell* value, bool case_sensitive) {
     } else {
         bool same_value;
         {
-            series::slot_mark mark;
+            stack::slot_mark mark;
             cell* scratch = stack::push_copy(cell_at(series, at));
             same_value = compare_cells(scratch, value, COMPARE_FIND) == 0;
         }
@@ -485,7 +485,7 @@ namespace {
 void copy_series_cells_deep(cell* block) {
     for (int64_t i = 0; i < length_of(block); ++i) {
         if (!series::is_series_type(cell_at(block, i)->type())) continue;
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* slot = stack::push_copy(cell_at(block, i));
         cell* copied = actions::handler<ACTION_COPY>(slot)(slot, slot, nullptr, true, nullptr);
         if (i < length_of(block)) *cell_at(block, i) = *copied;

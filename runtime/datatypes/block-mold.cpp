@@ -69,7 +69,7 @@ int compare_cells(cell* value, cell* other, int op) {
 }
 
 int mold_values(cell* block, cell* output, bool only, bool all, bool flat, cell* part, int budget, int indent) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(block);
     cell* scratch = stack::push_slot();
     bool closing_line = false;
@@ -115,7 +115,7 @@ int compare_core(cell* value, cell* other, int op) {
     int64_t right_length = std::max<int64_t>(length_of(other) - static_cast<int32_t>(other->w1), 0);
     if (is_equality_code(op) && left_length != right_length) return 1;
 
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* left = stack::push_copy(value);
     cell* right = stack::push_copy(other);
     cell* a = stack::push_slot();
@@ -157,7 +157,7 @@ int compare(cell* value, cell* other, int op) {
 
 int form(cell* block, cell* output, cell* part, int budget) {
     if (mold_guard::emit_cycle_mark(block, output, &budget, false)) return budget;
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(block);
     cell* scratch = stack::push_slot();
     mold_guard::scope guard(held->w2);

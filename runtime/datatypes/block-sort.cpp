@@ -146,7 +146,7 @@ int compare_records(const void* x, const void* y, void* argument, void*) {
     int64_t i = *static_cast<const int32_t*>(x);
     int64_t j = *static_cast<const int32_t*>(y);
     if (state->function) {
-        series::slot_mark mark;  // what the call leaves on the stack
+        stack::slot_mark mark;  // what the call leaves on the stack
         // Called with (second, first), or (first, second) under /reverse.
         int64_t first = state->reverse ? i : j;
         int64_t second = state->reverse ? j : i;
@@ -229,43 +229,9 @@ cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell
     int64_t index = std::max<int64_t>(index_of(series), 0);
     int64_t count = length - index;
     if (count <= 0) return series;
-    int64_t start = index;
-    if (part) {
-        int64_t n = series::part_count(series, part);
-        if (n < 0) {
-            // The cells before the index; none when that passes the head.
-            start = std::max<int64_t>(index + n, 0);
-            count = index + n < 0 ? 0 : -n;
-        } else if (n < count) {
-            count = n;
-        }
-    }
-    int64_t size = 1;
-    if (skip) {
-        if (!skip->is(TYPE_INTEGER)) series::invalid_refine_arg(series::REFINEMENT_SKIP, skip);
-        size = integer::read_cell(skip);
-        if (size < 1 || (count > 0 && (size > count || count % size != 0))) {
-            series::invalid_refine_arg(series::REFINEMENT_SKIP, skip);
-        }
-    }
-    if (all && !skip) raise::throw_error(err::script_bad_refines);
-    int64_t offset = 0;
-    cell* function = nullptr;
-    if (comparator) {
-        if (comparator->is(TYPE_FUNCTION)) {
-            upcalls::installed(upcalls::call_comparator);
-            function = stack::push_copy(comparator);
-        } else if (comparator->is(TYPE_INTEGER)) {
-            if (!skip || all) raise::throw_error(err::script_bad_refines);
-            offset = integer::read_cell(comparator);
-            if (offset < 1 || offset > size) {
-                raise::throw_error(err::script_out_of_range, stack::push_copy(comparator));
-            }
-            --offset;
-        } else {
-            series::invalid_refine_arg(series::REFINEMENT_COMPARE, comparator);
-        }
-    }
+    auto [start, sorted, size, offset, function] =
+        series::sort_refinements(series, index, length, skip, comparator, part, all);
+    count = sorted;
     // A negative /part moves the series back to the cells it sorts.
     series->w1 = static_cast<uint32_t>(start);
     if (count == 0) return series;
@@ -329,7 +295,7 @@ public:
 
     // Whether an entered cell is equal to the key: same type, and equal by the index's code.
     bool contains(cell* key) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* stored = stack::push_slot();
         bool found = false;
         bool restart = true;
@@ -402,7 +368,7 @@ public:
     // Appends the record that starts at a position of the source, when its first cell is
     // not in the result yet.
     void keep(cell* source, int64_t position, int64_t size) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* first = stack::push_copy(cell_at(source, position));
         bool present = series::is_block_like(first->type()) ? has_block(first) : kept_.contains(first);
         if (!present) {
@@ -418,7 +384,7 @@ private:
     // Blocks are kept apart from the index: they hash by their node but are equal by
     // their contents, so they are compared one by one.
     bool has_block(cell* value) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* stored = stack::push_slot();
         bool found = false;
         for (int64_t i = 0; i < length_of(result_) && !found; ++i) {
@@ -446,7 +412,7 @@ public:
 
     bool has(cell* value) {
         if (!series::is_block_like(value->type())) return index_.contains(value);
-        series::slot_mark mark;
+        stack::slot_mark mark;
         // Block-like cells are looked for as one cell, without /case.
         cell* found = find(other_, value, nullptr, true, false, false, false, nullptr, nullptr, false, false, false,
                            false);
@@ -489,7 +455,7 @@ cell* set_operation(cell* first, cell* second, bool case_sensitive, cell* skip, 
             std::unique_ptr<membership> members;
             if (other) members = std::make_unique<membership>(other, case_sensitive);
             for (int64_t position = index_of(source); position < length_of(source); position += size) {
-                series::slot_mark mark;
+                stack::slot_mark mark;
                 if (members) {
                     cell* value = stack::push_copy(cell_at(source, position));
                     if (members->has(value) != keep_members) continue;

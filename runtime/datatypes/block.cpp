@@ -114,7 +114,7 @@ cell* alloc_tail_cell(cell* block) {
 }
 
 cell* append_copy(cell* block, const cell* value) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);  // the value may live in the buffer that grows
     cell* c = alloc_tail_cell(block);
     *c = *held;
@@ -127,7 +127,7 @@ cell* append_copy(cell* block, const cell* value) {
 }
 
 cell* append_rest(cell* destination, const cell* source) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(source);
     int64_t count = std::max<int64_t>(rest_length(held), 0);
     if (count == 0) return destination;
@@ -146,7 +146,7 @@ cell* append_rest(cell* destination, const cell* source) {
 }
 
 cell* insert_cell(cell* block, const cell* value, bool advance_index, bool at_head) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     reserve(block, 1, 2);
     int64_t length = length_of(block);
@@ -168,7 +168,7 @@ cell* insert_cell(cell* block, const cell* value, bool advance_index, bool at_he
 }
 
 cell* insert_all(cell* destination, const cell* source) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     // A source sharing the destination's series is read from a copy of its cells, since
     // each insertion moves them.
     cell* held = destination->w2 == source->w2 ? push_copy(source, false, false) : stack::push_copy(source);
@@ -199,7 +199,7 @@ cell* append_result_to_outer() {
 }
 
 cell* select_value(const cell* block, cell* value) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(block);
     cell* scratch = stack::push_slot();
     for (int64_t i = clamped(held); i < length_of(held); ++i) {
@@ -212,7 +212,7 @@ cell* select_value(const cell* block, cell* value) {
 }
 
 int remove_value(cell* block, cell* value, bool from_head) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* scratch = stack::push_slot();
     int64_t index = static_cast<int32_t>(block->w1);
     for (int64_t i = from_head ? 0 : clamped(block); i < length_of(block); ++i) {
@@ -283,7 +283,7 @@ cell* push_copy(const cell* value, bool deep, bool paths) {
 
 void copy_nested_of_types(cell* block, int64_t from, int64_t end, int64_t step, bool deep, cell* types) {
     if (step < 1) step = 1;
-    series::slot_mark mark;
+    stack::slot_mark mark;
     for (int64_t i = from; i < end && i < length_of(block); i += step) {
         type_id t = get_cell(block, i)->type();
         bool wanted = types->is(TYPE_TYPESET) ? raise::typeset_has(types, t)
@@ -292,7 +292,7 @@ void copy_nested_of_types(cell* block, int64_t from, int64_t end, int64_t step, 
         if (!series::is_series_type(t) && t != TYPE_OBJECT && t != TYPE_BITSET && t != TYPE_ERROR && t != TYPE_MAP) {
             continue;
         }
-        series::slot_mark slot_scope;
+        stack::slot_mark scope;
         cell* slot = stack::push_copy(get_cell(block, i));
         cell* copied = actions::handler<ACTION_COPY>(slot)(slot, slot, nullptr, deep, deep ? types : nullptr);
         if (i < length_of(block)) *get_cell(block, i) = *copied;
@@ -331,7 +331,7 @@ cell* make_empty_at_tail(cell* parent, int64_t capacity) {
     if (!parent) return make_empty(&root, capacity);
     // Built in a stack slot first: appending may grow the parent, and a collection then
     // must see the new series referenced.
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* slot = stack::push_slot();
     make_empty(slot, capacity);
     return append_copy(parent, slot);

@@ -208,7 +208,7 @@ int show_value(cell* value, cell* output, bool formed, bool only, cell* part, in
 }
 
 int append_molded_line(cell* value, cell* output, int limit, int budget) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     cell* part = integer::push(limit);
     int64_t before = string::length_from_head(output);
@@ -380,7 +380,7 @@ void record_stack_level(cell* error, int level) {
 }
 
 void capture_stack(cell* error) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(error);
     cell* stack_field = field_of(held, FIELD_STACK);
     if (stack_field->is(TYPE_INTEGER)) {
@@ -423,7 +423,7 @@ cell get_argument_word(int n) {
 }
 
 int expand_template(cell* template_block, cell* output, cell* error, int budget) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(template_block);
     cell* e = stack::push_copy(error);
     cell* item = stack::push_slot();
@@ -458,7 +458,7 @@ int expand_template(cell* template_block, cell* output, cell* error, int budget)
 }
 
 int form_report(cell* error, cell* output, cell* part, int budget) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* e = stack::push_copy(error);
     cell* category = stack::push_slot();
     cell* message = stack::push_slot();
@@ -547,7 +547,7 @@ int form_report(cell* error, cell* output, cell* part, int budget) {
 }
 
 void print_report(cell* error) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(error);
     cell* output = string::push_empty();
     form_report(held, output, nullptr, INT_MAX);

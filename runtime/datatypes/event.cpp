@@ -87,7 +87,7 @@ cell* block_cell_of(const cell* event, int n) { return memory::buffer_of(event->
 // Gives the event (a rooted cell) its field block with the defaults, once.
 void ensure_block(cell* event) {
     if (event->w2 != 0) return;
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* fields = block::push_empty(BLOCK_CELLS);
     none::make_at_tail(fields);
     none::make_at_tail(fields);

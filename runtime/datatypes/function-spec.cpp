@@ -345,7 +345,7 @@ void push_locals(int32_t count) {
 }
 
 void build_argument_descriptors(const cell* spec, cell* destination) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(spec);
     held->w1 = 0;
     cell* scratch = stack::push_slot();

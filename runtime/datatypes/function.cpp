@@ -151,7 +151,7 @@ int form(cell* /*value*/, cell* output, cell* /*part*/, int budget) {
 }
 
 int mold(cell* value, cell* output, bool /*only*/, bool all, bool flat, cell* part, int budget, int indent) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell spec_cell = callable::spec_block(value);
     cell* spec = stack::push_copy(&spec_cell);
     cell* body = stack::push_copy(extras_cell(value, EXTRAS_BODY));

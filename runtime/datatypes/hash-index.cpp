@@ -47,32 +47,6 @@ private:
     uint32_t saved_;
 };
 
-// Holds new series and scratch cells on the argument stack; the slots are dropped on a
-// normal exit. While an error unwinds the stack is left to the catch point, which restores
-// it (the error value travels above these slots).
-class slot_scope {
-public:
-    slot_scope() : saved_(stack::state.args_top), exceptions_(std::uncaught_exceptions()) {}
-    ~slot_scope() {
-        if (std::uncaught_exceptions() == exceptions_) stack::state.args_top = saved_;
-    }
-    slot_scope(const slot_scope&) = delete;
-    slot_scope& operator=(const slot_scope&) = delete;
-
-    // A raw series (bytes, integers): kept alive, contents not traced.
-    void hold_raw(node_ref node) { *stack::push_slot() = cell{TYPE_BINARY, 0, node, 0}; }
-    void hold_cells(node_ref node) { *stack::push_slot() = cell{TYPE_BLOCK, 0, node, 0}; }
-    cell* scratch() {
-        cell* c = stack::push_slot();
-        cell::init_unset(c);
-        return c;
-    }
-
-private:
-    cell* saved_;
-    int exceptions_;
-};
-
 // A table that an error leaves half-updated is marked for a rebuild at its next lookup.
 // The table's node stays valid meanwhile: nodes do not move while a nodes_stay lives, and
 // this guard is declared after it.
@@ -305,9 +279,9 @@ void join(node_ref table, uint32_t bucket, int64_t h) {
     if (list) {
         int_array::append_int(list, static_cast<int32_t>(h));  // the block of lists holds it
     } else {
-        slot_scope scope;
+        stack::slot_mark scope;
         list = int_array::make(4, 4);
-        scope.hold_raw(list);
+        scope.hold_bytes(list);
         int32_t number = take_list_number(table, list);
         if (key >= 0) int_array::append_int(list, key);
         int_array::append_int(list, static_cast<int32_t>(h));
@@ -330,7 +304,7 @@ int put_at(node_ref table, int64_t h, bool growth, int64_t* equal_first) {
     r = record_of(table);
     if (r->gc_stamp == 0 && hashes_by_node(value_at(r, h)->type())) r->gc_stamp = fresh_stamp();
 
-    slot_scope scope;
+    stack::slot_mark scope;
     cell* wanted = scope.scratch();
     cell* stored = scope.scratch();
     // A comparison may run code that edits the table; the walk then starts again, a few
@@ -455,8 +429,8 @@ node_ref make(int64_t requested, const cell* values) {
     hashtable::size_for_request(requested, &buckets, &upper_bound);
     if (requested > (INT32_MAX - 64) / ENTRY_BYTES) raise::throw_error(err::internal_no_memory);
 
-    slot_scope scope;
-    if (given) scope.hold_cells(given);
+    stack::slot_mark scope;
+    if (given) scope.hold_block(given);
     node_ref table = memory::alloc_filled_bytes(hashtable::RECORD_BYTES, 0);
     memory::buffer_of(table)->tail = memory::buffer_of(table)->head + hashtable::RECORD_BYTES;
     // Held as plain bytes until the record is complete; then this slot becomes the hash!
@@ -464,20 +438,20 @@ node_ref make(int64_t requested, const cell* values) {
     cell* table_slot = stack::push_slot();
     *table_slot = cell{TYPE_BINARY, 0, table, 0};
     node_ref flags = new_flags(buckets);
-    scope.hold_raw(flags);
+    scope.hold_bytes(flags);
     node_ref keys = new_keys(buckets);
-    scope.hold_raw(keys);
+    scope.hold_bytes(keys);
     node_ref positions = memory::alloc_units(requested, ENTRY_BYTES);
     series_buffer* pb = memory::buffer_of(positions);
     std::memset(pb->head, 0xFF, static_cast<size_t>(pb->data_end() - pb->head));
     pb->tail = pb->head + requested * ENTRY_BYTES;
-    scope.hold_raw(positions);
+    scope.hold_bytes(positions);
     node_ref lists = memory::alloc_cells(4);
-    scope.hold_cells(lists);
+    scope.hold_block(lists);
     node_ref value_series = given;
     if (!value_series) {
         value_series = memory::alloc_cells(std::max<int64_t>(requested, 1));
-        scope.hold_cells(value_series);
+        scope.hold_block(value_series);
     }
     table_record* r = record_of(table);
     r->kind = hashtable::KIND_HASH;
@@ -503,23 +477,23 @@ node_ref copy(node_ref table, node_ref values) {
         cell none{TYPE_NONE, 0, 0, 0};
         raise::throw_error(err::script_invalid_arg, &none);
     }
-    slot_scope scope;
-    scope.hold_cells(values);
+    stack::slot_mark scope;
+    scope.hold_block(values);
     // The record is copied by hand: copying it as a series would hold the source's record
     // as plain bytes across the allocation, where a collection must find it as a table.
     node_ref record_copy = memory::alloc_bytes(hashtable::RECORD_BYTES);
-    scope.hold_raw(record_copy);
+    scope.hold_bytes(record_copy);
     series_buffer* copied = memory::buffer_of(record_copy);
     std::memcpy(copied->head, memory::buffer_of(table)->head, hashtable::RECORD_BYTES);
     copied->tail = copied->head + hashtable::RECORD_BYTES;
     node_ref flags = memory::copy_series(memory::buffer_of(as_node(record_of(table)->flags)));
-    scope.hold_raw(flags);
+    scope.hold_bytes(flags);
     node_ref keys = memory::copy_series(memory::buffer_of(as_node(record_of(table)->keys)));
-    scope.hold_raw(keys);
+    scope.hold_bytes(keys);
     node_ref positions = memory::copy_series(positions_buffer(record_of(table)));
-    scope.hold_raw(positions);
+    scope.hold_bytes(positions);
     node_ref lists = memory::copy_series(lists_buffer(record_of(table)));
-    scope.hold_cells(lists);
+    scope.hold_block(lists);
     // Each list is copied too: a shared list would follow the other table's edits.
     for (int64_t k = 1; k < memory::buffer_of(lists)->length(); ++k) {
         cell* c = memory::buffer_of(lists)->head_cell() + k;
@@ -555,7 +529,7 @@ cell* put(node_ref table, cell* value, int32_t* status) {
 cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, bool last, bool reverse) {
     require_index(table);
     nodes_stay guard;
-    slot_scope scope;
+    stack::slot_mark scope;
     cell* wanted = scope.scratch();
     *wanted = *key;
     cell* stored = scope.scratch();
@@ -609,7 +583,7 @@ cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, b
 cell* find_next(node_ref table, cell* key, int32_t* saved_bucket, int32_t* saved_step) {
     require_index(table);
     nodes_stay guard;
-    slot_scope scope;
+    stack::slot_mark scope;
     cell* wanted = scope.scratch();
     *wanted = *key;
     cell* stored = scope.scratch();
@@ -792,11 +766,11 @@ void rebuild_hash(node_ref table, int64_t request) {
         int32_t bound = static_cast<int32_t>(std::trunc(double(power) * hashtable::LOAD_FACTOR));
         int64_t buckets = std::max<uint32_t>(power, 4);
         {
-            slot_scope scope;
+            stack::slot_mark scope;
             node_ref flags = new_flags(buckets);
-            scope.hold_raw(flags);
+            scope.hold_bytes(flags);
             node_ref keys = new_keys(buckets);
-            scope.hold_raw(keys);
+            scope.hold_bytes(keys);
             table_record* r = record_of(table);
             r->flags = as_word(flags);
             r->keys = as_word(keys);

@@ -116,7 +116,7 @@ int mold(cell* hash, cell* output, bool only, bool all, bool flat, cell* part, i
 }
 
 cell* copy(cell* value, cell* result, cell* part, bool deep, cell* types) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     // The source stays held here: result may be the very cell that holds it.
     cell* source = stack::push_copy(value);
     bool whole = series::index_of(source) == 0 && !part && !deep && !types && source->w3 != 0;

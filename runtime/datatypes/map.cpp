@@ -143,7 +143,7 @@ cell* reflect(cell* m, int field_symbol) {
     cell* result = block::push_empty(std::max<int64_t>(body ? cells_of(held) : cells_of(held) / 2, 1));
     for (int64_t i = 0; i + 1 < cells_of(held); i += 2) {
         if (!is_live(held, i)) continue;
-        series::slot_mark mark;
+        stack::slot_mark mark;
         if (words) {
             block::append_copy(result, push_user_key(cell_at(held, i)));
         } else if (values) {
@@ -356,7 +356,7 @@ int serialize(cell* m, cell* output, bool mold, bool only, bool all, bool flat, 
                 budget -= 1;
             }
             if (indenting) budget = string::append_indent(output, indent + 1, budget);
-            series::slot_mark mark;
+            stack::slot_mark mark;
             cell* key = stack::push_copy(cell_at(held, i));
             cell* value = stack::push_copy(cell_at(held, i + 1));
             budget = actions::dispatch_mold(key, output, false, all, flat, part, budget, indent + 1);
@@ -393,7 +393,7 @@ int equal(cell* m, cell* other, int op) {
     bool strict = op == 2;
     for (int64_t i = 0; i + 1 < cells_of(left); i += 2) {
         if (!is_live(left, i)) continue;
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* key = stack::push_copy(cell_at(left, i));
         cell* value = stack::push_copy(cell_at(left, i + 1));
         bool matched = false;

@@ -97,7 +97,7 @@ int form(cell* /*value*/, cell* output, cell* /*part*/, int budget) { return app
 // "make native! [" ... "]" around the spec block molded with the caller's options.
 int mold_as(const char* opening, cell* value, cell* output, bool only, bool all, bool flat, cell* part, int budget,
             int indent) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell spec_cell = callable::spec_block(value);
     cell* spec = stack::push_copy(&spec_cell);
     budget = append_text(output, opening, 14, budget);

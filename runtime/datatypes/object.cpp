@@ -91,7 +91,7 @@ void store_self(const cell* object) { *context::self_cell(object->w1) = *object;
 // Replaces field i of the object by its copy made with its type's copy action (deep). A
 // type without a copy action keeps the value shared. Answers whether it copied.
 bool copy_field(cell* object, int32_t i) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* value = context::value_at(object->w1, i);
     if (!value) return false;
     action_entry entry = type_registry::handler_of(value->type(), ACTION_COPY);
@@ -105,7 +105,7 @@ bool copy_field(cell* object, int32_t i) {
 
 // Replaces the function! in field i by its clone bound to the object.
 void clone_function_field(cell* object, int32_t i) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* value = context::value_at(object->w1, i);
     if (!value || !value->is(TYPE_FUNCTION)) return;
     cell* function = stack::push_copy(value);
@@ -143,8 +143,6 @@ cell* get_word_at(node_ref context, int32_t index) {
     if (index < 0 || index >= context::key_count(context)) return nullptr;
     return context::word_at(context, index);
 }
-
-cell* get_values(const cell* object) { return memory::buffer_of(values_node(object->w1))->head_cell(); }
 
 int32_t field_index(node_ref context, const cell* word) {
     return context::find_symbol(context, static_cast<int32_t>(word->w2), true);
@@ -206,13 +204,6 @@ cell* push_from_context(node_ref context, int32_t class_id) {
     cell* slot = stack::push_slot();
     *slot = cell{TYPE_OBJECT, context, static_cast<uint32_t>(class_id), 0};
     if (memory::buffer_of(values_node(slot->w1))->length() == 0) size_values(slot, context::key_count(slot->w1));
-    store_self(slot);
-    return slot;
-}
-
-cell* push_with_change_node(node_ref context, node_ref change_node, int32_t class_id) {
-    cell* slot = stack::push_slot();
-    *slot = cell{TYPE_OBJECT, context, static_cast<uint32_t>(class_id), change_node};
     store_self(slot);
     return slot;
 }
@@ -319,7 +310,7 @@ cell* construct(cell* spec, cell* prototype, bool only) {
 }
 
 void evaluate_spec(cell* block) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* spec = stack::push_copy(block);
     if (!spec->w2) return;
     upcalls::installed(upcalls::run_block)(spec, false);
@@ -440,7 +431,7 @@ cell* reflect(cell* value, int field_symbol) {
 
 int mold_fields(cell* value, cell* output, bool only, bool all, bool flat, cell* part, int budget, int indent,
                 bool as_mold) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* object = stack::push_copy(value);
     cell* key = stack::push_slot();
     cell* scratch = stack::push_slot();
@@ -536,7 +527,7 @@ int compare(cell* value, cell* other, int op) {
     int32_t right_count = context::key_count(other->w1);
     if (left_count != right_count) return left_count > right_count ? 1 : -1;
 
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* left = stack::push_copy(value);
     cell* right = stack::push_copy(other);
     cell* a = stack::push_slot();

@@ -36,8 +36,6 @@ void init_type();
 
 // The key word at a 0-based index of a context.
 cell* get_word_at(node_ref context, int32_t index);
-// The first value cell of the object's (or error's, or port's) context.
-cell* get_values(const cell* object);
 // The index of the word's symbol in the context (caseless), -1 when absent.
 int32_t field_index(node_ref context, const cell* word);
 // The field's value cell, or the shared none! cell when the object lacks the word.
@@ -64,8 +62,6 @@ cell* init_empty(cell* destination, int32_t capacity);
 // Pushes an object! on an existing context (no change node), first giving an empty value
 // series one unset! cell per key; stores it into the self cell. Answers the slot.
 cell* push_from_context(node_ref context, int32_t class_id);
-// Pushes an object! with all three payload words given; stores it into the self cell.
-cell* push_with_change_node(node_ref context, node_ref change_node, int32_t class_id);
 // Pushes a copy of the object: a new context with the same words and values, the
 // source's type byte and class id, its change node when keep_change_node is set (else
 // none). With deep and no types, nested series are copied deep; function fields are

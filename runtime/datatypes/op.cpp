@@ -82,7 +82,7 @@ int form(cell* /*value*/, cell* output, cell* /*part*/, int budget) { return app
 // "]" for any other source. The spec is molded with the default options, the body with
 // the caller's.
 int mold(cell* value, cell* output, bool only, bool all, bool flat, cell* part, int budget, int indent) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     bool of_function = source_type(value) == TYPE_FUNCTION;
     cell spec_cell = callable::spec_block(value);
     cell* spec = stack::push_copy(&spec_cell);

@@ -51,7 +51,7 @@ int64_t capacity_of(const cell* size) {
 int write_elements(cell* path, cell* output, bool mold, bool only, bool all, bool flat, cell* part, int budget,
                    int indent) {
     if (mold_guard::emit_cycle_mark(path, output, &budget, mold)) return budget;
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(path);
     cell* element = stack::push_slot();
     mold_guard::scope guard(held->w2);

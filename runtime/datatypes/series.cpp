@@ -30,6 +30,7 @@
 #include "runtime/value/type-registry.h"
 #include "runtime/binding/word-table.h"
 #include "runtime/value/type-classes.h"
+#include "runtime/value/upcalls.h"
 
 namespace zor::series {
 
@@ -198,11 +199,6 @@ uint32_t kept_flags(uint32_t flags) {
 
 }  // namespace
 
-slot_mark::slot_mark() : top_(stack::state.args_top), unwinding_(std::uncaught_exceptions()) {}
-slot_mark::~slot_mark() {
-    if (std::uncaught_exceptions() == unwinding_) stack::state.args_top = top_;
-}
-
 // --- Kinds --------------------------------------------------------------------------------------------
 
 element_kind kind_of(type_id type) {
@@ -277,6 +273,45 @@ int64_t part_count(const cell* s, const cell* part) {
     if (part->is(TYPE_INTEGER)) return integer::read_cell(part);
     if (part->type() == s->type() && part->w2 == s->w2) return int64_t(index_of(part)) - int64_t(index_of(s));
     invalid_refine_arg(REFINEMENT_PART, part);
+}
+
+sort_request sort_refinements(const cell* series, int64_t index, int64_t length, const cell* skip,
+                              const cell* comparator, const cell* part, bool all) {
+    sort_request r{index, length - index, 1, 0, nullptr};
+    if (part) {
+        int64_t n = part_count(series, part);
+        if (n < 0) {
+            // The units before the index; none when that passes the head.
+            r.start = std::max<int64_t>(index + n, 0);
+            r.count = index + n < 0 ? 0 : -n;
+        } else {
+            r.count = std::min(n, r.count);
+        }
+    }
+    if (skip) {
+        if (!skip->is(TYPE_INTEGER)) invalid_refine_arg(REFINEMENT_SKIP, skip);
+        r.size = integer::read_cell(skip);
+        if (r.size < 1 || (r.count > 0 && (r.size > r.count || r.count % r.size != 0))) {
+            invalid_refine_arg(REFINEMENT_SKIP, skip);
+        }
+    }
+    if (all && !skip) raise::throw_error(err::script_bad_refines);
+    if (comparator) {
+        if (comparator->is(TYPE_FUNCTION)) {
+            upcalls::installed(upcalls::call_comparator);
+            r.function = stack::push_copy(comparator);
+        } else if (comparator->is(TYPE_INTEGER)) {
+            if (!skip || all) raise::throw_error(err::script_bad_refines);
+            r.offset = integer::read_cell(comparator);
+            if (r.offset < 1 || r.offset > r.size) {
+                raise::throw_error(err::script_out_of_range, stack::push_copy(comparator));
+            }
+            --r.offset;
+        } else {
+            invalid_refine_arg(REFINEMENT_COMPARE, comparator);
+        }
+    }
+    return r;
 }
 
 // --- Ownership reports --------------------------------------------------------------------------------

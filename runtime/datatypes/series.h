@@ -38,21 +38,6 @@ bool is_block_like(type_id type);
 // Any block, any string, binary!, vector! and image!: the values that deep copies copy.
 bool is_series_type(type_id type);
 
-// Restores the argument stack's top when it goes out of scope normally: the slots a
-// routine pushes for its own work are dropped. While an error unwinds, the stack is left
-// alone, since the error value travels on it to the catch point, which restores the rest.
-class slot_mark {
-public:
-    slot_mark();
-    ~slot_mark();
-    slot_mark(const slot_mark&) = delete;
-    slot_mark& operator=(const slot_mark&) = delete;
-
-private:
-    cell* top_;
-    int unwinding_;
-};
-
 // --- Shared routines -------------------------------------------------------------------------
 
 inline int32_t index_of(const cell* series) { return static_cast<int32_t>(series->w1); }
@@ -79,6 +64,20 @@ int64_t part_count(const cell* series, const cell* part);
 // script/invalid-refine-arg naming the refinement (`part`, `skip`, `compare`, `with`).
 enum refinement_name : uint8_t { REFINEMENT_PART, REFINEMENT_SKIP, REFINEMENT_COMPARE };
 [[noreturn]] void invalid_refine_arg(refinement_name name, const cell* argument);
+
+// What the refinements of a sort ask for, checked alike for blocks and strings: the
+// records from start (count units, size units each), the field compared (offset within a
+// record) or the user's comparator (rooted on the stack), and whether /all compares whole
+// records. A negative /part sorts the units before the index.
+struct sort_request {
+    int64_t start;
+    int64_t count;
+    int64_t size;
+    int64_t offset;
+    cell* function;
+};
+sort_request sort_refinements(const cell* series, int64_t index, int64_t length, const cell* skip,
+                              const cell* comparator, const cell* part, bool all);
 
 // --- Ownership reports -------------------------------------------------------------------------
 

@@ -111,7 +111,7 @@ struct text_source {
 // stops once the limit is reached and the text is cut back to it.
 cell* push_formed(const cell* value, int64_t limit) {
     cell* out = make_empty(stack::push_slot(), 16);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     cell part_flag{TYPE_INTEGER, 0, static_cast<uint32_t>(std::min<int64_t>(limit, INT32_MAX)), 0};
     auto form_one = [&](cell* element) {
@@ -136,7 +136,7 @@ cell* push_formed(const cell* value, int64_t limit) {
 // "<", the tag's text (up to the limit) and ">" in a new string in a new stack slot.
 cell* push_tag_text(const cell* tag, int64_t limit) {
     cell* out = make_empty(stack::push_slot(), 16);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(tag);
     cell::set_type(held, TYPE_STRING);
     append_c_string(out, "<");
@@ -290,7 +290,7 @@ struct pattern {
 };
 
 pattern pattern_of(const cell* series, cell* value, bool fold_case) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     element_kind kind = elements_of(series);
     pattern p;
     auto from_text = [&](const cell* text) { p.codes = codepoints_of(text); };
@@ -551,7 +551,7 @@ void require_unchanged_length(const function_sort& s) {
 void load_record(const function_sort& s, int64_t record, cell* into) {
     int64_t position = s.start + record * s.size;
     if (!s.whole) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         *into = *series::push_element(s.series, position);
         return;
     }
@@ -581,7 +581,7 @@ int compare_with_function(const void* x, const void* y, void* argument, void*) {
     const auto* s = static_cast<const function_sort*>(argument);
     int64_t i = *static_cast<const int32_t*>(x);
     int64_t j = *static_cast<const int32_t*>(y);
-    series::slot_mark mark;  // what the call leaves on the stack
+    stack::slot_mark mark;  // what the call leaves on the stack
     require_unchanged_length(*s);
     // As for blocks: the comparator gets (second, first), or (first, second) under /reverse,
     // so one comparator sorts blocks and strings the same way.
@@ -821,7 +821,7 @@ cell* select(cell* series, cell* value, cell* part, bool only, bool case_sensiti
 cell* append(cell* series, cell* value, int part, bool only, int dup, bool append_flag) {
     (void)only;  // text has no nesting: a block is formed value by value either way
     require_buffer(series);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     int64_t copies = dup < 0 ? 1 : dup;
     int64_t limit = part < 0 ? -1 : part;
     cell* held = stack::push_copy(value);
@@ -844,7 +844,7 @@ cell* append(cell* series, cell* value, int part, bool only, int dup, bool appen
 cell* change(cell* series, cell* value, int part, bool only, int dup) {
     (void)only;
     require_buffer(series);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     int64_t copies = dup < 0 ? 1 : dup;
     cell* held = stack::push_copy(value);
     text_source source = source_of(held, -1);
@@ -906,7 +906,7 @@ cell* take(cell* series, cell* part, bool deep, bool last) {
 
 cell* trim(cell* series, bool head, bool tail, bool automatic, bool lines, bool all, cell* with) {
     require_buffer(series);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     std::vector<uint32_t> listed;
     bool removing = all || with;
     if (with) {
@@ -945,46 +945,12 @@ cell* trim(cell* series, bool head, bool tail, bool automatic, bool lines, bool 
 cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell* part, bool all, bool reverse,
            bool stable) {
     require_buffer(series);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     element_kind kind = elements_of(series);
     int64_t length = units(series);
     int64_t index = clamped(series);
-    int64_t start = index;
-    int64_t count = length - index;
-    if (part) {
-        int64_t n = series::part_count(series, part);
-        if (n < 0) {
-            // The characters before the index; none when that passes the head.
-            start = std::max<int64_t>(index + n, 0);
-            count = index + n < 0 ? 0 : -n;
-        } else {
-            count = std::min(n, count);
-        }
-    }
-    int64_t size = 1;
-    if (skip) {
-        if (!skip->is(TYPE_INTEGER)) series::invalid_refine_arg(series::REFINEMENT_SKIP, skip);
-        size = integer::read_cell(skip);
-        if (size < 1 || (count > 0 && (size > count || count % size != 0))) {
-            series::invalid_refine_arg(series::REFINEMENT_SKIP, skip);
-        }
-    }
-    if (all && !skip) raise::throw_error(err::script_bad_refines);
-    int64_t offset = 0;
-    cell* function = nullptr;
-    if (comparator) {
-        if (comparator->is(TYPE_FUNCTION)) {
-            upcalls::installed(upcalls::call_comparator);
-            function = stack::push_copy(comparator);
-        } else if (comparator->is(TYPE_INTEGER)) {
-            if (!skip || all) raise::throw_error(err::script_bad_refines);
-            offset = integer::read_cell(comparator);
-            if (offset < 1 || offset > size) raise::throw_error(err::script_out_of_range, stack::push_copy(comparator));
-            --offset;
-        } else {
-            series::invalid_refine_arg(series::REFINEMENT_COMPARE, comparator);
-        }
-    }
+    auto [start, count, size, offset, function] =
+        series::sort_refinements(series, index, length, skip, comparator, part, all);
     series->w1 = static_cast<uint32_t>(start);
     if (count == 0) return series;
     int64_t records = count / size;

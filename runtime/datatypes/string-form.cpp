@@ -28,11 +28,4 @@ int append_indent(cell* output, int n, int budget) {
     return static_cast<int>(std::max<int64_t>(int64_t(budget) - written, INT_MIN));
 }
 
-cell* form_to_new(cell* part, int limit) {
-    cell* output = make_empty(stack::push_slot(), 16);
-    actions::dispatch_form(stack::state.args_base, output, part, limit);
-    if (limit > 0) truncate(output, limit);
-    return output;
-}
-
 }  // namespace zor::string

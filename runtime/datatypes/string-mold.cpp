@@ -122,7 +122,7 @@ int form(cell* value, cell* output, cell* part, int budget) {
 
 int mold(cell* value, cell* output, bool only, bool all, bool flat, cell* part, int budget, int indent) {
     (void)only, (void)flat, (void)indent;  // a string has no brackets, lines or nesting of its own
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* s = stack::push_copy(value);
     series_buffer* b = memory::buffer_of(s->w2);
     uint32_t unit = b->unit();

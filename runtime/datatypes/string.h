@@ -153,9 +153,6 @@ void append_bytes(cell* string, const char* bytes, int64_t n);
 void append_units(cell* output, const cell* source);
 // Appends n levels of indentation, four spaces each; answers the budget less 4 n.
 int append_indent(cell* output, int n, int budget);
-// Pushes a new string holding the form of the current call's first argument, cut to the
-// limit when it is positive (runtime/datatypes/string-form.cpp).
-cell* form_to_new(cell* part, int limit);
 
 // Widens the whole buffer in place from one unit width to a wider one (1 to 2, 1 to 4,
 // 2 to 4; the same width does nothing).

@@ -47,7 +47,7 @@ bool is_block_spec(type_id t) { return t == TYPE_BLOCK || t == TYPE_PAREN || t =
 // Forms a copy of the cell (it may lie in a block's buffer, which forming can move) onto
 // the output.
 void form_onto(const cell* value, cell* output) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     actions::dispatch_form(held, output, nullptr, INT32_MAX);
 }

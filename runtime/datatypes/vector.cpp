@@ -441,7 +441,7 @@ int compare(cell* value, cell* other, int op) {
 // --- The writers -------------------------------------------------------------------------------------
 
 cell* insert(cell* series, cell* value, int part, bool /*only*/, int dup, bool append_flag) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     const int64_t copies = dup < 0 ? 1 : dup;
     const type_id type = element_type_of(series);
@@ -472,7 +472,7 @@ cell* append(cell* series, cell* value, int part, bool only, int dup, bool appen
 }
 
 cell* change(cell* series, cell* value, int part, bool /*only*/, int dup) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* held = stack::push_copy(value);
     const int64_t copies = dup < 0 ? 1 : dup;
     const type_id type = element_type_of(series);

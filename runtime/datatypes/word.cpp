@@ -41,23 +41,6 @@ cell* collected(cell* word) {
     return block::append_copy(&block::root, word);
 }
 
-// Restores the argument top on a normal scope exit, dropping whatever was pushed meanwhile.
-// While an error unwinds, the thrown value sits on the stack and the catch point restores
-// the tops itself.
-class top_guard {
-public:
-    top_guard() : top_(stack::state.args_top), exceptions_(std::uncaught_exceptions()) {}
-    ~top_guard() {
-        if (std::uncaught_exceptions() == exceptions_) stack::state.args_top = top_;
-    }
-    top_guard(const top_guard&) = delete;
-    top_guard& operator=(const top_guard&) = delete;
-
-private:
-    cell* top_;
-    int exceptions_;
-};
-
 // --- Conversion -----------------------------------------------------------------------------
 
 [[noreturn]] void bad_to_arg(type_id target, const cell* spec) {
@@ -409,7 +392,7 @@ cell* set_in_context(cell* word, const cell* value, node_ref context, bool fire)
     int32_t index = index_of(word);
     // The new value and the context are held in stack slots: resolving the word may add a
     // key, and the handler may run anything.
-    top_guard guard;
+    stack::slot_mark guard;
     cell* new_value = stack::push_copy(value);
     cell* named = stack::push_copy(word);  // the word as errors and the handler name it
     if (!context) raise::throw_error(err::script_not_defined, named);

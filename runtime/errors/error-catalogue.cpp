@@ -19,8 +19,6 @@ const catalogue_id* id_at(int category_index, int id_index) {
     return &catalogue_ids[c.first_id + n];
 }
 
-const catalogue_id& id_of(err e) { return *id_at(category_index(e), id_index(e)); }
-
 const template_piece* pieces(const catalogue_id& id) { return &catalogue_pieces[id.first_piece]; }
 
 std::string_view source_text() { return catalogue_text; }

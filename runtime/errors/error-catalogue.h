@@ -53,7 +53,6 @@ inline int code_of(err e) { return category_index(e) * 100 + id_index(e) - 2; }
 const catalogue_category& category(int index);
 // The id at an index (2 and up) of a category, or null when the category has none there.
 const catalogue_id* id_at(int category_index, int id_index);
-const catalogue_id& id_of(err e);
 const template_piece* pieces(const catalogue_id& id);
 // The catalogue's source text, for the boot environment.
 std::string_view source_text();

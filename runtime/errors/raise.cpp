@@ -20,13 +20,6 @@ void throw_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
     stack::throw_error(e);
 }
 
-void print_error(err id, const cell* arg1, const cell* arg2, const cell* arg3) {
-    stack::push_call_frame(nullptr);
-    cell* e = error::create(id, arg1, arg2, arg3);
-    error::print_report(e);
-    stack::pop_frame_drop_values();
-}
-
 // The arguments are held in stack slots as they are made: finding the parameter word and
 // building the error allocate, and a word's context node must stay where the collector
 // sees it.
@@ -62,31 +55,11 @@ void check_native_arg(int slot_offset, const cell* typeset, int argument_index) 
     check_arg_type(typeset, argument_index, stack::state.args_base + slot_offset);
 }
 
-const cell* check_refinement_arg(const cell* refinement, const cell* typeset, int argument_index,
-                                 const cell* value) {
-    if (refinement->w1 != 0) check_arg_type(typeset, argument_index, value);
-    return value;
-}
-
-const cell* check_arg_set(const cell* value) {
-    if (!value->is(TYPE_UNSET)) return value;
-    expect_arg(TYPE_UNSET, 0);
-}
-
 // The parameter word at a position of the current function's spec.
 cell parameter_word(int position) { return error::get_argument_word(position); }
 
 }  // namespace zor::raise
 
 namespace zor::stack {
-
-void set_refinement_arg(const cell* value, int slot_index, int argument_count) {
-    cell* slot = state.args_base + slot_index;
-    if (logic::is_true(value, false, nullptr)) {
-        slot->w1 = 1;
-    } else {
-        for (int i = 1; i <= argument_count; ++i) cell::set_type(slot + i, TYPE_NONE);
-    }
-}
 
 }  // namespace zor::stack

@@ -14,8 +14,6 @@ namespace zor::raise {
 // Missing arguments stay none.
 [[noreturn]] void throw_error(err id, const cell* arg1 = nullptr, const cell* arg2 = nullptr,
                               const cell* arg3 = nullptr);
-// Builds the same error value and prints its report without throwing (warnings).
-void print_error(err id, const cell* arg1 = nullptr, const cell* arg2 = nullptr, const cell* arg3 = nullptr);
 
 // script/expect-arg naming the current function, the datatype and the function's
 // parameter word at the position.
@@ -37,16 +35,8 @@ const cell* check_arg_type(const cell* typeset, int argument_index, const cell* 
 cell parameter_word(int position);
 // No check when the slot offset is -1 or lower (the refinement carrying it is absent).
 void check_native_arg(int slot_offset, const cell* typeset, int argument_index);
-// Checks only when the refinement is set.
-const cell* check_refinement_arg(const cell* refinement, const cell* typeset, int argument_index,
-                                 const cell* value);
-// Returns the value unless it is unset!; else script/expect-arg naming unset!.
-const cell* check_arg_set(const cell* value);
 
 }  // namespace zor::raise
 
 namespace zor::stack {
-// A true value sets the refinement's logic! at base + slot to true; otherwise each of the
-// argument cells after it becomes none!.
-void set_refinement_arg(const cell* value, int slot_index, int argument_count);
 }  // namespace zor::stack

@@ -200,8 +200,6 @@ action_entry find_handler(const cell* value, action a) {
     return type_handler(value->type(), a);
 }
 
-action_entry find_handler_at_base(action a) { return find_handler(base(0), a); }
-
 action_entry find_path_handler(const cell* parent, action a, const cell* path, const cell* element,
                                int element_position) {
     action_entry found = type_registry::handler_of(parent->type(), a);

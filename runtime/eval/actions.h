@@ -36,8 +36,6 @@ namespace zor::actions {
 // access/no-port-action); every other value through its type's row of the registry (null
 // entry: script/expect-arg naming the current function, the type and the first parameter).
 action_entry find_handler(const cell* value, action a);
-// The same for the value at args_base.
-action_entry find_handler_at_base(action a);
 // The eval-path handler of the parent. A missing one raises script/bad-path-type2 with
 // (element, parent's datatype) without a path, else script/bad-path-type with (path,
 // parent's datatype, a copy of the path truncated after the element at element_position).

@@ -138,8 +138,6 @@ cell* fast_math_int(int op, const cell* word, const cell* left, int32_t right) {
 
 cell* fast_math_into(int op, const cell* word, const cell* right) { return math_into(op, word, *right); }
 
-cell* fast_math_int_into(int op, const cell* word, int32_t right) { return math_into(op, word, integer_cell(right)); }
-
 cell* fast_compare(int op, const cell* word, const cell* left, const cell* right) {
     return compare_pushed(op, word, *left, *right);
 }

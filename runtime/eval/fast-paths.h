@@ -38,7 +38,6 @@ cell* fast_math(int op, const cell* word, const cell* left, const cell* right);
 cell* fast_math_int(int op, const cell* word, const cell* left, int32_t right);
 // Left operand: the last pushed cell, which the result replaces (it stays the last).
 cell* fast_math_into(int op, const cell* word, const cell* right);
-cell* fast_math_int_into(int op, const cell* word, int32_t right);
 
 // A logic! pushed and answered.
 cell* fast_compare(int op, const cell* word, const cell* left, const cell* right);

@@ -123,8 +123,6 @@ void set_frame_symbols(uint32_t body_symbol, uint32_t anon_symbol) {
 
 // --- Argument stack ---------------------------------------------------------------------
 
-type_id last_type() { return last_slot()->type(); }
-
 cell* set_result(const cell* value) { return cell::copy(value, state.args_base); }
 
 void adopt_thrown_error() {
@@ -150,11 +148,6 @@ void push_catch_frame(const cell* names) {
     push_frame(uint32_t(FRAME_CATCH) << 24, nullptr, 0, names ? base_index(names) + 1 : 0);
 }
 void push_loop_frame() { push_frame(uint32_t(FRAME_LOOP) << 24, nullptr, 0, 0); }
-
-void push_body_frame(const cell* word, const cell* function) {
-    context::set_stack_values(function->w1, state.args_base);
-    push_frame((uint32_t(FRAME_CALL) << 24) | FRAME_BODY_FLAG, word, 0, 0);
-}
 
 void set_body_flag(bool on) {
     frame* f = state.frames_top - 1;
@@ -209,15 +202,6 @@ void pop_drop(bool restore) {
 }  // namespace
 
 void pop_frame_drop_values() { pop_drop(false); }
-void pop_function_frame_drop_values() { pop_drop(true); }
-
-void pop_frame_discard_result() {
-    cell* old_base = state.args_base;
-    frame* f = pop_top(true);
-    state.args_top = old_base;
-    state.args_base = base_at(f->saved_base);
-    if (state.frames_top == state.frames_begin) state.args_base = state.args_top = state.args_begin;
-}
 
 // --- Unwinding ---------------------------------------------------------------------------------
 
@@ -251,24 +235,6 @@ frame* unwind_to_kind(frame_kind kind, bool keep) {
     }
     return found;
 }
-
-void unwind_to_kind_pass_result(frame_kind kind) {
-    cell result = *state.args_base;
-    frame* target = nullptr;
-    for (frame* f = state.frames_top; f > state.frames_begin;) {
-        --f;
-        if (f->kind() == kind || f->kind() == FRAME_BARRIER) {
-            target = f;
-            break;
-        }
-    }
-    cell* inner = target ? base_inside(target) : state.args_begin;
-    unwind_to_kind(kind, false);
-    *inner = result;
-    state.args_base = state.args_top = inner;
-}
-
-frame* unwind_to_loop_frame(bool keep) { return unwind_to_kind(FRAME_LOOP, keep); }
 
 void mark_frames() {
     for (frame* f = state.frames_begin; f < state.frames_top; ++f) {

@@ -27,6 +27,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <exception>
 
 #include "runtime/value/cell.h"
 #include "runtime/eval/throw.h"
@@ -111,7 +112,6 @@ inline void drop_slots(int n) {
     state.args_top = state.args_top - n < state.args_begin ? state.args_begin : state.args_top - n;
 }
 inline cell* last_slot() { return state.args_top > state.args_begin ? state.args_top - 1 : state.args_begin; }
-type_id last_type();
 inline cell* clear_frame_args() {
     state.args_top = state.args_base;
     return state.args_base;
@@ -172,9 +172,6 @@ inline void push_block_frame() {
     detail::push_frame((uint32_t(FRAME_BLOCK) << FRAME_KIND_SHIFT) | FRAME_INTERPRETER_FLAG, nullptr, 0, 0);
     (state.frames_top - 1)->symbol_id = state.body_symbol;
 }
-// `stack/push-body-frame`: the function's context takes its values from args_base (its
-// arguments and locals), then a plain call frame with the body flag is pushed.
-void push_body_frame(const cell* word, const cell* function);
 void set_body_flag(bool on);
 void set_interpreter_flag();
 frame* mark_caller_body();
@@ -213,13 +210,9 @@ inline void pop_function_frame() { detail::pop_keep_result(true, false); }
 inline void pop_frame_pass_result() { detail::pop_keep_result(false, true); }
 inline void pop_function_frame_pass_result() { detail::pop_keep_result(true, true); }
 void pop_frame_drop_values();
-void pop_function_frame_drop_values();
-void pop_frame_discard_result();
 
 // Unwinding.
 frame* unwind_to_kind(frame_kind kind, bool keep);
-void unwind_to_kind_pass_result(frame_kind kind);
-frame* unwind_to_loop_frame(bool keep);
 
 // The collector's root hook: marks (and rewrites, when their nodes moved) every call
 // frame's word context and function context, and the saved values of a function context
@@ -320,6 +313,38 @@ private:
     cell* top_;
     frame* frames_;
     bool armed_ = true;
+};
+
+// Drops the argument-stack slots pushed after it when its scope ends normally: the work
+// cells and new series a routine roots while it builds. While an error or a throw unwinds,
+// the stack is left alone: the thrown value travels on it to the catch point, which
+// restores the tops itself. The top is only ever lowered, never raised back over cells
+// that were dropped meanwhile.
+class slot_mark {
+public:
+    slot_mark() : slot_mark(state.args_top) {}
+    explicit slot_mark(cell* first) : first_(first), exceptions_(std::uncaught_exceptions()) {}
+    ~slot_mark() {
+        if (std::uncaught_exceptions() == exceptions_ && state.args_top > first_) state.args_top = first_;
+    }
+    slot_mark(const slot_mark&) = delete;
+    slot_mark& operator=(const slot_mark&) = delete;
+
+    // Roots a series until the scope ends: raw units (bytes, integers, flags) whose contents
+    // are not traced, a block of cells, or a map's pair block with its table.
+    void hold_bytes(node_ref node) { *push_slot() = cell{TYPE_BINARY, 0, node, 0}; }
+    void hold_block(node_ref node) { *push_slot() = cell{TYPE_BLOCK, 0, node, 0}; }
+    void hold_map(node_ref values, node_ref table) { *push_slot() = cell{TYPE_MAP, 0, values, table}; }
+    // A fresh unset! work cell.
+    cell* scratch() {
+        cell* c = push_slot();
+        cell::init_unset(c);
+        return c;
+    }
+
+private:
+    cell* first_;
+    int exceptions_;
 };
 
 }  // namespace zor::stack

@@ -74,11 +74,6 @@ void init() {
 
 const cell& tracer() { return tracer_cell; }
 
-cell event_word(uint32_t event_bit) {
-    int position = bit_position(event_bit);
-    return position < 0 ? cell{TYPE_NONE, 0, 0, 0} : event_words[position];
-}
-
 void fire(uint32_t event_bit, const cell* code, int64_t position, const cell* reference, const cell* value) {
     if (!(mask & event_bit) || !tracer_cell.is(TYPE_FUNCTION)) return;
     int index = bit_position(event_bit);

@@ -56,8 +56,6 @@ void init();
 
 // The installed tracer function!, none! when there is none.
 const cell& tracer();
-// The word of an event bit (none! for a bit that names no event).
-cell event_word(uint32_t event_bit);
 
 // `eval/fire-trace-event`: delivers the event when its bit is in the mask. code is a
 // block-like cell or null; position is an index into it; reference and value may be null.

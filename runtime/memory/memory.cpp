@@ -307,13 +307,6 @@ void free_series_frame(series_frame* frame) {
     free_os_block(reinterpret_cast<std::byte*>(frame));
 }
 
-series_frame* find_series_frame(int64_t needed) {
-    for (series_frame* f = state.series_head; f; f = f->next) {
-        if (frame_has_room(f, needed)) return f;
-    }
-    return nullptr;
-}
-
 std::byte* alloc_big_series(int64_t needed) {
     auto* link = reinterpret_cast<big_link*>(alloc_os_block(needed + int64_t(sizeof(big_link)), false));
     link->next = nullptr;

@@ -179,7 +179,6 @@ void free_node_frame(node_frame* frame);
 void init_node_free_list(node_frame* frame);
 series_frame* new_series_frame();
 void free_series_frame(series_frame* frame);
-series_frame* find_series_frame(int64_t needed);
 std::byte* alloc_big_series(int64_t needed);
 void free_big_series(big_link* link);
 std::byte* alloc_os_block(int64_t bytes, bool executable);

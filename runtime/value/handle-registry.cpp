@@ -112,8 +112,6 @@ int32_t register_class(uint32_t class_tag, release_callback release) {
     return classes_used;
 }
 
-int32_t class_count() { return classes_used; }
-
 int32_t new_handle(void* resource, uint32_t flags) {
     ensure_init();
     int32_t class_id = static_cast<int32_t>(flags & CLASS_MASK);

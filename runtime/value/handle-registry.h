@@ -39,7 +39,6 @@ void init();
 // Appends a class and answers its 1-based id. More classes than fit a record's class
 // bits (255) raise internal/limit-hit.
 int32_t register_class(uint32_t class_tag, release_callback release);
-int32_t class_count();
 
 // Takes the free list's head for the resource, doubling the table first when that is
 // the last free record, and puts it at the head of the used list. The class id (bits

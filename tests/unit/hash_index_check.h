@@ -37,7 +37,7 @@ inline int64_t cells_in(const cell* series) { return memory::buffer_of(series->w
 
 // Whether the cells at two positions are equal as the index groups them: same type, op 0.
 inline bool equal_as_entries(const cell* hash, int64_t p, int64_t q) {
-    series::slot_mark mark;
+    stack::slot_mark mark;
     cell* left = stack::push_copy(block::get_cell(hash, p));
     cell* right = stack::push_copy(block::get_cell(hash, q));
     return left->type() == right->type() && block::compare_cells(left, right, 0) == 0;
@@ -52,7 +52,7 @@ inline void expect_index_matches_block(cell* hash, const std::string& where) {
     ASSERT_TRUE(hash->is(TYPE_HASH));
     ASSERT_NE(hash->w3, 0u);
     nodes_held held;
-    series::slot_mark mark;
+    stack::slot_mark mark;
     node_ref table = hash->w3;
     cell* probe = stack::push_copy(&none::value);
     hashtable::find(table, probe, 0, 1, 0, false, false);
@@ -115,7 +115,7 @@ inline int64_t found_at(cell* answer) { return answer->is(TYPE_NONE) ? -1 : seri
 // cells, for each value of the hash!, from several starts, with /skip, /last and /reverse.
 inline void expect_finds_like_a_scan(cell* hash, const std::string& where) {
     SCOPED_TRACE(where);
-    series::slot_mark mark;
+    stack::slot_mark mark;
     int64_t n = cells_in(hash);
     cell* scanned = stack::push_copy(hash);
     cell::set_type(scanned, TYPE_BLOCK);
@@ -124,7 +124,7 @@ inline void expect_finds_like_a_scan(cell* hash, const std::string& where) {
     cell* key = stack::push_slot();
     cell* skip_cell = stack::push_slot();
     auto find = [&](cell* series, int64_t start, int skip, bool last, bool reverse, bool case_sensitive) {
-        series::slot_mark inner;
+        stack::slot_mark inner;
         series->w1 = static_cast<uint32_t>(start);
         *skip_cell = cell{TYPE_INTEGER, 0, static_cast<uint32_t>(skip), 0};
         bool block_like = series::is_block_like(key->type());

@@ -236,7 +236,7 @@ public:
     }
 
     std::string edit() {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* s = pick(2) == 0 ? first_ : second_;
         int64_t n = cells_in(s);
         if (n > 60) return remove(s, n);
@@ -509,7 +509,7 @@ TEST_F(HashIndex, ACopiedTableSharesNoListWithItsSource) {
 TEST_F(HashIndex, NodeKeysAreFoundAfterTheCollectorMovesNodes) {
     cell* h = block::push_empty(8);
     for (int i = 0; i < 6; ++i) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         block::append_copy(h, build(i % 2 ? "1" : "2 2"));
     }
     block::append_copy(h, block::get_cell(h, 0));  // the same block twice: duplicates by node

@@ -279,13 +279,13 @@ TEST_F(Hash, AFailedSortLeavesAnIndexThatStillFinds) {
 TEST_F(Hash, ABigHashBuiltByAppendsFindsEveryValue) {
     cell* h = make_hash(push_integer(1));
     for (int32_t i = 0; i < 600; ++i) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* v = (i % 3) ? push_integer(i % 200) : stack::push_copy(block::get_cell(build("x y"), i % 2));
         block::append_copy(h, v);
     }
     expect_index_matches_block(h, "600 appends");
     for (int32_t k = 0; k < 200; k += 7) {
-        series::slot_mark mark;
+        stack::slot_mark mark;
         cell* key = push_integer(k);
         cell* found = hashtable::find(h->w3, key, 0, 1, 0, false, false);
         ASSERT_NE(found, nullptr) << k;

@@ -174,8 +174,6 @@ void init_events() {
 
 void mark_event_cells() { gc::mark_cells(&exit_states_cell, &exit_states_cell + 1); }
 
-const cell& exit_states() { return exit_states_cell; }
-
 uint32_t event_mask_of(const cell* callback) {
     if (!callback->is(TYPE_FUNCTION)) return ALL_EVENTS;
     const cell body = *function::extras_cell(callback, function::EXTRAS_BODY);

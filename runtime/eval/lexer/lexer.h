@@ -133,14 +133,6 @@ void scan_string_into_block(cell* string, cell* block);
 void mark_active_states();
 // How many scans are running now (nested ones included).
 int active_scan_count();
-// The block that names the negative pseudo-types reported to a callback: the item n - 1
-// positions after its head stands for -n (token class n). Until the system object holds
-// it as system/lexer/exit-states, the lexer keeps its own: the word eof, error!, block!,
-// block!, paren!, paren!, string!, string!, map!, path!, datatype!, the word comment,
-// string!, word!, issue!, integer!, refinement!, char!, file!, binary!, percent!, float!,
-// float!, tuple!, date!, pair!, time!, money!, tag!, url!, email!, the word hex, the word
-// rawstring, ref!.
-const cell& exit_states();
 
 struct scan_request {
     bool single = false;       // /next, /one, /scan: stop after the first value or token
