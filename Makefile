@@ -44,13 +44,15 @@ test: WERROR = ON
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-# The microbenchmarks, then the interpreter and lexer side by side with Lua 5.4 and Python 3.
+# The microbenchmarks, then the interpreter and lexer side by side with Lua 5.4 and Python 3,
+# then block growth up to 200 M appends (time and peak memory).
 bench: deps
 	$(call install_missing,lua5.4)
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build build-bench --target zor-bench zor
 	@./build-bench/bench/zor-bench
 	@python3 bench/compare/run.py build-bench/zor --transcode-bench build-bench/bench/zor-bench
+	@python3 bench/append_growth.py build-bench/zor
 
 # The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer (the torture pass
 # runs in `make test`; under the sanitizers it is `make sanitize-torture`).

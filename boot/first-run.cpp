@@ -3,6 +3,8 @@
 // frame whose error is printed with the error report.
 #include "boot/first-run.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,6 +23,7 @@
 #include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
+#include "runtime/memory/heap-limit.h"
 #include "runtime/text/output-hooks.h"
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
@@ -35,6 +38,11 @@ constexpr int STATUS_NOT_A_SCRIPT = 1;
 constexpr int PROMPT_LENGTH = 3;
 // The width results are cut to when standard output is no terminal.
 constexpr int REDIRECTED_COLUMNS = 80;
+
+// The most source text one load takes (the lexer's own limit, or the heap limit when that
+// is lower), and so the longest script and the longest line of standard input: anything
+// longer is refused while it is read, before it could take all memory.
+size_t source_limit() { return static_cast<size_t>(std::min<int64_t>(0x7FFFFFFF, heap_limit::limit())); }
 
 // --- Printing -------------------------------------------------------------------------------
 
@@ -134,9 +142,24 @@ void do_command(std::string_view line) {
     if (!attempt(error, [&] { print_result(result); })) error::print_report(error);
 }
 
+// Reports internal/no-memory for a source that was refused for its size.
+void report_too_long() {
+    stack::stack_guard guard;
+    cell* error = stack::push_slot();
+    attempt(error, [] { raise::throw_error(err::internal_no_memory); });
+    error::print_report(error);
+}
+
 int run_lines() {
     std::string line;
-    while (platform::read_input_line(line)) {
+    for (;;) {
+        platform::line_read read = platform::read_input_line(line, source_limit());
+        if (read == platform::LINE_END_OF_INPUT) break;
+        if (read == platform::LINE_TOO_LONG) {
+            report_too_long();
+            print_line("");
+            continue;
+        }
         if (line.empty()) continue;
         line.push_back('\n');
         do_command(line);
@@ -193,7 +216,11 @@ int run_script(const std::string& path) {
     cell* result = stack::push_slot();
 
     std::string text;
-    int failure = platform::read_whole_file(path.c_str(), text);
+    int failure = platform::read_whole_file(path.c_str(), text, source_limit());
+    if (failure == EFBIG || failure == ENOMEM) {
+        report_too_long();
+        return platform::EXIT_UNCAUGHT_ERROR;
+    }
     if (failure) {
         attempt(error, [&] {
             cell* name = string::load_onto_stack(unicode::input_bytes::at(path.data()),

@@ -7,13 +7,19 @@
 
 namespace zor::platform {
 
-// Reads the whole file into out; answers 0, or the errno of the failure (a directory
-// gives EISDIR).
-int read_whole_file(const char* path, std::string& out);
+// Reads the whole file into out; answers 0, or the errno of the failure: EISDIR for a
+// directory, EFBIG for more than limit bytes (found while reading, so an endless device
+// is refused too), ENOMEM when the bytes could not be held.
+int read_whole_file(const char* path, std::string& out, size_t limit);
+
+enum line_read { LINE_READ, LINE_END_OF_INPUT, LINE_TOO_LONG };
 
 // Reads the next line of standard input into out, without its LF (and without the CR of a
-// CR LF); a last line without LF counts. Answers false at the end of input (or on a read
-// error) when no line was read.
-bool read_input_line(std::string& out);
+// CR LF); a last line without LF counts. Each chunk read is searched once for the LF, so
+// a line costs time in proportion to its length. LINE_END_OF_INPUT at the end of input
+// (or on a read error) when no line was read. A line longer than limit bytes (or than
+// the process can hold) answers LINE_TOO_LONG once, and the rest of it is dropped as it
+// comes in, never held.
+line_read read_input_line(std::string& out, size_t limit);
 
 }  // namespace zor::platform

@@ -97,15 +97,13 @@ source_cells source_of(const cell* value, bool only) {
     return {false, 0, 1};
 }
 
-// Grows the series' buffer to hold `needed` cells in all: to that size times the factor.
+// Grows the series' buffer to hold `needed` cells in all: to that size times the factor
+// (cut to the series limit).
 void reserve_cells(cell* series, int64_t needed, int64_t factor) {
     series_buffer* b = buffer(series);
     if (b->head + needed * CELL_BYTES <= b->data_end()) return;
     int64_t bytes = needed * CELL_BYTES;
-    if (bytes > INT32_MAX - 64) raise::throw_error(err::internal_no_memory);
-    int64_t size = bytes * factor;
-    if (size > INT32_MAX - 64) size = bytes;
-    memory::expand_series(b, size);
+    memory::expand_series(b, memory::growth_size(bytes, bytes * factor));
 }
 
 // Writes count source cells (replicated dup times) at a position whose room is made.

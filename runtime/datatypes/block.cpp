@@ -38,15 +38,12 @@ int64_t length_of(const cell* block) {
 int64_t clamped(const cell* block) { return std::clamp<int64_t>(static_cast<int32_t>(block->w1), 0, length_of(block)); }
 
 // Makes room for n more cells after the tail: the buffer grows to the needed size times
-// the factor (at least to the needed size when that product is too large).
+// the factor (cut to the series limit).
 void reserve(cell* block, int64_t n, int64_t factor) {
     series_buffer* b = buffer(block);
     if (b->data_end() - b->tail >= n * CELL_BYTES) return;
     int64_t needed = (b->tail - b->head) + n * CELL_BYTES;
-    if (needed > INT32_MAX - 64) raise::throw_error(err::internal_no_memory);
-    int64_t size = needed * factor;
-    if (size > INT32_MAX - 64) size = needed;
-    memory::expand_series(b, size);
+    memory::expand_series(b, memory::growth_size(needed, needed * factor));
 }
 
 

@@ -793,8 +793,7 @@ cell* move(cell* origin, cell* target, cell* part) {
         series_buffer* tb = buffer_of(target);
         if (tb->tail + bytes > tb->data_end()) {
             int64_t needed = (tb->tail - tb->head) + bytes;
-            if (2 * needed > INT32_MAX - 64) raise::throw_error(err::internal_no_memory);
-            memory::expand_series(tb, 2 * needed);
+            memory::expand_series(tb, memory::growth_size(needed, 2 * needed));
         }
         tb = buffer_of(target);
         series_buffer* ob = buffer_of(origin);

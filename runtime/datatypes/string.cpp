@@ -81,10 +81,7 @@ series_buffer* ensure_room(series_buffer* b, int64_t bytes) {
     if (b->data_end() - b->tail >= bytes) return b;
     int64_t used = b->tail - b->head;
     int64_t needed = used + bytes;
-    int64_t size = std::max<int64_t>(needed, 2 * int64_t(b->size));
-    if (needed > INT32_MAX - 64) raise::throw_error(err::internal_no_memory);
-    size = std::min<int64_t>(size, INT32_MAX - 64);
-    return memory::expand_series(b, size);
+    return memory::expand_series(b, memory::growth_size(needed, 2 * int64_t(b->size)));
 }
 
 uint32_t fold(uint32_t c) { return case_fold::change_case_char(c, true); }
@@ -507,12 +504,12 @@ series_buffer* copy_units_widening(series_buffer* source, series_buffer* target,
     if (byte_count <= 0 || byte_count > available) byte_count = available;
     int64_t units = byte_count / from;
     int64_t needed = units * target_width;
-    if (2 * needed > INT32_MAX - 64) raise::throw_error(err::internal_no_memory);
+    const int64_t capacity = memory::growth_size(needed, 2 * needed) / target_width;
     // The units are read before anything allocates: the source may move then.
     std::vector<uint32_t> copied(static_cast<size_t>(units));
     for (int64_t i = 0; i < units; ++i) copied[size_t(i)] = read_unit(source->head + byte_offset + i * from, from);
     if (!target) {
-        node_ref node = memory::alloc_series(std::max<int64_t>(2 * units, 1), target_width, 0);
+        node_ref node = memory::alloc_series(std::max<int64_t>(capacity, 1), target_width, 0);
         target = memory::buffer_of(node);
     } else if (target->data_end() - target->head < needed) {
         target = memory::expand_series(target, needed);
@@ -605,8 +602,7 @@ void concatenate(cell* target_value, const cell* source_value, int64_t part, int
     tb = buffer_of(target);
     int64_t used = tb->tail - tb->head;
     if (tb->data_end() - tb->head < used + needed) {
-        if (2 * (used + needed) > INT32_MAX - 64) raise::throw_error(err::internal_no_memory);
-        tb = memory::expand_series(tb, 2 * (used + needed));
+        tb = memory::expand_series(tb, memory::growth_size(used + needed, 2 * (used + needed)));
     }
     offset = std::clamp<int64_t>(offset, -int64_t(INT32_MAX), INT32_MAX);
     int64_t position = std::clamp<int64_t>(clamped_index(target, tb) + offset, 0, length_of(tb));

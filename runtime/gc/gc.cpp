@@ -36,6 +36,8 @@ uint64_t collecting_ns = 0;  // time spent in collections, all told
 // Bytes in the series frames and big series that the last collection left; the trigger
 // lets allowance_after(survived_bytes) more be carved before it collects again.
 int64_t survived_bytes = 0;
+// Bytes of big series carved since the last collection (those freed since included).
+int64_t big_bytes_since = 0;
 uint32_t collecting = 0;  // the in-collection flag
 int torture = -1;         // -1: environment not read yet
 
@@ -139,6 +141,7 @@ void collect() {
     if (evacuated) ++evacuations;
     ++cycles;
     survived_bytes = bytes_carved();
+    big_bytes_since = 0;
     collecting_ns += now_ns() - started;
     set_collecting(0);
 }
@@ -148,6 +151,14 @@ void trigger() {
     int64_t since = bytes_carved() - survived_bytes;
     if (since < allowance_after(survived_bytes)) return;  // the allocator takes a new frame instead
     collect();
+}
+
+void trigger_big(int64_t bytes) {
+    if (enabled) {
+        bool over = big_bytes_since + bytes > std::max(survived_bytes, MINIMUM_ALLOWANCE);
+        if (over) collect(); else trigger();
+    }
+    big_bytes_since += bytes;
 }
 
 void torture_point() {

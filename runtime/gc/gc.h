@@ -62,6 +62,11 @@ void collect();
 // heap is spread over proportionally much new allocation, instead of repeated for each
 // frame that fills.
 void trigger();
+// The trigger before a big series of the given bytes. Big buffers are paced at a factor
+// of one: a collection comes once the big bytes carved since the last one would pass
+// what survived it (and the floor), so dead gigabyte buffers never pile up beyond about
+// the live data, whatever the frames' pacing allows.
+void trigger_big(int64_t bytes);
 // Called by every allocation: collects in torture mode.
 void torture_point();
 bool torture_mode();

@@ -9,6 +9,7 @@
 #include "runtime/eval/throw.h"
 #include "runtime/gc/gc.h"
 #include "runtime/memory/heap.h"
+#include "runtime/memory/heap-limit.h"
 #include "runtime/errors/raise.h"
 
 namespace zor::memory {
@@ -165,9 +166,34 @@ void reserve_node_space() {
     platform::reservation_failed("the node space", MIN_NODE_SPACE_BYTES);
 }
 
+// The heap limit's headroom: raising internal/no-memory allocates (the error, its report,
+// whatever the catcher does next), so once the limit is reached the error being raised
+// may take this much beyond it, until a collection brings the heap back under it.
+constexpr int64_t LIMIT_GRANT_BYTES = int64_t(8) << 20;
+bool limit_granted = false;
+
+// Before the heap takes `bytes` more from the system: past the limit, a collection may
+// give enough back; if not, internal/no-memory. Never while collecting or during
+// start-up, when nothing may move.
+void keep_within_limit(int64_t bytes) {
+    int64_t limit = heap_limit::limit();
+    if (state.os_bytes + bytes <= limit) {
+        limit_granted = false;
+        return;
+    }
+    if (!gc::enabled || gc::in_collection_q()) return;
+    if (limit_granted && state.os_bytes + bytes <= limit + LIMIT_GRANT_BYTES) return;
+    gc::collect();
+    if (state.os_bytes + bytes <= limit) return;
+    limit_granted = true;
+    raise_no_memory();
+}
+
 }  // namespace
 
 void init() {
+    heap_limit::init();
+    limit_granted = false;
     state = manager{};
     if (!node_space) reserve_node_space();
     take_address_reserve();
@@ -379,6 +405,11 @@ void release_all() {
 
 // --- Buffers -----------------------------------------------------------------------------
 
+int64_t growth_size(int64_t needed, int64_t wanted) {
+    if (needed > MAX_SERIES_BYTES) raise_no_memory();
+    return std::clamp<int64_t>(wanted, needed, MAX_SERIES_BYTES);
+}
+
 series_buffer* alloc_series_buffer(int64_t units, uint32_t unit, int32_t head_offset) {
     int64_t size = round_up(units * int64_t(unit), 16);
     if (units < 0 || size > INT32_MAX - 64) raise_no_memory();
@@ -389,7 +420,8 @@ series_buffer* alloc_series_buffer(int64_t units, uint32_t unit, int32_t head_of
 
     gc::torture_point();
     if (needed >= state.max_frame_size) {
-        gc::trigger();
+        gc::trigger_big(physical);
+        keep_within_limit(physical + int64_t(sizeof(big_link)) + OS_BLOCK_PREFIX);
         buffer = reinterpret_cast<series_buffer*>(alloc_big_series(physical));
         big = true;
     } else {
@@ -407,6 +439,7 @@ series_buffer* alloc_series_buffer(int64_t units, uint32_t unit, int32_t head_of
             }
             if (!frame) {
                 if (needed >= state.next_frame_size) state.next_frame_size = state.max_frame_size;
+                keep_within_limit(state.next_frame_size + FRAME_SLACK);
                 frame = new_series_frame();
             }
             state.series_current = frame;
@@ -508,7 +541,12 @@ struct regrown {
 // caller may copy them before it allocates again) but is no longer in use. A tracked-heap
 // buffer is left for the caller to release once it has been read.
 regrown regrow(series_buffer* buffer, int64_t new_size) {
-    int64_t size = new_size == 0 ? int64_t(buffer->size) * 2 : new_size;
+    int64_t size = new_size;
+    if (size == 0) {
+        // Doubling, cut to the limit; a buffer already there cannot grow.
+        if (buffer->size >= MAX_SERIES_BYTES) raise_no_memory();
+        size = std::min(int64_t(buffer->size) * 2, MAX_SERIES_BYTES);
+    }
     if (size < 1) raise_no_memory();
     uint32_t unit = buffer->unit();
     int64_t tail_distance = buffer->tail - buffer->head;
@@ -540,6 +578,15 @@ void release_if_heap(series_buffer* old, node_ref node) {
     }
 }
 
+// A big buffer that growth replaced and copied out is dead at once: it goes back to the
+// system now rather than at the next collection, so a series growing through the
+// gigabytes never has more than its old and its new buffer. A pinned one stays: code
+// still reads it, and the collector's sweep gives it back later.
+void release_if_big(series_buffer* old) {
+    if (!(old->flags & FLAG_BIG) || (old->flags & FLAG_PINNED)) return;
+    free_big_series(reinterpret_cast<big_link*>(old) - 1);
+}
+
 }  // namespace
 
 series_buffer* grow_series(series_buffer* buffer, int64_t new_size) {
@@ -554,6 +601,7 @@ series_buffer* expand_series(series_buffer* buffer, int64_t new_size) {
     int64_t room = r.grown->data_end() - r.grown->head;
     std::memcpy(r.grown->head, r.old->head, static_cast<size_t>(std::min(old_bytes, room)));
     release_if_heap(r.old, r.grown->node);
+    release_if_big(r.old);
     return r.grown;
 }
 
@@ -601,7 +649,8 @@ cell* alloc_tail_cell(series_buffer* buffer) {
 std::byte* reserve_tail_bytes(series_buffer* buffer, int64_t n) {
     if (buffer->tail + n > buffer->data_end()) {
         int64_t capacity = buffer->size;
-        buffer = expand_series(buffer, n > capacity ? 2 * n : 2 * capacity);
+        int64_t needed = (buffer->tail - buffer->data()) + n;
+        buffer = expand_series(buffer, growth_size(needed, n > capacity ? 2 * n : 2 * capacity));
     }
     std::byte* old_tail = buffer->tail;
     buffer->tail += n;

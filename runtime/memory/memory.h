@@ -74,6 +74,15 @@ inline series_buffer*& slot_of(node_ref node) {
 }
 inline series_buffer* buffer_of(node_ref node) { return slot_of(node); }
 
+// The largest data area of any series, in bytes: sizes stay within 32 bits.
+inline constexpr int64_t MAX_SERIES_BYTES = (int64_t(INT32_MAX) - 64) / 16 * 16;
+
+// The capacity to grow a series to when it needs `needed` bytes and would like `wanted`
+// (a multiple of what it needs, for geometric growth): the wish, cut to the series limit
+// but never below the need. So growth stays geometric up to the limit, takes one last
+// step to it, and only a need past the limit raises internal/no-memory.
+int64_t growth_size(int64_t needed, int64_t wanted);
+
 // Allocation. Sizes are in units of the unit width.
 node_ref alloc_series(int64_t units, uint32_t unit, int32_t head_offset);
 series_buffer* alloc_series_buffer(int64_t units, uint32_t unit, int32_t head_offset);

@@ -87,6 +87,49 @@ def check_output_failures(zor, folder):
           "expected status 0 and nothing on standard error")
 
 
+def check_memory_bounds(zor, folder):
+    """The heap limit, the series limit and the cap on sources; each run is bounded by a
+    small heap limit, so none takes much memory."""
+    small = {"ZOR_HEAP_LIMIT": "64M"}
+    doubling = script(folder, "doubling.zor", "Zor []\nb: copy [] loop 60 [b: reduce [b b]]\n"
+                      "r: try [c: copy/deep b]\nprint r/id\nb: r: none\n"
+                      "x: copy [] loop 1000 [append x 1] print length? x\n")
+    status, out, err = run([zor, doubling], env=small)
+    check("a copy that would take all memory raises no-memory; try catches it and the script goes on",
+          status == 0 and out == "no-memory\n1000\n", status, out, err, "expected no-memory then 1000")
+
+    for native in ["reduce", "compose"]:
+        given = ("b: copy [1 2]\nr: try [%s/into b b]\nr/id\n" % native).encode()
+        status, out, err = run([zor], given, env=small)
+        check("%s/into b b ends in no-memory" % native, status == 0 and out.endswith("== no-memory\n"),
+              status, out, err, "expected == no-memory")
+
+    # A request past the series limit raises at once, before it takes any memory.
+    status, out, err = run([zor], b"s: make string! 0\nr: try [append/dup s \"ab\" 1200000000]\nr/id\nlength? s\n")
+    check("growth past the series limit raises no-memory", status == 0 and out.endswith("== no-memory\n== 0\n"),
+          status, out, err, "expected == no-memory and an unchanged string")
+
+    status, out, err = run([zor, "/dev/zero"], env=small)
+    check("a source without end is refused while it is read",
+          status == 254 and out.startswith("*** Internal Error: not enough memory\n"), status, out, err,
+          "expected the no-memory report and status 254")
+
+    status, out, err = run([zor], b"x" * (40 << 20) + b"\nprint 1\n", env={"ZOR_HEAP_LIMIT": "16M"})
+    check("a line longer than the limit is refused, and the next line runs",
+          status == 0 and out.startswith("*** Internal Error: not enough memory\n") and out.endswith("\n\n1\n"),
+          status, out, err, "expected the no-memory report, an empty line and then 1")
+
+    for setting in ["12Q", "", "M", "-5M"]:
+        status, out, err = run([zor], b"", env={"ZOR_HEAP_LIMIT": setting})
+        check("ZOR_HEAP_LIMIT=%r is refused at start-up" % setting,
+              status == 1 and out.startswith("*** Error: ZOR_HEAP_LIMIT is no size: "), status, out, err,
+              "expected the message and status 1")
+    for setting in ["64m", "1G", "2GiB", "100000000", "512MB"]:
+        status, out, err = run([zor], b"1 + 2\n", env={"ZOR_HEAP_LIMIT": setting})
+        check("ZOR_HEAP_LIMIT=%r is a size" % setting, status == 0 and out == "== 3\n", status, out, err,
+              "expected == 3")
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -95,6 +138,7 @@ def main():
     folder = tempfile.mkdtemp(prefix="zor-reliability-test-")
     check_reports(zor)
     check_output_failures(zor, folder)
+    check_memory_bounds(zor, folder)
     if failures:
         print("%d check(s) failed" % len(failures))
         return 1

@@ -347,6 +347,37 @@ TEST_F(MemoryTest, GrowBelowOneByteRaisesNoMemory) {
     }
 }
 
+TEST_F(MemoryTest, GrowthStaysGeometricUpToTheSeriesLimit) {
+    constexpr int64_t GiB = int64_t(1) << 30;
+    const int64_t max = memory::MAX_SERIES_BYTES;
+    struct growth_case {
+        int64_t needed, wanted, size;
+    };
+    const growth_case cases[] = {
+        {100, 200, 200},                // the wish, when it fits
+        {100, 50, 100},                 // never below the need
+        {GiB + 16, 2 * GiB + 32, max},  // past 1 GiB: to the limit, not to the need
+        {max, 2 * max, max},            // exactly at the limit
+    };
+    for (const growth_case& c : cases) EXPECT_EQ(memory::growth_size(c.needed, c.wanted), c.size) << c.needed;
+    EXPECT_EQ(zor::testing::raised_code([&] { memory::growth_size(max + 16, 2 * max); }), NO_MEMORY_CODE);
+    EXPECT_LE(max, int64_t(INT32_MAX) - 64);
+    EXPECT_EQ(max % 16, 0);
+}
+
+TEST_F(MemoryTest, ABigBufferReplacedByGrowthGoesBackAtOnce) {
+    zor::gc::enabled = 0;  // no collection may free it meanwhile
+    node_ref node = memory::alloc_bytes(4 * memory::MAX_FRAME_SIZE);
+    ASSERT_NE(memory::buffer_of(node)->flags & memory::FLAG_BIG, 0u);
+    const int64_t before = memory::state.os_bytes;
+    const int64_t old_size = memory::buffer_of(node)->size;
+    series_buffer* grown = memory::expand_series(memory::buffer_of(node), 2 * old_size);
+    EXPECT_EQ(memory::buffer_of(node), grown);
+    // Only the new buffer's block was added: the old one's block went back.
+    EXPECT_LT(memory::state.os_bytes - before, old_size + old_size / 2);
+    EXPECT_GT(memory::state.os_bytes - before, old_size / 2);
+}
+
 TEST_F(MemoryTest, ExpandSeriesCopiesFromHeadToDataEnd) {
     for (const grow_case& c : GROW_CASES) {
         node_ref node = make_source(c.units, c.unit, c.head_offset, c.tail_bytes, 0);
