@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -165,6 +166,21 @@ int mold(cell* value, cell* output, bool /*only*/, bool all, bool flat, cell* pa
 }
 
 int compare(cell* value, cell* other, int op) { return callable::compare_identity(value, other, op, value->w3, other->w3); }
+
+void push_callback_arguments(const cell* callback, const cell* arguments, int count) {
+    const node_ref context = callback->w1;
+    const int32_t keys = context::key_count(context);
+    bool positional = true;
+    int given = 0;
+    for (int32_t i = 0; i < keys; ++i) {
+        const bool refinement = context::word_at(context, i)->is(TYPE_REFINEMENT);
+        positional = positional && !refinement;
+        cell* slot = stack::push_slot();
+        if (positional) *slot = given < count ? arguments[given++] : none::value;
+        else if (refinement) logic::make_in(slot, false);
+        else *slot = none::value;
+    }
+}
 
 void init_type() {
     type_registry::action_list list(TYPE_NONE_ID);

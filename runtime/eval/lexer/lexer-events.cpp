@@ -71,23 +71,6 @@ cell type_argument(int32_t type) {
     return none::value;
 }
 
-// Pushes the argument section of a function! callback: the event's arguments for its
-// positional arguments (none! for any beyond the five), then false for each refinement
-// and none! for each word after one.
-void push_function_section(const cell* callback, const cell* arguments, int argument_count) {
-    const node_ref context = callback->w1;
-    const int32_t keys = context::key_count(context);
-    bool positional = true;
-    int given = 0;
-    for (int32_t i = 0; i < keys; ++i) {
-        const bool refinement = context::word_at(context, i)->is(TYPE_REFINEMENT);
-        positional = positional && !refinement;
-        cell* slot = stack::push_slot();
-        if (positional) *slot = given < argument_count ? arguments[given++] : none::value;
-        else if (refinement) logic::make_in(slot, false);
-        else *slot = none::value;
-    }
-}
 
 // The error arguments "(line N)" and the text near the error.
 cell* push_line_text(int32_t line) {
@@ -251,7 +234,7 @@ bool fire_event(state& s, uint32_t event, int type, cell* value, const uint8_t* 
     else stack::push_call_frame(words::lexer_callback);
     cell* const first = st.args_base;
     if (is_function) {
-        push_function_section(&s.callback, arguments, 5);
+        function::push_callback_arguments(&s.callback, arguments, 5);
     } else {
         for (const cell& argument : arguments) *stack::push_slot() = argument;
     }

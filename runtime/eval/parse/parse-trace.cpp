@@ -6,6 +6,7 @@
 // Its arguments are built before the call, and the engine reads all of its state afresh
 // afterwards. An exit out of it travels as the C++ exception (the callback is called as
 // a parse callback, so tracing stays off inside it unless system/state/callbacks asks).
+#include "runtime/datatypes/function.h"
 #include "runtime/binding/context.h"
 #include "runtime/binding/word-table.h"
 #include "runtime/datatypes/logic.h"
@@ -42,22 +43,6 @@ cell event_word(trace_event e) {
     return end_word;
 }
 
-// The argument section of a function! callback: the arguments for its positional words
-// (none! beyond the five), false for each refinement and none! for the words after one.
-void push_function_section(const cell* callback, const cell* arguments, int count) {
-    const node_ref context = callback->w1;
-    const int32_t keys = context::key_count(context);
-    bool positional = true;
-    int given = 0;
-    for (int32_t i = 0; i < keys; ++i) {
-        const bool refinement = context::word_at(context, i)->is(TYPE_REFINEMENT);
-        positional = positional && !refinement;
-        cell* slot = stack::push_slot();
-        if (positional) *slot = given < count ? arguments[given++] : none::value;
-        else if (refinement) logic::make_in(slot, false);
-        else *slot = none::value;
-    }
-}
 
 }  // namespace
 
@@ -81,7 +66,7 @@ bool fire(machine& m, trace_event e) {
     if (is_function) stack::push_function_frame(words::parse_callback, callback->w1);
     else stack::push_call_frame(words::parse_callback);
     cell* const first = st.args_base;
-    if (is_function) push_function_section(callback, arguments, 5);
+    if (is_function) function::push_callback_arguments(callback, arguments, 5);
     else for (const cell& argument : arguments) *stack::push_slot() = argument;
     eval::invoke_function(callback, callback->w1, words::parse_callback, eval::INVOKE_PARSE);
     const bool answer = natives::is_truthy(first);
