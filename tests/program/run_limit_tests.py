@@ -16,15 +16,14 @@ the checks are skipped for it.
 import os
 import re
 import resource
-import subprocess
 import sys
 import tempfile
+
+from program_checks import check, run_process, summary
 
 TIMEOUT_SECONDS = 240
 MiB = 1 << 20
 LIMITS = [("1 GB", 1 << 30), ("512 MB", 512 * MiB)]
-
-failures = []
 
 
 def run(command, limit, given=None):
@@ -32,23 +31,7 @@ def run(command, limit, given=None):
     def limited():
         resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
-    try:
-        done = subprocess.run(command, input=(given or "").encode("utf-8"), capture_output=True,
-                              timeout=TIMEOUT_SECONDS, preexec_fn=limited)
-    except subprocess.TimeoutExpired:
-        return None, "", "timed out after %d s" % TIMEOUT_SECONDS
-    return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
-
-
-def check(name, condition, status, out, err, why):
-    if condition:
-        print("ok    %s" % name)
-        return
-    failures.append(name)
-    print("FAIL  %s: %s" % (name, why))
-    print("      status: %r" % (status,))
-    print("      stdout: %r" % out[-2000:])
-    print("      stderr: %r" % err[-2000:])
+    return run_process(command, TIMEOUT_SECONDS, input=(given or "").encode("utf-8"), preexec_fn=limited)
 
 
 def sanitized(program):
@@ -160,11 +143,7 @@ def main():
         check_limit(zor, probe, label, limit, folder)
     check_too_small(zor)
 
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("all checks passed")
-    return 0
+    return summary()
 
 
 if __name__ == "__main__":

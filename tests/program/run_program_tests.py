@@ -17,36 +17,18 @@ import subprocess
 import sys
 import tempfile
 
+from program_checks import check, run_process, summary
+
 TIMEOUT_SECONDS = 120
 REPORT_ADDRESS = re.compile(r"^\*\*\* at: ([0-9A-F]{8})h$", re.MULTILINE)
-
-failures = []
 
 
 def run(command, given=None, cwd=None):
     """Runs a command with the given text as standard input (none when None); returns
     (status, stdout, stderr) as text."""
-    try:
-        if given is None:
-            done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT_SECONDS,
-                                  cwd=cwd)
-        else:
-            done = subprocess.run(command, input=given.encode("utf-8"), capture_output=True,
-                                  timeout=TIMEOUT_SECONDS, cwd=cwd)
-    except subprocess.TimeoutExpired:
-        return None, "", "timed out after %d s" % TIMEOUT_SECONDS
-    return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
-
-
-def check(name, condition, status, out, err, why):
-    if condition:
-        print("ok    %s" % name)
-        return
-    failures.append(name)
-    print("FAIL  %s: %s" % (name, why))
-    print("      status: %r" % (status,))
-    print("      stdout: %r" % out[-2000:])
-    print("      stderr: %r" % err[-2000:])
+    if given is None:
+        return run_process(command, TIMEOUT_SECONDS, stdin=subprocess.DEVNULL, cwd=cwd)
+    return run_process(command, TIMEOUT_SECONDS, input=given.encode("utf-8"), cwd=cwd)
 
 
 def check_report(name, command, code, message):
@@ -222,11 +204,7 @@ def main():
     check_lines(zor)
     check_scripts(zor)
 
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("all checks passed")
-    return 0
+    return summary()
 
 
 if __name__ == "__main__":

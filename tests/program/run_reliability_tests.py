@@ -15,9 +15,9 @@ import subprocess
 import sys
 import tempfile
 
-TIMEOUT_SECONDS = 60
+from program_checks import check, run_process, summary
 
-failures = []
+TIMEOUT_SECONDS = 60
 
 
 def run(command, given=b"", env=None, shell=False):
@@ -26,23 +26,7 @@ def run(command, given=b"", env=None, shell=False):
     environment = dict(os.environ)
     environment.pop("ZOR_HEAP_LIMIT", None)
     environment.update(env or {})
-    try:
-        done = subprocess.run(command, input=given, capture_output=True, timeout=TIMEOUT_SECONDS, env=environment,
-                              shell=shell)
-    except subprocess.TimeoutExpired:
-        return None, "", "timed out after %d s" % TIMEOUT_SECONDS
-    return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
-
-
-def check(name, condition, status, out, err, why):
-    if condition:
-        print("ok    %s" % name)
-        return
-    failures.append(name)
-    print("FAIL  %s: %s" % (name, why))
-    print("      status: %r" % (status,))
-    print("      stdout: %r" % out[-2000:])
-    print("      stderr: %r" % err[-2000:])
+    return run_process(command, TIMEOUT_SECONDS, input=given, env=environment, shell=shell)
 
 
 def script(folder, name, text):
@@ -139,11 +123,7 @@ def main():
     check_reports(zor)
     check_output_failures(zor, folder)
     check_memory_bounds(zor, folder)
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    print("all checks passed")
-    return 0
+    return summary()
 
 
 if __name__ == "__main__":
