@@ -33,10 +33,6 @@ bool comparable(type_id a, type_id b) {
     return a == b || (word::is_any_word_type(a) && word::is_any_word_type(b)) || (is_number(a) && is_number(b));
 }
 
-bool is_equality_code(int op) {
-    return is_contents_equality_code(op) || op == COMPARE_LIT_FORM_EQUAL || op == COMPARE_LIT_FORM_EQUAL_FOLDED;
-}
-
 // Whether the output's last character ends a line or a field, so that no space is needed.
 bool ends_with_separator(const cell* output) {
     int64_t length = string::length_from_head(output);

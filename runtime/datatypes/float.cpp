@@ -128,17 +128,6 @@ cell* hand_to_compound(int op, type_id compound) {
     return core(op);
 }
 
-// The answer for a NaN against anything: never equal by any equality code (find and
-// select included), every ordering false, and no order among the sort codes.
-int unordered_answer(int op) {
-    switch (op) {
-        case COMPARE_LESSER: case COMPARE_LESSER_OR_EQUAL: return 1;
-        case COMPARE_GREATER: case COMPARE_GREATER_OR_EQUAL: return -1;
-        case COMPARE_SORT: case COMPARE_SORT_CASE: return 0;
-        default: return 1;
-    }
-}
-
 // A float against a money!, through the money module's comparator of a number with money.
 int compare_with_money(double value, cell* other, int op) {
     integer::foreign_comparator comparator = integer::comparator_of(TYPE_MONEY);
@@ -289,6 +278,15 @@ cell* divide() { return math_core(integer::OP_DIVIDE); }
 cell* remainder() { return math_core(integer::OP_REMAINDER); }
 
 }  // namespace
+
+int unordered_answer(int op) {
+    switch (op) {
+        case COMPARE_LESSER: case COMPARE_LESSER_OR_EQUAL: return 1;
+        case COMPARE_GREATER: case COMPARE_GREATER_OR_EQUAL: return -1;
+        case COMPARE_SORT: case COMPARE_SORT_CASE: return 0;
+        default: return 1;
+    }
+}
 
 void init_type() {
     pretty_flag = 1;

@@ -83,6 +83,9 @@ bool almost_equal32(float a, float b);
 // Compares a number given as its type and double with another value, by the comparison
 // protocol (near-equality for = and <>).
 int compare_number(type_id type, double value, cell* other, int op);
+// The answer for a NaN against anything: never equal by any equality code (find and
+// select included), every ordering false, and no order among the sort codes.
+int unordered_answer(int op);
 
 // A random double up to the limit.
 double random_up_to(double limit, bool secure);

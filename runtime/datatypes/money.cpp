@@ -263,19 +263,7 @@ amount divide_amounts(amount a, const amount& b, bool remainder) {
 
 // --- Comparison with numbers ----------------------------------------------------------------------
 
-int unordered_answer(int op) {
-    switch (op) {
-        case COMPARE_LESSER: case COMPARE_LESSER_OR_EQUAL: return 1;
-        case COMPARE_GREATER: case COMPARE_GREATER_OR_EQUAL: return -1;
-        case COMPARE_SORT: case COMPARE_SORT_CASE: return 0;
-        default: return 1;
-    }
-}
-
-bool is_equality(int op) {
-    return op == COMPARE_EQUAL || op == COMPARE_NOT_EQUAL || op == COMPARE_STRICT_EQUAL || op == COMPARE_SAME ||
-           op == COMPARE_LIT_FORM_EQUAL || op == COMPARE_LIT_FORM_EQUAL_FOLDED || op == COMPARE_FIND;
-}
+bool is_equality(int op) { return is_equality_code(op) || op == COMPARE_SAME; }
 
 // The order of the money against a float, exactly: a float with digits beyond the fifth
 // fraction digit lies strictly between two amounts, and one that money cannot hold lies
@@ -305,7 +293,7 @@ int compare_with_number(const cell* money_cell, const cell* number, int op) {
         order = compare_amounts(m, amount_of_integer(static_cast<int32_t>(number->w2)));
     } else {
         double x = float_::get(number);
-        if (std::isnan(x)) return unordered_answer(op);
+        if (std::isnan(x)) return float_::unordered_answer(op);
         order = order_against_double(m, x);
     }
     if (is_equality(op)) return order == 0 ? 0 : 1;
@@ -315,7 +303,7 @@ int compare_with_number(const cell* money_cell, const cell* number, int op) {
 // The comparator for a number on the left of a money!.
 int number_against_money(cell* number, cell* money_cell, int op) {
     if (!number->is(TYPE_INTEGER) && !number->is(TYPE_FLOAT)) return -2;
-    if (number->is(TYPE_FLOAT) && std::isnan(float_::get(number))) return unordered_answer(op);
+    if (number->is(TYPE_FLOAT) && std::isnan(float_::get(number))) return float_::unordered_answer(op);
     int answer = compare_with_number(money_cell, number, op);
     return is_equality(op) ? answer : -answer;
 }

@@ -30,6 +30,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory/memory.h"
@@ -253,16 +254,7 @@ bool is_vector(element_kind k) { return k != element_kind::text && k != element_
 
 // A vector element as a number (integers of 1, 2 or 4 bytes, floats of 4 or 8).
 double vector_element(const std::byte* at, uint32_t width, element_kind kind) {
-    if (kind == element_kind::vector_float) {
-        if (width == 4) {
-            float f;
-            std::memcpy(&f, at, 4);
-            return double(f);
-        }
-        double d;
-        std::memcpy(&d, at, 8);
-        return d;
-    }
+    if (kind == element_kind::vector_float) return vector::read_float(at, width);
     switch (width) {
         case 1: return kind == element_kind::vector_signed ? double(static_cast<int8_t>(*at)) : double(uint8_t(*at));
         case 2: {

@@ -28,6 +28,17 @@
 
 namespace zor::vector {
 
+double read_float(const std::byte* at, uint32_t width) {
+    if (width == 4) {
+        float f;
+        std::memcpy(&f, at, 4);
+        return double(f);
+    }
+    double d;
+    std::memcpy(&d, at, 8);
+    return d;
+}
+
 namespace {
 
 using memory::series_buffer;
@@ -84,16 +95,6 @@ int32_t read_int(const std::byte* at, uint32_t width, type_id type) {
     }
 }
 
-double read_float(const std::byte* at, uint32_t width) {
-    if (width == 4) {
-        float f;
-        std::memcpy(&f, at, 4);
-        return double(f);
-    }
-    double d;
-    std::memcpy(&d, at, 8);
-    return d;
-}
 
 // The low bytes of the number (little-endian).
 void write_int(std::byte* at, uint32_t width, int32_t value) {

@@ -19,6 +19,7 @@
 // (in 64 bits) before they report to ownership tracking or change a byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +29,8 @@ namespace zor::vector {
 
 // Registers vector! (id 35, parent string!) and its math core.
 void init_type();
+// A float element of 4 or 8 bytes, as a double.
+double read_float(const std::byte* at, uint32_t width);
 
 // Makes the cell (rooted; unset! until the buffer exists) a vector of count zero elements
 // of the type and width in bytes, at index 0. A byte size beyond 32 bits raises

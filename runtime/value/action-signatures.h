@@ -39,6 +39,11 @@ inline constexpr bool is_contents_equality_code(int op) {
     return op == COMPARE_EQUAL || op == COMPARE_NOT_EQUAL || op == COMPARE_STRICT_EQUAL || op == COMPARE_FIND;
 }
 
+// Every code that asks "equal or not" rather than for an order.
+inline constexpr bool is_equality_code(int op) {
+    return is_contents_equality_code(op) || op == COMPARE_LIT_FORM_EQUAL || op == COMPARE_LIT_FORM_EQUAL_FOLDED;
+}
+
 // A registered handler of any signature; converted back to its own signature by the
 // dispatchers, which know the action.
 using action_entry = void (*)();
