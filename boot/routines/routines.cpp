@@ -1,0 +1,8 @@
+// Registration of every family of boot routines, in one place (see routines.h).
+#include "boot/routines/routines.h"
+
+namespace zor::boot {
+
+void register_all_routines() {}
+
+}  // namespace zor::boot

@@ -1,0 +1,10 @@
+// The families of boot routines. Each family's module in boot/routines/ registers its
+// routines in the boot routine table (boot/routine-table.h); the start-up calls
+// register_all_routines once, before the boot environment installs.
+#pragma once
+
+namespace zor::boot {
+
+void register_all_routines();
+
+}  // namespace zor::boot
