@@ -6,10 +6,7 @@
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
-#include "runtime/datatypes/none.h"
-#include "runtime/datatypes/op.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/natives/natives.h"
@@ -34,20 +31,16 @@ void bind_name(const char* name, const cell* value) {
 // Types that exist only inside the runtime: no value a script holds has them.
 bool is_internal_type(int type) { return type == TYPE_SYMBOL || type == TYPE_CONTEXT || type == TYPE_TRIPLE; }
 
+// datatype! itself is the boot environment's first word (boot/base.zor).
+bool is_bound_by_boot_source(int type) { return type == TYPE_DATATYPE; }
+
 void bind_datatypes() {
     for (int t = 1; t <= type_registry::max_type_id; ++t) {
         const char* name = type_registry::type_entries[t].name;
-        if (!name || is_internal_type(t)) continue;
+        if (!name || is_internal_type(t) || is_bound_by_boot_source(t)) continue;
         const cell value = datatype::value_of(static_cast<type_id>(t));
         bind_name(name, &value);
     }
-}
-
-void bind_base_values() {
-    bind_name("none", &none::value);
-    cell truth;
-    bind_name("true", logic::make_in(&truth, true));
-    bind_name("false", logic::make_in(&truth, false));
 }
 
 void bind_typesets() {
@@ -85,47 +78,15 @@ void bind_callables(std::string_view source, type_id type) {
     stack::drop_slots(1);
 }
 
-void bind_operators() {
-    for (int i = 0; i < OPERATOR_WORD_COUNT; ++i) {
-        cell* source = stack::push_copy(word::get_value(word::make_global_from_name(OPERATOR_WORDS[i].source)));
-        cell* made = op::make(nullptr, source, TYPE_OP);
-        bind_name(OPERATOR_WORDS[i].name, made);
-        stack::drop_slots(2);
-    }
-}
-
 }  // namespace
-
-const operator_word OPERATOR_WORDS[] = {
-    {"+", "add"},
-    {"-", "subtract"},
-    {"*", "multiply"},
-    {"/", "divide"},
-    {"%", "remainder"},
-    {"=", "equal?"},
-    {"<>", "not-equal?"},
-    {"==", "strict-equal?"},
-    {"=?", "same?"},
-    {"<", "lesser?"},
-    {">", "greater?"},
-    {"<=", "lesser-or-equal?"},
-    {">=", "greater-or-equal?"},
-    {"**", "power"},
-    {"and", "and~"},
-    {"or", "or~"},
-    {"xor", "xor~"},
-};
-const int OPERATOR_WORD_COUNT = static_cast<int>(sizeof(OPERATOR_WORDS) / sizeof(OPERATOR_WORDS[0]));
 
 std::string_view action_specs_source() { return ACTION_SPECS_SOURCE; }
 
 void install_core_words() {
     bind_datatypes();
-    bind_base_values();
     bind_typesets();
     bind_callables(action_specs_source(), TYPE_ACTION);
     bind_callables(natives::specs_source(), TYPE_NATIVE);
-    bind_operators();
 }
 
 }  // namespace zor::boot

@@ -4,7 +4,9 @@
 #include <cfenv>
 #include <new>
 
+#include "boot/boot-environment.h"
 #include "boot/core-words.h"
+#include "boot/routines/routines.h"
 #include "platform/fatal.h"
 #include "platform/process.h"
 #include "runtime/datatypes/event.h"
@@ -33,10 +35,12 @@ int run_interpreter(void* raw_request) {
         // global words are made.
         event::init_type();
         install_core_words();
+        register_all_routines();
         // From here on every value lives in a word, an object or a stack slot: the
         // collector may run at any allocation, and new words are kept by their context.
         gc::enabled = 1;
         word::startup_collection = 0;
+        install_boot_environment();
         if (request->after_start) status = request->after_start();
     } catch (const zor_throw& caught) {
         // The top-level catch point: it takes every code.

@@ -16,7 +16,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "boot/boot-environment.h"
 #include "boot/core-words.h"
+#include "boot/routines/routines.h"
 #include "boot/runtime-init.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer/lexer.h"
@@ -84,6 +86,8 @@ void start_runtime() {
         using namespace zor;
         runtime_init::start();
         boot::install_core_words();
+        boot::register_all_routines();
+        boot::install_boot_environment();
         static gc::root_guard guard(&budget);
         const char spec_text[] = "event match rules input stack";
         cell* spec = stack::push_slot();

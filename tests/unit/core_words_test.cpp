@@ -10,7 +10,9 @@
 #include <set>
 #include <string>
 
+#include "boot/boot-environment.h"
 #include "boot/core-words.h"
+#include "boot/routines/routines.h"
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
@@ -92,7 +94,10 @@ protected:
             cell value = *context::value_at(context::global, i);
             block::append_copy(saved_, &value);
         }
+        // The words the runtime binds, then the boot sources (base values, operators ...).
         boot::install_core_words();
+        boot::register_all_routines();
+        boot::install_boot_environment();
     }
 
     void TearDown() override {
