@@ -4,7 +4,7 @@
 BUILD      ?= build
 BUILD_TYPE ?= RelWithAsserts
 ARGS       ?=
-DEBIAN_PACKAGES := g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev python3 pkg-config libssl-dev
+DEBIAN_PACKAGES := g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev python3 pkg-config libssl-dev python3-pexpect python3-pyte
 # Only `make fuzz` needs these: the compiler of the fuzz targets and its fuzzer runtime.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_TIME ?= 600

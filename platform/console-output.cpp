@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 
@@ -32,6 +33,19 @@ bool console = false;
 // Standard output was closed when the process started; descriptor 1 then holds
 // /dev/null, so that no file opened later takes its place and receives the output.
 bool started_closed = false;
+
+// The bytes written after the last line end (or carriage return), the latest of them only
+// when there were more: where the line editor's prompt will start.
+constexpr size_t LINE_TAIL_LIMIT = 4096;
+std::string line_tail;
+
+void note_line_tail(const char* p, size_t n) {
+    size_t from = n;
+    while (from > 0 && p[from - 1] != '\n' && p[from - 1] != '\r') --from;
+    if (from > 0) line_tail.clear();
+    line_tail.append(p + from, n - from);
+    if (line_tail.size() > LINE_TAIL_LIMIT) line_tail.erase(0, line_tail.size() - LINE_TAIL_LIMIT);
+}
 
 // Writes everything; answers 0, or the errno of the write that failed.
 int write_all(const char* p, size_t n) {
@@ -75,6 +89,7 @@ void write_out(const char* p, size_t n) {
     if (n == 0) return;
     int error = started_closed ? EBADF : write_all(p, n);
     if (error) output_failed(error);
+    note_line_tail(p, n);
 }
 
 void put_byte(char c) {
@@ -151,6 +166,8 @@ void init_console_output() {
 }
 
 bool is_console() { return console; }
+
+std::string_view output_line_tail() { return line_tail; }
 
 int console_columns() {
     if (!console) return 0;

@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace zor::platform {
 
@@ -31,6 +32,9 @@ namespace zor::platform {
 void init_console_output();
 // The is-console flag.
 bool is_console();
+// The bytes written to standard output since its last line end or carriage return (the
+// last 4,096 of them at most): the line editor measures where its prompt starts.
+std::string_view output_line_tail();
 // The terminal's width in columns when standard output is a terminal that reports one;
 // 0 otherwise.
 int console_columns();

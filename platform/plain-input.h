@@ -14,7 +14,8 @@ int read_whole_file(const char* path, std::string& out, size_t limit);
 
 enum line_read { LINE_READ, LINE_END_OF_INPUT, LINE_TOO_LONG };
 
-// Reads the next line of standard input into out, without its LF (and without the CR of a
+// Reads the next line of standard input (through its shared buffer,
+// platform/standard-input.h) into out, without its LF (and without the CR of a
 // CR LF); a last line without LF counts. Each chunk read is searched once for the LF, so
 // a line costs time in proportion to its length. LINE_END_OF_INPUT at the end of input
 // (or on a read error) when no line was read. A line longer than limit bytes (or than

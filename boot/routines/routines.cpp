@@ -3,6 +3,8 @@
 
 namespace zor::boot {
 
-void register_all_routines() {}
+void register_all_routines() {
+    register_console_input_routines();
+}
 
 }  // namespace zor::boot

@@ -7,4 +7,7 @@ namespace zor::boot {
 
 void register_all_routines();
 
+// The console input routines (console-input.cpp).
+void register_console_input_routines();
+
 }  // namespace zor::boot
