@@ -162,9 +162,10 @@ struct painter {
     }
     void character(char32_t c) {
         const int width = columns_of(c);
-        // A wide character does not start in the last column: the terminal leaves that
-        // cell blank and puts the character on the next row.
-        if (width == 2 && place % columns == columns - 1) ++place;
+        // A wide character does not start in the last column: that cell stays blank and
+        // the character goes on the next row. The blank is written as a space, so
+        // terminals that would squeeze the character into the last cell show the same.
+        if (width == 2 && place % columns == columns - 1) narrow(" ", 1, 1);
         put_code_point(c);
         place += width;
     }
