@@ -35,7 +35,7 @@ def loop(prompt='">> "', hidden="false", before=""):
 class Terminal:
     """The driver on a pseudo-terminal of the given size, with pyte showing its screen."""
 
-    def __init__(self, code, columns=40, rows=12, command=None):
+    def __init__(self, code, columns=40, rows=12, command=None, edits=True):
         self.screen = pyte.Screen(columns, rows)
         self.stream = pyte.ByteStream(self.screen)
         if command is None:
@@ -43,6 +43,22 @@ class Terminal:
         else:
             self.child = pexpect.spawn("/bin/sh", ["-c", command], dimensions=(rows, columns))
         self.output = b""
+        # Keys typed before the editor is in raw mode would be echoed by the terminal's
+        # line discipline, as they would for a user: wait for the first prompt.
+        if edits:
+            self.wait_for_edit(0)
+
+    def wait_for_edit(self, lines_before, limit=30):
+        """Pumps until `lines_before` + 1 edits have drawn their prompt (each edit begins
+        with an erase to the end of the screen), or the program ended."""
+        end = time.time() + limit
+        while time.time() < end and self.child.isalive():
+            got = self.output.count(b'got "')
+            drawn = self.output.rfind(b"\x1b[J") > self.output.rfind(b'got "')
+            if got >= lines_before and drawn:
+                break
+            self.pump(0.05, 0.2)
+        self.pump(0.1)
 
     def pump(self, quiet=0.25, limit=5.0):
         """Reads output until none came for `quiet` seconds."""
@@ -59,9 +75,16 @@ class Terminal:
             except pexpect.EOF:
                 break
 
-    def send(self, keys, quiet=0.25):
+    def send(self, keys, quiet=0.25, lines=None):
+        """Types the keys; when they end lines (Enter, or `lines` given), waits for the
+        next edit's prompt."""
+        before = self.output.count(b'got "')
         self.child.send(keys)
-        self.pump(quiet)
+        ended = keys.count(b"\r") if lines is None else lines
+        if ended:
+            self.wait_for_edit(before + ended)
+        else:
+            self.pump(quiet)
 
     def lines(self):
         return [line.rstrip() for line in self.screen.display]
@@ -107,7 +130,6 @@ def got_lines(terminal):
 
 def test_typing_and_editing_keys():
     t = Terminal(loop())
-    t.pump()
     check("prompt shown", t.lines()[0] == ">>" and t.cursor() == (3, 0), t, "the prompt and the cursor after it")
     t.send(b"hello")
     t.send(b"\x1b[D\x1b[D\x1b[DX")       # Left x3, insert
@@ -128,7 +150,6 @@ def test_typing_and_editing_keys():
 
 def test_history():
     t = Terminal(loop())
-    t.pump()
     for line in (b"one", b"two", b"two", b"three"):
         t.send(line + b"\r")
     t.send(b"\x1b[A")
@@ -154,7 +175,6 @@ def test_history():
     code = ('hist: [] buf: make string! 1 _set-buffer-history buf hist _read-input ">> " false '
             'append buf "-changed" print mold hist')
     t = Terminal(code)
-    t.pump()
     t.send(b"entry\r")
     t.finish()
     check("history entries are copies", '["entry"]' in t.output.decode(), t, "the caller's string is not the entry")
@@ -162,7 +182,6 @@ def test_history():
 
 def test_hidden_input():
     t = Terminal(loop(prompt='"Password: "', hidden="true"))
-    t.pump()
     t.send(b"secret")
     check("hidden echo", t.lines()[0] == "Password: ******", t, "one * per character")
     t.send(b"\x7f\r")
@@ -175,8 +194,7 @@ def test_hidden_input():
 
 def test_escape_and_ctrl_d():
     t = Terminal(loop())
-    t.pump()
-    t.send(b"abc\x1b", quiet=0.4)       # a lone Esc, after the timeout
+    t.send(b"abc\x1b", lines=1)       # a lone Esc, after the timeout
     check("Esc ends the line with ESC", got_lines(t)[-1:] == ["abc^["], t, "the escape character appended")
     t.send(b"x\x1b[Dy\x04\x04\r")        # Ctrl-D deletes under the cursor; at the end it does nothing
     check("Ctrl-D inside the line deletes", got_lines(t)[-1:] == ["y"], t, "Ctrl-D under the cursor")
@@ -188,7 +206,6 @@ def test_escape_and_ctrl_d():
 
 def test_wrapping_and_wide_characters():
     t = Terminal(loop(), columns=20, rows=10)
-    t.pump()
     t.send(b"0123456789abcdefghijKLMNO")
     check("a long line wraps", t.lines()[:2] == [">> 0123456789abcdefg", "hijKLMNO"], t, "wrapped at 20 columns")
     t.send(b"\x1b[H")
@@ -216,13 +233,11 @@ def test_wrapping_and_wide_characters():
 
 def test_prompt_colour_and_column():
     t = Terminal(loop(prompt='"^[[1;32m>> ^[[0m"'))
-    t.pump()
     check("colour sequences take no columns", t.cursor() == (3, 0), t, "the cursor after the visible prompt")
     t.send(b"\x03")
     t.finish()
     # A prompt after text printed on the same row starts after that text.
     t = Terminal('prin "Name: " buf: make string! 1 _set-buffer-history buf [] _read-input "" false print mold buf')
-    t.pump()
     t.send(b"Ann")
     t.send(b"\x1b[H")
     check("prompt after prin", t.lines()[0] == "Name: Ann" and t.cursor() == (6, 0), t, "start column")
@@ -232,7 +247,6 @@ def test_prompt_colour_and_column():
 
 def test_resizing():
     t = Terminal(loop(), columns=40, rows=10)
-    t.pump()
     t.send(b"first\r")
     t.send(b"0123456789" * 3)
     t.resize(10, 20)
@@ -245,7 +259,7 @@ def test_resizing():
     t.send(b"\x03")
     t.finish()
     code = 'print mold system/console/size console-init "title" print mold system/console/size'
-    t = Terminal(code, columns=33, rows=7)
+    t = Terminal(code, columns=33, rows=7, edits=False)
     t.finish()
     check("init sets the console size", "0x0" in t.output.decode() and "33x7" in t.output.decode(), t,
           "system/console/size from the terminal")
@@ -254,7 +268,6 @@ def test_resizing():
 
 def test_invalid_utf8():
     t = Terminal(loop())
-    t.pump()
     t.send(b"a\xffb\xc3\r")
     t.send(b"still\r")
     got = got_lines(t)
@@ -266,14 +279,12 @@ def test_invalid_utf8():
 def test_completion():
     # Until the completion context exists, Tab inserts a tab.
     t = Terminal(loop())
-    t.pump()
     t.send(b"a\tb\r")
     check("Tab without completion", got_lines(t)[-1:] == ["a^-b"], t, "a tab character")
     t.send(b"\x03")
     t.finish()
     one = 'zor-complete-input: func [str con] [either #"p" = pick head str 1 [reduce [at copy "print" 6]] [copy []]] '
     t = Terminal(loop(before=one))
-    t.pump()
     t.send(b"p\t")
     check("a single candidate replaces the word", t.lines()[0] == ">> print" and t.cursor() == (8, 0), t,
           "completed and cursor after it")
@@ -283,8 +294,7 @@ def test_completion():
     t.finish()
     several = ('zor-complete-input: func [str con] [reduce [at copy "pri" 4 "print" "prin"]] ')
     t = Terminal(loop(before=several))
-    t.pump()
-    t.send(b"pr\t")
+    t.send(b"pr\t", lines=1)
     check("several candidates are listed", t.lines()[0] == ">> print prin" and t.lines()[2] == ">> pri", t,
           "the candidates, then a fresh prompt with the common part")
     t.send(b"n\r")
@@ -299,7 +309,6 @@ def stty_checked(name, code, action):
     """Runs the driver between two `stty -g`; action(terminal) makes it end."""
     command = 'stty -g; %s %s; echo "status $?"; stty -g' % (DRIVER, shlex_quote(code))
     t = Terminal(None, command=command)
-    t.pump(0.5)
     action(t)
     t.finish(10)
     text = t.output.decode("utf-8", "replace")

@@ -1,0 +1,94 @@
+"""The console line editor on a pseudo-terminal: how long the first prompt takes to
+appear after start, and how long a paste of 10,000 lines takes to be read and evaluated,
+beside python3's own interactive prompt reading the same paste.
+
+Usage: /usr/bin/python3 line_editor_paste.py line-editor-driver [lines]
+
+Needs python3-pexpect (Debian's, for /usr/bin/python3)."""
+import os
+import re
+import select
+import statistics
+import sys
+import time
+
+import pexpect
+
+DRIVER = sys.argv[1]
+LINES = int(sys.argv[2]) if len(sys.argv) > 2 else 10000
+
+# Reads a line, evaluates it, and again, until "q".
+ZOR_LOOP = ('forever [buf: make string! 1 _set-buffer-history buf [] ok: _read-input ">> " false '
+            'if any [not ok buf = "q"] [break] do buf]')
+# Python's input() goes through readline on a terminal and stalls on long pastes; the
+# kernel's line discipline reads the lines here, as cooked terminal input.
+PYTHON_LOOP = ("import sys\n"
+               "sys.stdout.write('>>> '); sys.stdout.flush()\n"
+               "for line in sys.stdin:\n"
+               "    exec(line)\n"
+               "    sys.stdout.write('>>> '); sys.stdout.flush()\n")
+
+
+def first_prompt_ms(command, args, prompt):
+    start = time.perf_counter()
+    child = pexpect.spawn(command, args, dimensions=(24, 80))
+    child.expect_exact(prompt, timeout=10)
+    elapsed = (time.perf_counter() - start) * 1000
+    child.terminate(force=True)
+    return elapsed
+
+
+def paste_seconds(command, args, lines, done):
+    """Writes the lines to the terminal as fast as it takes them, reading its output all
+    the while; answers the seconds until the line `done` prints after the last of them."""
+    child = pexpect.spawn(command, args, dimensions=(24, 80))
+    child.expect_exact(">", timeout=10)
+    data = "".join(line + "\r" for line in lines).encode()
+    fd = child.child_fd
+    seen = b""
+    finished = re.compile(re.escape(done.encode()) + rb"\r?\n")
+    start = time.perf_counter()
+    while time.perf_counter() - start < 120:
+        writable = [fd] if data else []
+        readable, ready, _ = select.select([fd], writable, [], 10)
+        if not readable and not ready:
+            raise RuntimeError("no progress: %r" % seen[-200:])
+        if ready:
+            written = os.write(fd, data[:4096])
+            data = data[written:]
+        if readable:
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError:
+                break
+            seen = seen[-4096:] + chunk
+            if finished.search(seen):
+                break
+    else:
+        child.terminate(force=True)
+        return None
+    elapsed = time.perf_counter() - start
+    child.terminate(force=True)
+    return elapsed
+
+
+def seconds(value):
+    return "did not finish in 120 s" if value is None else "%.2f s" % value
+
+
+def main():
+    zor_starts = [first_prompt_ms(DRIVER, [ZOR_LOOP], ">> ") for _ in range(20)]
+    python_starts = [first_prompt_ms("/usr/bin/python3", ["-c", PYTHON_LOOP], ">>> ") for _ in range(20)]
+    print("first prompt: zor %.1f ms, python3 %.1f ms (median of 20)" %
+          (statistics.median(zor_starts), statistics.median(python_starts)), flush=True)
+
+    zor_lines = ["x: %d + 1" % i for i in range(LINES)] + ['print "DONE"']
+    python_lines = ["x = %d + 1" % i for i in range(LINES)] + ["print('DONE')"]
+    zor = paste_seconds(DRIVER, [ZOR_LOOP], zor_lines, "DONE")
+    print("paste of %d lines read and evaluated: zor %s" % (LINES, seconds(zor)), flush=True)
+    python = paste_seconds("/usr/bin/python3", ["-c", PYTHON_LOOP], python_lines, "DONE")
+    print("paste of %d lines read and evaluated: python3 %s" % (LINES, seconds(python)), flush=True)
+
+
+if __name__ == "__main__":
+    main()
