@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "platform/console-output.h"
@@ -623,6 +624,14 @@ bool read_input(const cell* prompt, bool hidden) {
                                                                                       : std::u32string();
         // A terminal whose modes cannot be set is read as redirected input is.
         if (platform::terminal::enter_raw_mode()) {
+            // An error raised inside the edit (by completion code) is reported on a line
+            // of its own.
+            struct line_end_on_unwind {
+                int exceptions = std::uncaught_exceptions();
+                ~line_end_on_unwind() {
+                    if (std::uncaught_exceptions() > exceptions) platform::print_utf8("\n", 1);
+                }
+            } line_end;
             bool read = edit_line(prompt_text, hidden);
             platform::print_utf8("\n", 1);
             return read;

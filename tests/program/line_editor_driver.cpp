@@ -1,5 +1,5 @@
-// A program that starts exactly like zor, installs the console input routines as global
-// words and evaluates the Zor code given as its first argument: the terminal tests
+// A program that starts exactly like zor (which registers the boot routines), binds the
+// console input routines to global words and evaluates the Zor code given as its first argument: the terminal tests
 // (line_editor_tests.py) drive the line editor through it until the console's own loop
 // exists.
 //
@@ -14,7 +14,6 @@
 
 #include "boot/entry.h"
 #include "boot/routine-table.h"
-#include "boot/routines/routines.h"
 #include "platform/console-output.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/word.h"
@@ -62,7 +61,6 @@ void run(std::string_view text) {
 }
 
 int drive() {
-    boot::register_all_routines();
     for (const routine_word& entry : ROUTINE_WORDS) {
         stack::slot_mark mark;
         cell* spec = stack::push_slot();
