@@ -45,6 +45,9 @@ def paste_seconds(command, args, lines, done):
     child.expect_exact(">", timeout=10)
     data = "".join(line + "\r" for line in lines).encode()
     fd = child.child_fd
+    # A write that waits for room while the program waits to echo into our full output
+    # buffer would never end: writes only go as far as there is room.
+    os.set_blocking(fd, False)
     seen = b""
     finished = re.compile(re.escape(done.encode()) + rb"\r?\n")
     start = time.perf_counter()
@@ -54,11 +57,16 @@ def paste_seconds(command, args, lines, done):
         if not readable and not ready:
             raise RuntimeError("no progress: %r" % seen[-200:])
         if ready:
-            written = os.write(fd, data[:4096])
-            data = data[written:]
+            try:
+                written = os.write(fd, data[:4096])
+                data = data[written:]
+            except BlockingIOError:
+                pass
         if readable:
             try:
                 chunk = os.read(fd, 65536)
+            except BlockingIOError:
+                continue
             except OSError:
                 break
             seen = seen[-4096:] + chunk
