@@ -20,13 +20,18 @@ LINES = int(sys.argv[2]) if len(sys.argv) > 2 else 10000
 # Reads a line, evaluates it, and again, until "q".
 ZOR_LOOP = ('forever [buf: make string! 1 _set-buffer-history buf [] ok: _read-input ">> " false '
             'if any [not ok buf = "q"] [break] do buf]')
-# Python's input() goes through readline on a terminal and stalls on long pastes; the
-# kernel's line discipline reads the lines here, as cooked terminal input.
-PYTHON_LOOP = ("import sys\n"
-               "sys.stdout.write('>>> '); sys.stdout.flush()\n"
-               "for line in sys.stdin:\n"
-               "    exec(line)\n"
-               "    sys.stdout.write('>>> '); sys.stdout.flush()\n")
+# python3 twice: its own line editor (input() with readline), and the lines read as cooked
+# terminal input through the kernel's line discipline, with no editor at all.
+PYTHON_READLINE_LOOP = ("import readline\n"
+                        "while True:\n"
+                        "    try: line = input('>>> ')\n"
+                        "    except EOFError: break\n"
+                        "    exec(line)\n")
+PYTHON_COOKED_LOOP = ("import sys\n"
+                      "sys.stdout.write('>>> '); sys.stdout.flush()\n"
+                      "for line in sys.stdin:\n"
+                      "    exec(line)\n"
+                      "    sys.stdout.write('>>> '); sys.stdout.flush()\n")
 
 
 def first_prompt_ms(command, args, prompt):
@@ -86,7 +91,7 @@ def seconds(value):
 
 def main():
     zor_starts = [first_prompt_ms(DRIVER, [ZOR_LOOP], ">> ") for _ in range(20)]
-    python_starts = [first_prompt_ms("/usr/bin/python3", ["-c", PYTHON_LOOP], ">>> ") for _ in range(20)]
+    python_starts = [first_prompt_ms("/usr/bin/python3", ["-c", PYTHON_READLINE_LOOP], ">>> ") for _ in range(20)]
     print("first prompt: zor %.1f ms, python3 %.1f ms (median of 20)" %
           (statistics.median(zor_starts), statistics.median(python_starts)), flush=True)
 
@@ -94,8 +99,9 @@ def main():
     python_lines = ["x = %d + 1" % i for i in range(LINES)] + ["print('DONE')"]
     zor = paste_seconds(DRIVER, [ZOR_LOOP], zor_lines, "DONE")
     print("paste of %d lines read and evaluated: zor %s" % (LINES, seconds(zor)), flush=True)
-    python = paste_seconds("/usr/bin/python3", ["-c", PYTHON_LOOP], python_lines, "DONE")
-    print("paste of %d lines read and evaluated: python3 %s" % (LINES, seconds(python)), flush=True)
+    for name, program in (("input() with readline", PYTHON_READLINE_LOOP), ("cooked lines", PYTHON_COOKED_LOOP)):
+        python = paste_seconds("/usr/bin/python3", ["-c", program], python_lines, "DONE")
+        print("paste of %d lines read and evaluated: python3, %s, %s" % (LINES, name, seconds(python)), flush=True)
 
 
 if __name__ == "__main__":
