@@ -276,6 +276,13 @@ public:
     // The size changed: the start column must still be on the screen.
     void resized() { start_column_ = std::min<int64_t>(start_column_, columns - 1); }
 
+    // Where the cursor is now becomes the start, at column 0 of a new row.
+    void restart() {
+        out_ += "\r\n";
+        start_column_ = 0;
+        cursor_row_ = 0;
+    }
+
     // Leaves the cursor at column 0 of the row after the text's last row, ready for the
     // line feed that follows every edit.
     void finish() {
@@ -448,6 +455,14 @@ ending run_edit(edit& editing) {
             editing.redraw();
             continue;
         }
+        if (next.kind == platform::terminal::EVENT_CONTINUED) {
+            // The shell wrote on the screen while the process was stopped: the line is
+            // drawn again on a row of its own.
+            refresh_size();
+            editing.restart();
+            editing.redraw();
+            continue;
+        }
         std::u32string& text = editing.text;
         size_t& cursor = editing.cursor;
         switch (const int32_t key = next.code) {
@@ -542,7 +557,7 @@ ending run_edit(edit& editing) {
 // Reads one line on the terminal into the caller's string.
 bool edit_line(const std::u32string& prompt, bool hidden) {
     refresh_size();
-    platform::terminal::forget_resizes();
+    platform::terminal::forget_notices();
     raw_mode_scope raw;
     edit editing(prompt, hidden, current_column());
     cell* line = line_cell();

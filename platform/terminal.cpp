@@ -18,8 +18,10 @@
 namespace zor::platform::terminal {
 namespace {
 
-// The modes to put back, valid while raw is set. Both are read by signal handlers.
+// The modes to put back, and the raw ones, valid while raw is set. All three are read by
+// signal handlers.
 termios saved_modes{};
+termios raw_modes{};
 volatile sig_atomic_t raw = 0;
 
 // The signals whose default action ends the process: while raw mode is on, their handler
@@ -27,6 +29,13 @@ volatile sig_atomic_t raw = 0;
 constexpr int ENDING_SIGNALS[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGABRT};
 constexpr int ENDING_SIGNAL_COUNT = sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0];
 struct sigaction previous_actions[ENDING_SIGNAL_COUNT];
+
+// Stopping (SIGTSTP from kill, or a job-control stop of any kind) while raw mode is on
+// hands the terminal back in its saved modes; continuing takes raw mode up again and asks
+// the editor to draw its line afresh.
+constexpr int JOB_SIGNALS[] = {SIGTSTP, SIGCONT};
+constexpr int JOB_SIGNAL_COUNT = sizeof JOB_SIGNALS / sizeof JOB_SIGNALS[0];
+struct sigaction previous_job_actions[JOB_SIGNAL_COUNT];
 
 // The self-pipe that turns SIGWINCH into something poll can wait for.
 int resize_pipe[2] = {-1, -1};
@@ -50,10 +59,26 @@ void on_ending_signal(int signal_number) {
     errno = saved_errno;
 }
 
+// Notices through the self-pipe: 'w' a window-size change, 'c' a continue after a stop.
+void notify(char notice) {
+    if (resize_pipe[1] >= 0) (void)!::write(resize_pipe[1], &notice, 1);
+}
+
 void on_resize(int) {
     const int saved_errno = errno;
-    const char notice = 'w';
-    if (resize_pipe[1] >= 0) (void)!::write(resize_pipe[1], &notice, 1);
+    notify('w');
+    errno = saved_errno;
+}
+
+void on_job_signal(int signal_number) {
+    const int saved_errno = errno;
+    if (raw && signal_number == SIGTSTP) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved_modes);
+        raise(SIGSTOP);
+    } else if (raw && signal_number == SIGCONT) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw_modes);
+        notify('c');
+    }
     errno = saved_errno;
 }
 
@@ -70,13 +95,20 @@ void install_resize_notifier() {
     sigaction(SIGWINCH, &action, nullptr);
 }
 
-// Answers whether a resize notice was waiting (and takes them all).
-bool take_resize() {
-    if (resize_pipe[0] < 0) return false;
+// The notices waiting (all taken): EVENT_CONTINUED when the process was continued after
+// a stop, else EVENT_RESIZE for a size change, else EVENT_KEY for none.
+event_kind take_notices() {
+    if (resize_pipe[0] < 0) return EVENT_KEY;
     char notices[64];
-    bool any = false;
-    while (::read(resize_pipe[0], notices, sizeof notices) > 0) any = true;
-    return any;
+    event_kind kind = EVENT_KEY;
+    ssize_t n;
+    while ((n = ::read(resize_pipe[0], notices, sizeof notices)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (notices[i] == 'c') kind = EVENT_CONTINUED;
+            else if (kind == EVENT_KEY) kind = EVENT_RESIZE;
+        }
+    }
+    return kind;
 }
 
 enum wait_result { WAIT_INPUT, WAIT_RESIZE, WAIT_TIMEOUT };
@@ -136,10 +168,16 @@ bool enter_raw_mode() {
     modes.c_lflag &= ~tcflag_t(ECHO | ICANON | IEXTEN | ISIG);
     modes.c_cc[VMIN] = 1;
     modes.c_cc[VTIME] = 0;
+    raw_modes = modes;
     struct sigaction action{};
     action.sa_handler = on_ending_signal;
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < ENDING_SIGNAL_COUNT; ++i) sigaction(ENDING_SIGNALS[i], &action, &previous_actions[i]);
+    struct sigaction job_action{};
+    job_action.sa_handler = on_job_signal;
+    sigemptyset(&job_action.sa_mask);
+    job_action.sa_flags = SA_RESTART;
+    for (int i = 0; i < JOB_SIGNAL_COUNT; ++i) sigaction(JOB_SIGNALS[i], &job_action, &previous_job_actions[i]);
     raw = 1;
     // TCSANOW, never TCSAFLUSH: keys typed ahead (a paste) must survive the switch.
     if (tcsetattr(STDIN_FILENO, TCSANOW, &modes) != 0) {
@@ -153,13 +191,14 @@ void leave_raw_mode() {
     if (!raw) return;
     restore_modes();
     for (int i = 0; i < ENDING_SIGNAL_COUNT; ++i) sigaction(ENDING_SIGNALS[i], &previous_actions[i], nullptr);
+    for (int i = 0; i < JOB_SIGNAL_COUNT; ++i) sigaction(JOB_SIGNALS[i], &previous_job_actions[i], nullptr);
 }
 
 bool in_raw_mode() { return raw != 0; }
 
 event read_event() {
     for (;;) {
-        if (take_resize()) return {EVENT_RESIZE, 0};
+        if (event_kind notice = take_notices(); notice != EVENT_KEY) return {notice, 0};
         if (standard_input::pending_size() > 0) {
             key_decoder::decoded key =
                 key_decoder::decode_key(standard_input::pending_data(), standard_input::pending_size(), false);
@@ -169,7 +208,7 @@ event read_event() {
             }
             // The bytes begin a longer sequence: the rest comes at once or not at all.
             wait_result waited = wait_for(ESCAPE_TIMEOUT_MS);
-            if (waited == WAIT_RESIZE) continue;
+            if (waited == WAIT_RESIZE) continue;  // the notice is taken first, the bytes stay
             if (waited == WAIT_INPUT && standard_input::read_more() > 0) continue;
             return decode_pending(true);
         }
@@ -179,7 +218,7 @@ event read_event() {
     }
 }
 
-void forget_resizes() { (void)take_resize(); }
+void forget_notices() { (void)take_notices(); }
 
 bool write_all(std::string_view bytes) {
     const char* p = bytes.data();

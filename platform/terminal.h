@@ -8,7 +8,9 @@
 // put back by leave_raw_mode, and also on every other way out while raw mode is on:
 // exit_process and the fatal-signal report (through platform/fatal.h's at-exit list),
 // and the signals that end a process by default (SIGTERM, SIGHUP, SIGINT, SIGQUIT,
-// SIGABRT), which are then re-raised with the handler that was there before.
+// SIGABRT), which are then re-raised with the handler that was there before. A stop
+// (SIGTSTP) while raw puts the saved modes back for the shell, and the continue after it
+// (SIGCONT) takes raw mode up again.
 //
 // Invariants for callers: one raw period at a time (enter, then leave); the window size
 // is re-read after each resize event; terminal output written here bypasses the console
@@ -39,7 +41,9 @@ bool enter_raw_mode();
 void leave_raw_mode();
 bool in_raw_mode();
 
-enum event_kind { EVENT_KEY, EVENT_RESIZE, EVENT_END };
+// EVENT_CONTINUED: the process was stopped and continued meanwhile (the screen may show
+// anything now; raw mode is on again).
+enum event_kind { EVENT_KEY, EVENT_RESIZE, EVENT_CONTINUED, EVENT_END };
 struct event {
     event_kind kind;
     int32_t code;  // the key code of an EVENT_KEY (platform/key-decoder.h)
@@ -48,13 +52,13 @@ struct event {
 // How long a lone ESC waits for the rest of a sequence before it counts as Esc.
 inline constexpr int ESCAPE_TIMEOUT_MS = 40;
 
-// Waits for the next key or window-size change. Bytes arrive through standard input's
+// Waits for the next key, window-size change or continue after a stop. Bytes arrive through standard input's
 // shared buffer (platform/standard-input.h); the bytes of one key are decoded together.
 // EVENT_END when the input ended (the terminal hung up).
 event read_event();
-// Drops resize notices that came while no one was reading (the next edit reads the
-// size anyway).
-void forget_resizes();
+// Drops resize and continue notices that came while no one was reading (the next edit
+// reads the size and draws afresh anyway).
+void forget_notices();
 
 // Writes all the bytes to standard output in one write(2) when the system allows (the
 // rest with more writes); answers false when the terminal refused them.

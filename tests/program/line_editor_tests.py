@@ -11,6 +11,7 @@ import re
 import signal
 import subprocess
 import sys
+import termios
 import time
 
 import pexpect
@@ -337,6 +338,38 @@ def test_modes_restored():
         stty_checked("modes after %s" % signal.Signals(sig).name, loop(), kill)
 
 
+def test_stop_and_continue():
+    t = Terminal(loop())
+    pid = t.child.pid
+    t.send(b"abc")
+    terminal = os.open("/proc/%d/fd/0" % pid, os.O_RDWR | os.O_NOCTTY)
+    try:
+        def canonical():
+            return bool(termios.tcgetattr(terminal)[3] & termios.ICANON)
+
+        def stopped():
+            with open("/proc/%d/stat" % pid) as stat:
+                return stat.read().rsplit(")", 1)[1].split()[0] == "T"
+
+        check("raw while editing", not canonical(), t, "ICANON off")
+        os.kill(pid, signal.SIGTSTP)
+        deadline = time.time() + 5
+        while time.time() < deadline and not stopped():
+            time.sleep(0.05)
+        check("a stop hands the terminal back", stopped() and canonical(), t, "stopped, with ICANON on")
+        os.kill(pid, signal.SIGCONT)
+        t.pump(0.5)
+        check("raw again after continue", not canonical(), t, "ICANON off")
+    finally:
+        os.close(terminal)
+    check("the line is drawn again after continue", t.current() == ">> abc" and t.cursor()[1] == 1, t,
+          "on a row of its own")
+    t.send(b"d\r")
+    check("editing goes on after continue", got_lines(t)[-1:] == ["abcd"], t, "line read")
+    t.send(b"\x03")
+    t.finish()
+
+
 # --- Redirected input ------------------------------------------------------------------------------
 
 def test_redirected_input():
@@ -357,7 +390,7 @@ def test_redirected_input():
 def main():
     tests = [test_typing_and_editing_keys, test_history, test_hidden_input, test_escape_and_ctrl_d,
              test_wrapping_and_wide_characters, test_prompt_colour_and_column, test_resizing, test_invalid_utf8,
-             test_completion, test_modes_restored, test_redirected_input]
+             test_completion, test_modes_restored, test_stop_and_continue, test_redirected_input]
     for test in tests:
         try:
             test()
