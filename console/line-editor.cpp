@@ -61,6 +61,13 @@ int rows = DEFAULT_ROWS;
 
 void mark_held() { gc::mark_cells(held, held + 2); }
 
+// The held cells are marked from the first routine call on.
+void mark_held_from_now_on() {
+    if (held_marked) return;
+    gc::add_mark_callback(&mark_held);
+    held_marked = true;
+}
+
 cell* line_cell() { return &held[0]; }
 cell* history_cell() { return &held[1]; }
 
@@ -601,10 +608,7 @@ size_t line_limit() { return static_cast<size_t>(std::min<int64_t>(INT32_MAX, he
 }  // namespace
 
 void init(const cell* title) {
-    if (!held_marked) {
-        gc::add_mark_callback(&mark_held);
-        held_marked = true;
-    }
+    mark_held_from_now_on();
     if (title && string::is_any_string(title->type())) {
         std::u32string text = text_of(title, 0);
         std::string bytes;
@@ -612,7 +616,8 @@ void init(const cell* title) {
             uint8_t encoded[4];
             uint32_t code = static_cast<uint32_t>(c);
             if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) code = keys::REPLACEMENT_CHARACTER;
-            bytes.append(reinterpret_cast<const char*>(encoded), static_cast<size_t>(unicode::encode_utf8_char(code, encoded)));
+            const int length = unicode::encode_utf8_char(code, encoded);
+            bytes.append(reinterpret_cast<const char*>(encoded), static_cast<size_t>(length));
         }
         platform::terminal::set_title(bytes);
     }
@@ -624,10 +629,7 @@ void init(const cell* title) {
 }
 
 void set_buffer_history(const cell* line, const cell* history) {
-    if (!held_marked) {
-        gc::add_mark_callback(&mark_held);
-        held_marked = true;
-    }
+    mark_held_from_now_on();
     held[0] = *line;
     held[1] = *history;
 }
