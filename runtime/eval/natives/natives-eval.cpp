@@ -110,15 +110,15 @@ uint32_t call_function(cell* function, int32_t symbol, const cell* const* argume
 
 namespace {
 
-// The preprocessor's expand on the block (in place): the library installs `preprocessor`;
-// until it has, do/expand raises internal/not-done.
+// The preprocessor's expand on the block (in place), once the library has installed
+// `preprocessor`; until then the code runs as it is.
 uint32_t expand_directives(cell* block) {
     const cell* preprocessor = global_value("preprocessor");
     int32_t expand_symbol = symbol::find("expand");
     const cell* expand = preprocessor && preprocessor->is(TYPE_OBJECT) && expand_symbol
                              ? context::value_of_symbol(preprocessor->w1, expand_symbol)
                              : nullptr;
-    if (!expand || !expand->is(TYPE_FUNCTION)) raise::throw_error(err::internal_not_done);
+    if (!expand || !expand->is(TYPE_FUNCTION)) return 0;
     cell* function = stack::push_copy(expand);
     const cell no = logic::false_value;
     const cell* arguments[] = {block, &none_cell, &no};
@@ -127,11 +127,15 @@ uint32_t expand_directives(cell* block) {
     return 0;
 }
 
-// do of a file! or url!: the boot environment's do-file runs the script; until it is
-// installed, internal/not-done.
+// do of a file! or url!: the boot environment's do-file runs the script. A program that
+// unset or replaced the word gets script/no-value naming it.
 uint32_t do_file(const native_invocation& call) {
     const cell* do_file_value = global_value("do-file");
-    if (!do_file_value || !do_file_value->is(TYPE_FUNCTION)) raise::throw_error(err::internal_not_done);
+    if (!do_file_value || !do_file_value->is(TYPE_FUNCTION)) {
+        cell* name = stack::push_slot();
+        word::make_global_in_cell(symbol::make("do-file"), name);
+        raise::throw_error(err::script_no_value, name);
+    }
     cell* function = stack::push_copy(do_file_value);
     const cell* arguments[] = {argument(0), &none_cell, call.has(1) ? argument(call.position(1)) : &none_cell};
     if (uint32_t code = call_function(function, symbol::find("do-file"), arguments, 3)) return code;
