@@ -67,6 +67,9 @@ namespace zor::fast_paths {
 // operands are not of the inline kinds; otherwise it writes the result into left (which
 // may be an argument-stack cell holding the left operand) and answers true. They live
 // here so that the interpreter's operator step compiles them in place.
+// The interpreter's own code for power (no shared arithmetic op code has it); clear of
+// the shared codes and below COMPARE_BASE.
+inline constexpr int OP_POWER = 8;
 inline bool math_inline(int op, cell* left, const cell* right) {
     if (left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER)) {
         const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
@@ -91,6 +94,31 @@ inline bool math_inline(int op, cell* left, const cell* right) {
             case integer::OP_OR: integer::set_cell(left, a | b); return true;
             case integer::OP_AND: integer::set_cell(left, a & b); return true;
             case integer::OP_XOR: integer::set_cell(left, a ^ b); return true;
+            // A zero divisor and the one quotient that overflows are the action's errors:
+            // the full call raises them.
+            case integer::OP_DIVIDE:
+                if (b == 0 || (a == INT32_MIN && b == -1)) [[unlikely]]
+                    return false;
+                integer::arithmetic(a, b, op, left);  // an inexact quotient is a float!
+                return true;
+            case integer::OP_REMAINDER:
+                if (b == 0 || (a == INT32_MIN && b == -1)) [[unlikely]]
+                    return false;
+                left->w2 = static_cast<uint32_t>(a % b);
+                return true;
+            case OP_POWER: {
+                // By squaring, as the integer action does; a negative exponent or any
+                // overflow is the float computation's, which the full call makes.
+                if (b < 0) return false;
+                int32_t base = a, result = 1;
+                for (uint32_t e = static_cast<uint32_t>(b); e != 0;) {
+                    if ((e & 1) && __builtin_mul_overflow(result, base, &result)) return false;
+                    e >>= 1;
+                    if (e != 0 && __builtin_mul_overflow(base, base, &base)) return false;
+                }
+                left->w2 = static_cast<uint32_t>(result);
+                return true;
+            }
             default: return false;
         }
         integer::arithmetic(a, b, op, left);
@@ -119,6 +147,7 @@ inline bool compare_inline(int op, cell* left, const cell* right) {
         case COMPARE_LESSER_OR_EQUAL: truth = a <= b; break;
         case COMPARE_GREATER: truth = a > b; break;
         case COMPARE_GREATER_OR_EQUAL: truth = a >= b; break;
+        case COMPARE_SAME: truth = a == b; break;
         default: return false;
     }
     logic::make_in(left, truth);
@@ -126,9 +155,9 @@ inline bool compare_inline(int op, cell* left, const cell* right) {
 }
 
 // The fast-path code of an operator's source, or -1: an action! of add, subtract,
-// multiply, and~, or~ or xor~ gives its arithmetic code; a native! of equal?,
-// not-equal?, strict-equal?, lesser?, greater?, lesser-or-equal? or greater-or-equal?
-// gives COMPARE_BASE plus its comparison code.
+// multiply, divide, remainder, and~, or~ or xor~ gives its arithmetic code, power
+// OP_POWER; a native! of equal?, not-equal?, strict-equal?, same?, lesser?, greater?,
+// lesser-or-equal? or greater-or-equal? gives COMPARE_BASE plus its comparison code.
 inline constexpr int COMPARE_BASE = 16;
 inline int operator_code(type_id source_type, int table_index) {
     if (source_type == TYPE_ACTION) {
@@ -139,6 +168,9 @@ inline int operator_code(type_id source_type, int table_index) {
             case ACTION_AND_T: return integer::OP_AND;
             case ACTION_OR_T: return integer::OP_OR;
             case ACTION_XOR_T: return integer::OP_XOR;
+            case ACTION_DIVIDE: return integer::OP_DIVIDE;
+            case ACTION_REMAINDER: return integer::OP_REMAINDER;
+            case ACTION_POWER: return OP_POWER;
             default: return -1;
         }
     }
@@ -152,6 +184,7 @@ inline int operator_code(type_id source_type, int table_index) {
             case natives::NATIVE_GREATER_Q: return COMPARE_BASE + COMPARE_GREATER;
             case natives::NATIVE_LESSER_OR_EQUAL_Q: return COMPARE_BASE + COMPARE_LESSER_OR_EQUAL;
             case natives::NATIVE_GREATER_OR_EQUAL_Q: return COMPARE_BASE + COMPARE_GREATER_OR_EQUAL;
+            case natives::NATIVE_SAME_Q: return COMPARE_BASE + COMPARE_SAME;
             default: return -1;
         }
     }

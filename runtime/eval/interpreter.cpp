@@ -18,6 +18,7 @@
 #include "runtime/eval/interpreter.h"
 
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -61,6 +62,12 @@ namespace {
 
 // The current-code cell; the collector keeps it current.
 cell current = {};
+
+// The fast tier: the operators' inline arithmetic and comparisons, the direct assignment
+// of a set-word and the direct work of the control natives. Each is exact by construction
+// and falls back to the full path for every case it does not take; ZOR_EVAL_TIER=0 turns
+// all of them off, so that every program can be run both ways and the outputs compared.
+bool fast_tier = true;
 
 // The held-cell stack: the cells that the interpreter's C++ frames keep across
 // evaluation, taken and given back strictly in nesting order (by held_cells below, also
@@ -556,6 +563,44 @@ bool gather_apply_all(call_record& r, argument_source& source, bool safer) {
     return descriptors_cover[index];
 }
 
+// The work of a control native done here instead of through the natives table, on the
+// arguments its call gathered and tested (the same frame, the same cells): a branch is
+// evaluated straight from its argument cell. Answers false, having done nothing, when the
+// native is not one of these, its table entry was replaced, or an argument is not what
+// the direct work expects; the native's own routine then runs.
+bool run_direct(int index) {
+    switch (index) {
+        case natives::NATIVE_IF: case natives::NATIVE_UNLESS: case natives::NATIVE_EITHER:
+        case natives::NATIVE_RETURN:
+            break;
+        default:
+            return false;
+    }
+    if (tracing::active || natives::entry(index) != natives::standard_entry(index)) return false;
+    cell* base = stack::state.args_base;
+    const cell* branch;
+    switch (index) {
+        case natives::NATIVE_RETURN:
+            (void)stack::leave_function(true);
+            return true;
+        case natives::NATIVE_EITHER:
+            if (!base[1].is(TYPE_BLOCK) || !base[2].is(TYPE_BLOCK)) return false;
+            branch = logic::is_result_true() ? base + 1 : base + 2;
+            break;
+        default:
+            if (!base[1].is(TYPE_BLOCK)) return false;
+            if ((logic::is_result_false() != 0) != (index == natives::NATIVE_UNLESS)) {
+                stack::clear_frame_args();
+                *stack::result_slot() = none_cell;
+                return true;
+            }
+            branch = base + 1;
+            break;
+    }
+    (void)eval_block(branch, true);
+    return true;
+}
+
 // Runs the callee on the arguments of the frame at args_base. A pending exit is left.
 // checked: every argument was tested against the descriptors (a call gathered by the
 // interpreter, not by apply/all or a C++ caller).
@@ -568,6 +613,7 @@ bool gather_apply_all(call_record& r, argument_source& source, bool safer) {
         case TYPE_NATIVE: {
             const int index = native::table_index(callee);
             const bool check = !checked || !native_tests_covered(index, &r.descriptors());
+            if (!check && fast_tier && run_direct(index)) break;
             uint32_t code;
             try {
                 code = natives::call(index, r.positions, r.refinement_count, check);
@@ -752,7 +798,7 @@ enum class infix_mode { none, left_in_place, both_in_frame };
 [[gnu::always_inline]] inline bool run_plain_infix(const cell* code, int64_t position, cell* start,
                                                    const cell* op_value) {
     stack::state.args_top = start + 1;
-    if (tracing::active || position + 1 >= length_of(code)) return false;
+    if (tracing::active || !fast_tier || position + 1 >= length_of(code)) return false;
     const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
     const cell* right = fast >= 0 ? plain_operand(at(code, position + 1)) : nullptr;
     if (!right) return false;
@@ -773,7 +819,9 @@ enum class infix_mode { none, left_in_place, both_in_frame };
     trace(tracing::EVENT_FETCH, code, position, nullptr, &op_word);
     argument_source source{code, position + 1};
 
-    int fast = tracing::active ? -1 : fast_paths::operator_code(op::source_type(&op_value), native::table_index(&op_value));
+    int fast = tracing::active || !fast_tier
+                   ? -1
+                   : fast_paths::operator_code(op::source_type(&op_value), native::table_index(&op_value));
     // Without a right operand the full call raises the missing argument.
     if (fast < 0 || source.position >= length_of(code)) {
         return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::left_in_place, 0, 0);
@@ -841,6 +889,41 @@ enum class infix_mode { none, left_in_place, both_in_frame };
     return position;
 }
 
+// The variable a set-word assigns when nothing but the store itself has to happen: the
+// word is bound and resolved, and its context is not an object's (whose assignment
+// marks the key and may run a change handler). Null sends the assignment through the
+// full path, which also raises every error of it.
+inline cell* assignable_slot(const cell* word) {
+    const node_ref context = word->w1;
+    const auto index = static_cast<int32_t>(word->w3);
+    if (!context || index < 0) return nullptr;
+    const cell* record = memory::buffer_of(context)->head_cell();
+    if (record->header & context::FLAG_ON_STACK) {
+        const uint32_t position = record->w2;
+        if (!position || index >= context::key_count(context)) return nullptr;
+        cell* slot = stack::state.args_begin + (position - 1) + index;
+        return slot < stack::state.args_end ? slot : nullptr;
+    }
+    if (((record->header & context::KIND_MASK) >> context::KIND_SHIFT) == context::KIND_OBJECT) return nullptr;
+    memory::series_buffer* values = memory::buffer_of(record->w2);
+    return index < cell_count(values) ? values->head_cell() + index : nullptr;
+}
+
+// The set-word's frame holds the set-word at its base and the value above it: the store
+// of word::set_from_args when it needs no more than the store. Answers false, touching
+// nothing, when the full path must run.
+inline bool assign_directly() {
+    if (!fast_tier) return false;
+    cell* base = stack::state.args_base;
+    const cell value = base[1];
+    if (value.is(TYPE_UNSET)) return false;
+    cell* slot = assignable_slot(base);
+    if (!slot) return false;
+    *slot = value;
+    base[0] = value;
+    return true;
+}
+
 // Every expression that is not a plain value: calls, assignments, parens, paths, and
 // any expression while tracing is on. Out of line, so that the plain values (most of
 // the expressions a program evaluates) run through the small entry below.
@@ -872,7 +955,7 @@ enum class infix_mode { none, left_in_place, both_in_frame };
             position = eval_expression_at(code, position, false, true, false);
             if (stack::exit_pending()) return position;
             trace(tracing::EVENT_SET, code, position, stack::state.args_base, stack::state.args_base + 1);
-            word::set_from_args();
+            if (!assign_directly()) word::set_from_args();
             stack::pop_frame();
             break;
         }
@@ -1537,6 +1620,8 @@ void init() {
     cell::init_unset(&current);
     held_top = 0;
     tracing::init();
+    const char* tier = std::getenv("ZOR_EVAL_TIER");
+    fast_tier = !(tier && std::strcmp(tier, "0") == 0);
 }
 
 const cell& current_code() { return current; }

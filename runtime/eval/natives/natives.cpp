@@ -188,6 +188,10 @@ native_entry entry(int index) {
     return table && index >= 1 && index <= TABLE_SIZE ? table[index - 1] : nullptr;
 }
 
+native_entry standard_entry(int index) {
+    return index >= 1 && index <= NATIVE_COUNT ? ENTRIES[index - 1] : nullptr;
+}
+
 void set_entry(int index, native_entry handler) {
     if (!table || index < 1 || index > TABLE_SIZE) return;
     table[index - 1] = handler;

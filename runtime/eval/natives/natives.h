@@ -61,6 +61,9 @@ using native_entry = uint32_t (*)(const native_invocation& call);
 native_entry entry(int index);
 // Fills the entry at a 1-based index (outside 1..TABLE_SIZE nothing happens).
 void set_entry(int index, native_entry handler);
+// The entry that start-up installs at a 1-based index (null outside 1..NATIVE_COUNT): the
+// interpreter runs a native's work itself only while its table entry is still this one.
+native_entry standard_entry(int index);
 // The number of filled entries (107 after start-up).
 int filled_count();
 // The table's count: the 1-based position that the next append fills; 1 when empty, 108
