@@ -5,6 +5,7 @@ namespace zor::boot {
 
 void register_all_routines() {
     register_console_input_routines();
+    register_zorbin_codec_routines();
 }
 
 }  // namespace zor::boot

@@ -10,4 +10,7 @@ void register_all_routines();
 // The console input routines (console-input.cpp).
 void register_console_input_routines();
 
+// The zorbin codec routines (zorbin-codec.cpp).
+void register_zorbin_codec_routines();
+
 }  // namespace zor::boot
