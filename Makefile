@@ -23,7 +23,7 @@ define install_missing
 	fi
 endef
 
-.PHONY: run test deps configure build bench sanitize sanitize-torture torture fuzz-deps fuzz fuzz-inflate fuzz-parse clean
+.PHONY: run test deps configure build bench sanitize sanitize-torture torture fuzz-deps fuzz fuzz-inflate fuzz-parse fuzz-zorbin clean
 
 deps:
 	$(call install_missing,$(DEBIAN_PACKAGES))
@@ -46,15 +46,16 @@ test: build
 
 # The microbenchmarks, then the interpreter and lexer side by side with Lua 5.4 and Python 3,
 # then block growth up to 200 M appends (time and peak memory), then the line editor's first
-# prompt and a 10,000-line paste on a pseudo-terminal beside python3.
+# prompt and a 10,000-line paste on a pseudo-terminal beside python3, then ZORBIN against pickle.
 bench: deps
 	$(call install_missing,lua5.4)
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build build-bench --target zor-bench zor zor-line-editor-driver
+	@cmake --build build-bench --target zor-bench zor zor-line-editor-driver zor-zorbin-compare
 	@./build-bench/bench/zor-bench
 	@python3 bench/compare/run.py build-bench/zor --transcode-bench build-bench/bench/zor-bench
 	@python3 bench/append_growth.py build-bench/zor
 	@/usr/bin/python3 bench/line_editor_paste.py build-bench/tests/zor-line-editor-driver
+	@./build-bench/bench/zor-zorbin-compare bench/zorbin-pickle/pickle_side.py
 
 # The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer (the torture pass
 # runs in `make test`; under the sanitizers it is `make sanitize-torture`).
@@ -97,6 +98,14 @@ fuzz-parse: deps fuzz-deps
 	@mkdir -p build-fuzz/corpus/parse build-fuzz/findings
 	@./build-fuzz/fuzz/zor-parse-fuzz build-fuzz/corpus/parse -max_total_time=$(FUZZ_TIME) \
 	  -max_len=512 -timeout=10 -artifact_prefix=build-fuzz/findings/
+
+# The ZORBIN decoder the same way: hostile records in both variants, compressed or not.
+fuzz-zorbin: deps fuzz-deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithAsserts -DCMAKE_CXX_COMPILER=clang++ -DZOR_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz --target zor-zorbin-fuzz
+	@mkdir -p build-fuzz/corpus/zorbin build-fuzz/findings
+	@./build-fuzz/fuzz/zor-zorbin-fuzz build-fuzz/corpus/zorbin -max_total_time=$(FUZZ_TIME) \
+	  -max_len=4096 -timeout=10 -artifact_prefix=build-fuzz/findings/
 
 clean:
 	rm -rf $(BUILD) build-asan build-bench build-fuzz
