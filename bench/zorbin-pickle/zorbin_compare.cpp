@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s pickle_side.py [groups]\n", argv[0]);
         return 2;
     }
-    int groups = argc > 2 ? std::atoi(argv[2]) : 330000;
+    int groups = argc > 2 ? std::atoi(argv[2]) : 160000;
     runtime_init::start();
     boot::install_core_words();
     gc::set_torture_mode(false);
