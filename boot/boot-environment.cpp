@@ -68,13 +68,24 @@ cell* make_boot_routine(cell* arguments) {
     return routine::push_new(spec, body, code, entry->cell_calling ? 0 : entry->return_type, entry->cell_calling);
 }
 
+// True when the block's first values are the word `Zor` (this exact spelling) and a block.
+bool starts_with_header(const cell* code) {
+    if (block::rest_length(code) < 2) return false;
+    const int64_t head = series::index_of(code);
+    const cell* first = block::get_cell(code, head);
+    return first->is(TYPE_WORD) && symbol::name_of(static_cast<int32_t>(first->w2)) == "Zor" &&
+           block::get_cell(code, head + 1)->is(TYPE_BLOCK);
+}
+
 void bind_helper(const cell* value) {
     cell* word = stack::push_copy(word::make_global_from_name(HELPER_WORD));
     word::set_in_context(word, value, context::global, false);
     stack::drop_slots(1);
 }
 
-void install_helper() {
+}  // namespace
+
+void install_boot_helper() {
     static const boot_routine helper[] = {
         {HELPER_WORD, reinterpret_cast<code_registry::code>(&make_boot_routine), true, -1},
     };
@@ -86,24 +97,18 @@ void install_helper() {
     bind_helper(made);
 }
 
-// True when the block's first values are the word `Zor` (this exact spelling) and a block.
-bool starts_with_header(const cell* code) {
-    if (block::rest_length(code) < 2) return false;
-    const int64_t head = series::index_of(code);
-    const cell* first = block::get_cell(code, head);
-    return first->is(TYPE_WORD) && symbol::name_of(static_cast<int32_t>(first->w2)) == "Zor" &&
-           block::get_cell(code, head + 1)->is(TYPE_BLOCK);
+void remove_boot_helper() {
+    const cell nothing{TYPE_UNSET, 0, 0, 0};
+    bind_helper(&nothing);
 }
 
-void run_source(std::string_view text) {
+void install_boot_source(std::string_view text) {
     stack::stack_guard guard;
     cell* code = stack::push_slot();
     load_static_text(code, text);
     if (starts_with_header(code)) code->w1 += 2;
     eval::run_block(code, false);
 }
-
-}  // namespace
 
 int boot_source_count() { return static_cast<int>(std::size(BOOT_SOURCES)); }
 
@@ -112,10 +117,9 @@ std::string_view boot_source_name(int index) { return BOOT_SOURCES[index].name; 
 std::string_view boot_source_text(int index) { return BOOT_SOURCES[index].text; }
 
 void install_boot_environment() {
-    install_helper();
-    for (const embedded_boot_source& source : BOOT_SOURCES) run_source(source.text);
-    const cell nothing{TYPE_UNSET, 0, 0, 0};
-    bind_helper(&nothing);
+    install_boot_helper();
+    for (const embedded_boot_source& source : BOOT_SOURCES) install_boot_source(source.text);
+    remove_boot_helper();
 }
 
 }  // namespace zor::boot

@@ -27,6 +27,15 @@ namespace zor::boot {
 
 void install_boot_environment();
 
+// Binds `boot-routine` to the helper, and unsets it again. install_boot_environment does
+// both around the sources.
+void install_boot_helper();
+void remove_boot_helper();
+
+// Runs one boot source the way install_boot_environment runs each embedded one. The text
+// must stay where it is for the call (static data, or a std::string that outlives it).
+void install_boot_source(std::string_view text);
+
 // The embedded sources in installation order: their names and their number.
 int boot_source_count();
 std::string_view boot_source_name(int index);

@@ -11,10 +11,13 @@
 //   stack-guard     the same recursion, stopping when native_stack_low() says so; prints
 //                   how much stack it used and ends normally
 //   arguments       prints the command line and the arguments as the process kept them
+//   boot-error      installs a boot source whose code raises an error after printing
+//   boot-throw      installs a boot source that throws a value nothing catches
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "boot/boot-environment.h"
 #include "boot/entry.h"
 #include "platform/console-output.h"
 #include "platform/fatal.h"
@@ -103,6 +106,10 @@ int misbehave() {
     } else if (fault == "arguments") {
         print("command line: " + platform::command_line() + "\n");
         for (const std::string& argument : platform::arguments()) print("argument: [" + argument + "]\n");
+    } else if (fault == "boot-error") {
+        boot::install_boot_source("Zor [Title: \"failing\"]\nprint \"installing\"\nno-such-word\nprint \"after\"\n");
+    } else if (fault == "boot-throw") {
+        boot::install_boot_source("Zor []\nthrow 1\n");
     } else {
         print("unknown fault: " + fault + "\n");
         return 2;

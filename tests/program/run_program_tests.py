@@ -7,7 +7,8 @@ ZOR is the program; FAULT_PROBE is a test program that starts through the same e
 and then misbehaves in the way its first argument names (see fault_probe.cpp). Each check
 runs one process and compares its exit status and output with what the runtime promises:
 status 0 and silence for a quit, status 95 and the "no CATCH for THROW" report for any
-other throw nobody caught, the runtime error code and report for processor faults; and
+other throw nobody caught, the error report and status 254 for an error while a boot
+source installs, the runtime error code and report for processor faults; and
 how zor runs a script file or the lines of its standard input.
 """
 
@@ -157,6 +158,17 @@ def main():
     status, out, err = run([probe, "quit"])
     check("quit throw: status 0, no output", status == 0 and out == "" and err == "",
           status, out, err, "expected status 0 and no output")
+
+    # The boot sources have no error handling of their own: an error while one installs
+    # ends the process with its report and status 254, and nothing after it runs.
+    status, out, err = run([probe, "boot-error"])
+    check("boot error: the report and status 254",
+          status == 254 and out.startswith("installing\n*** Script Error: no-such-word has no value\n")
+          and "\nafter\n" not in out, status, out, err, "expected the output before the error, its report and 254")
+    status, out, err = run([probe, "boot-throw"])
+    check("boot throw nothing catches: the no-catch report and status 254",
+          status == 254 and out.startswith("*** Throw Error: no catch for throw: 1\n"),
+          status, out, err, "expected the no-catch report and 254")
 
     status, out, err = check_report("uncaught throw: runtime error 95", [probe, "uncaught-throw"], 95,
                                     "no CATCH for THROW")

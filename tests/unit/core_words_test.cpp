@@ -25,26 +25,17 @@
 #include "runtime/eval/throw.h"
 #include "runtime/binding/symbol.h"
 #include "tests/unit/code_notation.h"
+#include "tests/unit/boot_fixture.h"
 #include "tests/unit/runtime_fixture.h"
 
 namespace zor {
 namespace {
 
-// Loads Zor text with the lexer into a new slot.
-cell* load(const std::string& text) {
-    cell* loaded = stack::push_slot();
-    cell::init_unset(loaded);
-    lexer::scan_request request;
-    int64_t consumed = 0;
-    lexer::scan_buffer(loaded, reinterpret_cast<const uint8_t*>(text.data()), text.size(), request, &consumed);
-    return loaded;
-}
-
 TEST(CoreWordsData, ActionSpecsAgreeWithTheActionTable) {
     testing::ensure_runtime();
     stack::stack_guard guard;
     std::string source(boot::action_specs_source());
-    cell* loaded = load(source);
+    cell* loaded = testing::load_text(source);
     ASSERT_TRUE(loaded->is(TYPE_BLOCK));
     int64_t length = block::rest_length(loaded);
     ASSERT_EQ(length % 3, 0) << "name index [spec] triples";
@@ -84,57 +75,7 @@ TEST(CoreWordsData, ActionSpecsAgreeWithTheActionTable) {
     }
 }
 
-class CoreWords : public ::testing::Test {
-protected:
-    void SetUp() override {
-        // Every global value as it is now, kept alive (and current) in a stack block.
-        int32_t count = context::value_count(context::global);
-        saved_ = block::push_empty(count + 1);
-        for (int32_t i = 0; i < count; ++i) {
-            cell value = *context::value_at(context::global, i);
-            block::append_copy(saved_, &value);
-        }
-        // The words the runtime binds, then the boot sources (base values, operators ...).
-        boot::install_core_words();
-        boot::register_all_routines();
-        boot::install_boot_environment();
-    }
-
-    void TearDown() override {
-        int32_t saved_count = static_cast<int32_t>(block::rest_length(saved_));
-        int32_t count = context::value_count(context::global);
-        for (int32_t i = 0; i < count; ++i) {
-            cell* value = context::value_at(context::global, i);
-            if (i < saved_count) *value = *block::get_cell(saved_, i);
-            else cell::init_unset(value);
-        }
-    }
-
-    // The molded value of the code, or "error N: arg1 arg2 arg3" for a raised error.
-    std::string evaluate(const std::string& text) {
-        stack::stack_guard guard;
-        cell* code = load(text);
-        cell* result = stack::push_slot();
-        cell::init_unset(result);
-        stack::push_try_frame();
-        try {
-            cell* at = stack::state.args_top;
-            (void)eval::eval_block(code, false);
-            *result = *at;
-        } catch (const zor_throw& thrown) {
-            if (thrown.code != THROW_ERROR) throw;
-            cell* e = stack::last_slot();
-            return "error " + std::to_string(error::code_of(e)) + ": " +
-                   testing::mold_of(error::field_of(e, error::FIELD_ARG1)) + " " +
-                   testing::mold_of(error::field_of(e, error::FIELD_ARG2)) + " " +
-                   testing::mold_of(error::field_of(e, error::FIELD_ARG3));
-        }
-        stack::pending_code = 0;
-        return testing::mold_of(result);
-    }
-
-    cell* saved_ = nullptr;
-};
+using CoreWords = testing::boot_environment_fixture;
 
 TEST_F(CoreWords, WordsEvaluateToTheirValues) {
     const struct {
