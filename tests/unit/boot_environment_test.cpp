@@ -97,5 +97,21 @@ TEST(BootSources, EmbeddedInTheirOrder) {
     }
 }
 
+// The aliases take the values their sources have when the aliases install, whatever
+// those are (here stand-ins for the mezzanines).
+using BootAliases = testing::boot_environment_fixture;
+
+TEST_F(BootAliases, TakeTheValuesOfTheirSources) {
+    int aliases = -1;
+    for (int i = 0; i < boot::boot_source_count(); ++i)
+        if (boot::boot_source_name(i) == "aliases.zor") aliases = i;
+    ASSERT_GE(aliases, 0);
+    EXPECT_EQ(evaluate("last?: func [s] [s] words-of: func [o] [o] context: func [b] [b] quit: 5 ()"), "unset");
+    boot::install_boot_source(boot::boot_source_text(aliases));
+    const char* pairs[] = {"same? :single? :last?", "same? :keys-of :words-of", "same? :object :context",
+                           "same? :halt :quit"};
+    for (const char* code : pairs) EXPECT_EQ(evaluate(code), "true") << code;
+}
+
 }  // namespace
 }  // namespace zor
