@@ -3,7 +3,6 @@
 
 #include "platform/console-output.h"
 #include "platform/random.h"
-#include "runtime/text/case-fold.h"
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
@@ -190,8 +189,6 @@ void start() {
     block::make_empty_at_tail(&block::root, SYMBOL_TABLE_CELLS);
     int32_t symbol_block_index = static_cast<int32_t>(memory::buffer_of(block::root.w2)->length()) - 1;
     context::init_global();
-
-    case_fold::init();
 
     // The symbol table's index, then the words of the type names and the predefined words.
     symbol::init_table(symbol_block_index);

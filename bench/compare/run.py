@@ -9,6 +9,9 @@ The codec benchmark compresses and decompresses a generated file of mixed text w
 deflate codec (through the same benchmark binary) and with Python's zlib; the file I/O
 benchmark reads and writes a large file with Zor's read and write and with Python's.
 
+The start-up table times the whole process on an empty script beside `python3 -c pass`
+and `lua5.4 -e ''`.
+
 usage: run.py ZOR_BINARY [--runs N] [--transcode-bench ZOR_BENCH_BINARY] [--transcode-mb MB]
               [--deflate-mb MB] [--io-mb MB]
 """
@@ -226,6 +229,34 @@ def io_table(zor, megabytes, runs):
     print(f"  text:   Zor {zor_text_s:.3f} s; Python {py_text_s:.3f} s; ratio {zor_text_s / py_text_s:.2f}")
 
 
+STARTUP_GOAL_MS = 15.0
+
+
+def startup_table(zor, runs):
+    """The whole process's wall time from start to exit, with the boot environment
+    installed and an empty script to run, beside Python's and Lua's empty runs. The
+    three run in turn, so that the machine's load weighs on each alike; best of runs."""
+    with tempfile.TemporaryDirectory() as folder:
+        empty = os.path.join(folder, "empty.zor")
+        with open(empty, "w") as f:
+            f.write("Zor []\n")
+        commands = [("Zor", [zor, empty]), ("Python", [sys.executable, "-c", "pass"])]
+        lua = shutil.which("lua5.4")
+        if lua:
+            commands.append(("Lua", [lua, "-e", ""]))
+        best = {}
+        for _ in range(runs):
+            for name, command in commands:
+                t, _ = best_time(command, 1)
+                best[name] = min(best.get(name, t), t)
+    print()
+    print("start-up, empty script (best of %d):" % runs)
+    for name, _ in commands:
+        print(f"  {name:<8}{best[name] * 1000:>8.1f} ms")
+    verdict = "within" if best["Zor"] * 1000 <= STARTUP_GOAL_MS else "over"
+    print(f"  Zor is {verdict} the {STARTUP_GOAL_MS:.0f} ms goal")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("zor")
@@ -234,8 +265,10 @@ def main():
     parser.add_argument("--transcode-mb", type=int, default=50)
     parser.add_argument("--deflate-mb", type=int, default=50)
     parser.add_argument("--io-mb", type=int, default=200)
-    parser.add_argument("--only", choices=["interpreter", "transcode", "deflate", "io"])
+    parser.add_argument("--only", choices=["startup", "interpreter", "transcode", "deflate", "io"])
     args = parser.parse_args()
+    if args.only in (None, "startup"):
+        startup_table(args.zor, max(args.runs, 20))
     if args.only in (None, "interpreter"):
         interpreter_table(args.zor, args.runs)
     if args.transcode_bench and args.only in (None, "transcode"):

@@ -16,9 +16,17 @@ namespace {
 
 namespace detail {
 
-// Zero-filled until init(); 0 means "maps to itself".
-int32_t upper_table[65536];
-int32_t lower_table[65536];
+namespace {
+// 0 means "maps to itself".
+constexpr table build_table(std::span<const case_pair> pairs) {
+    table built{};
+    for (const case_pair& p : pairs) built[p.key] = static_cast<int32_t>(p.value);
+    return built;
+}
+}  // namespace
+
+constexpr table upper_table = build_table(upper_bmp_list);
+constexpr table lower_table = build_table(lower_bmp_list);
 
 uint32_t map_supplementary(uint32_t c, bool upper) {
     std::span<const case_pair> pairs = upper ? upper_pairs_supplementary() : lower_pairs_supplementary();
@@ -32,13 +40,6 @@ uint32_t map_supplementary(uint32_t c, bool upper) {
 change_reporter report_change = nullptr;
 
 std::span<const case_pair> upper_pairs_bmp() { return upper_bmp_list; }
-
-void init() {
-    std::fill(std::begin(detail::upper_table), std::end(detail::upper_table), 0);
-    std::fill(std::begin(detail::lower_table), std::end(detail::lower_table), 0);
-    for (const case_pair& p : upper_bmp_list) detail::upper_table[p.key] = static_cast<int32_t>(p.value);
-    for (const case_pair& p : lower_bmp_list) detail::lower_table[p.key] = static_cast<int32_t>(p.value);
-}
 
 namespace {
 

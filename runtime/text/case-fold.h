@@ -2,16 +2,17 @@
 // `uppercase` and `lowercase` natives on char! and string values.
 //
 // Code points up to 0xFFFF map through two tables of 65,536 entries (0: maps to itself)
-// filled by init() from the pair lists of runtime/data/case-folding.txt, the simple
+// built by the compiler from the pair lists of runtime/data/case-folding.txt, the simple
 // one-to-one mappings of the Unicode character database; code points above 0xFFFF are
-// looked up in two short sorted lists. Every case-insensitive comparison and every string
-// hash of the runtime maps characters through here, so the tables must be built (runtime
-// start-up, after the datatypes) before any string is compared or hashed.
+// looked up in two short sorted lists. The tables are constant data of the program, so
+// they cost a process nothing until a character is looked up, and only the pages looked
+// up then.
 //
 // Invariant for callers of change_case_value: the argument cells live on the argument
 // stack (they are re-read after the string's buffer widens and moves).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
@@ -25,12 +26,10 @@ struct case_pair {
     uint32_t value;
 };
 
-// `case-fold/init`: fills the two tables from the pair lists (again on a second call).
-void init();
-
 namespace detail {
-extern int32_t upper_table[65536];
-extern int32_t lower_table[65536];
+using table = std::array<int32_t, 65536>;
+extern const table upper_table;
+extern const table lower_table;
 uint32_t map_supplementary(uint32_t c, bool upper);
 }  // namespace detail
 
