@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 
 #include "codecs/checksum.h"
 
@@ -172,10 +173,23 @@ inline size_t extend_match(const uint8_t* a, const uint8_t* b, size_t from, size
     return n;
 }
 
+// A work table of the thread, made at its first use: a thread_local table itself would be
+// set up (and its pages touched) for every thread at its start, whether it ever
+// compresses or not.
+template <typename Table> Table& thread_table() {
+    thread_local std::unique_ptr<Table> table;
+    if (!table) table = std::make_unique<Table>();
+    return *table;
+}
+
+struct match_buckets {
+    size_t slots[1024][4];
+};
+
 void compress_into(bit_writer& w, const uint8_t* input, size_t length) {
     // Positions, not offsets into a buffer, so a slot that was never written (0) is
     // checked like any other: it matches only when its bytes really are equal.
-    static thread_local size_t buckets[1024][4];
+    auto& buckets = thread_table<match_buckets>().slots;
     std::memset(buckets, 0, sizeof buckets);
     w.put({1 | 1 << 1, 3});  // BFINAL 1, BTYPE 01
     size_t p = 0;
@@ -451,7 +465,7 @@ int inflate_stream(output_area& out, const uint8_t* input, size_t length) {
     bit_reader in{input, length};
     // The dynamic tables are large for the native stack of a fuzzer or a signal
     // handler's thread; one set per thread is kept for the run.
-    static thread_local dynamic_tables dynamic;
+    dynamic_tables& dynamic = thread_table<dynamic_tables>();
     const fixed_tables& fixed = fixed_decoding_tables();
     for (;;) {
         in.refill();

@@ -53,14 +53,6 @@ void* allocate(size_t bytes) {
     return p;
 }
 
-void* allocate_zeroed(size_t bytes) {
-    auto* h = static_cast<block_header*>(std::calloc(1, sizeof(block_header) + bytes));
-    if (!h) platform::quit_with_error(platform::RUNTIME_ERROR_NO_MEMORY, 0);
-    h->bytes = bytes;
-    link(h);
-    return h + 1;
-}
-
 void* resize(void* block, size_t bytes) {
     if (!block) return allocate(bytes);
     auto* h = static_cast<block_header*>(block) - 1;

@@ -11,9 +11,6 @@ namespace zor::heap {
 void* allocate(size_t bytes);
 // As allocate, but answers null on exhaustion so the caller can raise a language error.
 void* try_allocate(size_t bytes);
-// As allocate, the block zero-filled. A large block comes zeroed from the system, so its
-// pages cost nothing until they are written: the way to make a big, sparsely used table.
-void* allocate_zeroed(size_t bytes);
 void* resize(void* block, size_t bytes);
 void release(void* block);
 void release_all();

@@ -1,8 +1,8 @@
 // The datatype registry and its action rows.
 #include "runtime/value/type-registry.h"
 
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/fatal.h"
 #include "platform/console-output.h"
@@ -23,9 +23,10 @@ void give_word(type_entry& entry) {
 }  // namespace
 
 void init() {
-    // Zeroed by the system: only the rows of registered types are ever touched.
-    type_entries = static_cast<type_entry*>(heap::allocate_zeroed(sizeof(type_entry) * TYPE_TABLE_SIZE));
-    action_table = static_cast<action_entry*>(heap::allocate_zeroed(sizeof(action_entry) * TYPE_TABLE_SIZE * ROW_SIZE));
+    type_entries = static_cast<type_entry*>(heap::allocate(sizeof(type_entry) * TYPE_TABLE_SIZE));
+    action_table = static_cast<action_entry*>(heap::allocate(sizeof(action_entry) * TYPE_TABLE_SIZE * ROW_SIZE));
+    std::memset(static_cast<void*>(type_entries), 0, sizeof(type_entry) * TYPE_TABLE_SIZE);
+    std::memset(static_cast<void*>(action_table), 0, sizeof(action_entry) * TYPE_TABLE_SIZE * ROW_SIZE);
     max_type_id = 0;
 }
 
