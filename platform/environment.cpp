@@ -3,9 +3,11 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -83,6 +85,62 @@ bool open_with_desktop(const std::string& target) {
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return true;
+}
+
+namespace {
+
+// The architecture word of a machine name as uname gives it.
+const char* architecture_of(const std::string& machine) {
+    if (machine == "x86_64" || machine == "amd64") return "x86-64";
+    if (machine.size() == 4 && machine[0] == 'i' && machine.compare(2, 2, "86") == 0) return "x86-32";
+    if (machine == "aarch64" || machine == "arm64") return "ARM64";
+    if (machine.compare(0, 3, "arm") == 0) return "ARM";
+    if (machine == "ia64") return "IA-64";
+    return "Unknown";
+}
+
+// Reads a run of digits at text[at], capped so it never overflows; -1 when none is there.
+int64_t read_number(const std::string& text, size_t& at) {
+    if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) return -1;
+    int64_t value = 0;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) {
+        if (value < INT32_MAX) value = value * 10 + (text[at] - '0');
+        ++at;
+    }
+    return value < INT32_MAX ? value : INT32_MAX;
+}
+
+}  // namespace
+
+system_description describe_system() {
+    system_description description;
+    struct utsname names;
+    if (::uname(&names) != 0) {
+        description.name = "Linux";
+        description.arch = "Unknown";
+        return description;
+    }
+    const std::string release = names.release;
+    description.name = std::string(names.sysname) + " " + release;
+    description.arch = architecture_of(names.machine);
+    // "6.1.0-18-amd64": the numbers before the first character that continues none.
+    size_t at = 0;
+    for (int i = 0; i < 3; ++i) {
+        int64_t number = read_number(release, at);
+        if (number < 0) break;
+        description.version[i] = number > 255 ? 255 : static_cast<int>(number);
+        if (at >= release.size() || release[at] != '.') break;
+        ++at;
+    }
+    // "#1 SMP PREEMPT_DYNAMIC ...": the count after "#".
+    const std::string version = names.version;
+    size_t hash = version.find('#');
+    if (hash != std::string::npos) {
+        at = hash + 1;
+        int64_t build = read_number(version, at);
+        if (build > 0) description.build = static_cast<int32_t>(build);
+    }
+    return description;
 }
 
 }  // namespace zor::environment

@@ -35,6 +35,16 @@ struct clock_reading {
 };
 clock_reading read_clock(bool utc, bool precise);
 
+// What the system says of itself: the kernel's name and release, the machine's
+// architecture, the release's first three numbers and the kernel's build count.
+struct system_description {
+    std::string name;          // "Linux 6.1.0-18-amd64": the system's name, a space, its release
+    std::string arch;          // x86-64, x86-32, ARM64, ARM, IA-64 or Unknown
+    int version[3] = {0, 0, 0};  // major, minor, patch of the release, each 0..255
+    int32_t build = 0;         // the "#N" build count of the kernel's version text, 0 if none
+};
+system_description describe_system();
+
 // Starts the desktop's opener (xdg-open) on the target, detached: it is not waited for,
 // and its output goes nowhere. False when it could not be started.
 bool open_with_desktop(const std::string& target);

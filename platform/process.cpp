@@ -381,4 +381,9 @@ std::string current_dir() {
     return {};
 }
 
+bool change_dir(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    return ::chdir(path.c_str()) == 0;
+}
+
 }  // namespace zor::platform

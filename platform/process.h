@@ -40,6 +40,9 @@ const std::string& command_line();
 // platform), or an empty string when it cannot be read (it was removed, or lies beyond
 // the longest path the system answers).
 std::string current_dir();
+// Makes the path the process's current directory; false when the system refuses it (no
+// such directory, no permission, a path holding a NUL byte).
+bool change_dir(const std::string& path);
 
 // Runs body(arg) on a new thread with a big stack (1 GiB without an address-space limit)
 // and returns its result. When that much address space cannot be reserved a smaller

@@ -4,6 +4,10 @@
 namespace zor::boot {
 
 void register_all_routines() {
+    register_system_routines();
+    register_value_routines();
+    register_platform_routines();
+    register_type_predicates();
     register_console_input_routines();
     register_zorbin_codec_routines();
 }

@@ -7,6 +7,13 @@ namespace zor::boot {
 
 void register_all_routines();
 
+// The routines of the boot's first steps: the system, value and platform families, and
+// the type predicates.
+void register_system_routines();
+void register_value_routines();
+void register_platform_routines();
+void register_type_predicates();
+
 // The console input routines (console-input.cpp).
 void register_console_input_routines();
 

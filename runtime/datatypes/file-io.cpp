@@ -5,10 +5,13 @@
 // hand the system its buffer the same way.
 #include "runtime/datatypes/file-io.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "platform/console-output.h"
 #include "platform/file-system.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
@@ -219,31 +222,62 @@ cell* read_path(cell* file, cell* part, cell* seek, bool binary, bool lines) {
     return lines ? push_lines(bytes.get(), got) : push_text(bytes.get(), got);
 }
 
+namespace {
+
+// What `write` puts in a file for a value: a binary! or a string without lines is written
+// from its own buffer; everything else is gathered first (molding can allocate and run
+// user code), before anything is opened.
+struct value_output {
+    std::vector<uint8_t> bytes;
+    bool direct_bytes = false;
+    bool direct_text = false;
+};
+
+value_output gather_output(cell* data, int64_t part_count, bool lines) {
+    value_output output;
+    output.direct_bytes = data->is(TYPE_BINARY) && !lines;
+    output.direct_text = string::is_any_string(data->type()) && !lines;
+    if (output.direct_bytes || output.direct_text) return output;
+    if (lines && data->is(TYPE_BLOCK)) {
+        int64_t count = block::rest_length(data);
+        for (int64_t i = 0; i < count; ++i) {
+            cell* element = stack::push_copy(block::get_cell(data, series::clamped_index(data) + i));
+            append_value_bytes(element, -1, output.bytes);
+            stack::drop_slots(1);
+            output.bytes.push_back('\n');
+        }
+    } else {
+        append_value_bytes(data, part_count, output.bytes);
+        if (lines) output.bytes.push_back('\n');
+    }
+    return output;
+}
+
+// Writes what gather_output found; answers the bytes written, -1 on a failed write.
+int64_t write_output(int descriptor, cell* data, const value_output& output, int64_t part_count) {
+    if (output.direct_bytes) {
+        int64_t length = binary::get_length(data);
+        if (part_count > 0 && part_count < length) length = part_count;
+        const auto* at = reinterpret_cast<const uint8_t*>(memory::buffer_of(data->w2)->head) +
+                         series::clamped_index(data);
+        return file_system::write_fully(descriptor, at, size_t(length));
+    }
+    if (output.direct_text) {
+        int64_t count = string::rest_length(data);
+        if (part_count > 0 && part_count < count) count = part_count;
+        return write_text(descriptor, data, count);
+    }
+    return file_system::write_fully(descriptor, output.bytes.data(), output.bytes.size());
+}
+
+}  // namespace
+
 int64_t write_path(cell* file, cell* data, cell* part, cell* seek, bool binary, bool append, bool lines) {
     (void)binary;  // text and bytes are written alike: UTF-8 with LF line ends
     int64_t part_count = integer_argument(part, "part");
     int64_t seek_index = integer_argument(seek, "seek");
     if (part && part->is(TYPE_INTEGER) && part_count < 0) return -1;
-
-    // A binary! or a string without lines is written from its own buffer; everything
-    // else is gathered first (molding can allocate and run user code).
-    std::vector<uint8_t> bytes;
-    const bool direct_bytes = data->is(TYPE_BINARY) && !lines;
-    const bool direct_text = string::is_any_string(data->type()) && !lines;
-    if (!direct_bytes && !direct_text) {
-        if (lines && data->is(TYPE_BLOCK)) {
-            int64_t count = block::rest_length(data);
-            for (int64_t i = 0; i < count; ++i) {
-                cell* element = stack::push_copy(block::get_cell(data, series::clamped_index(data) + i));
-                append_value_bytes(element, -1, bytes);
-                stack::drop_slots(1);
-                bytes.push_back('\n');
-            }
-        } else {
-            append_value_bytes(data, part_count, bytes);
-            if (lines) bytes.push_back('\n');
-        }
-    }
+    const value_output output = gather_output(data, part_count, lines);
 
     const std::string path = system_path(file);
     open_file opened{file_system::open_for_writing(path, append || seek_index >= 0)};
@@ -253,22 +287,17 @@ int64_t write_path(cell* file, cell* data, cell* part, cell* seek, bool binary, 
     } else if (seek_index > 0) {
         if (!file_system::seek_to(opened.descriptor, seek_index)) cannot_open(file);
     }
-    int64_t written;
-    if (direct_bytes) {
-        int64_t length = binary::get_length(data);
-        if (part_count > 0 && part_count < length) length = part_count;
-        const auto* at = reinterpret_cast<const uint8_t*>(memory::buffer_of(data->w2)->head) +
-                         series::clamped_index(data);
-        written = file_system::write_fully(opened.descriptor, at, size_t(length));
-    } else if (direct_text) {
-        int64_t count = string::rest_length(data);
-        if (part_count > 0 && part_count < count) count = part_count;
-        written = write_text(opened.descriptor, data, count);
-    } else {
-        written = file_system::write_fully(opened.descriptor, bytes.data(), bytes.size());
-    }
+    int64_t written = write_output(opened.descriptor, data, output, part_count);
     if (written < 0) cannot_open(file);
     return written;
+}
+
+int64_t write_standard_output(cell* data) {
+    const value_output output = gather_output(data, -1, false);
+    // Whatever the console printers hold goes first, so the two kinds of output keep
+    // their order.
+    platform::flush_output();
+    return write_output(STDOUT_FILENO, data, output, -1);
 }
 
 cell* list_directory(cell* file) {

@@ -49,6 +49,10 @@ cell* read_path(cell* file, cell* part, cell* seek, bool binary, bool lines);
 // by the last write, or -1 when a negative part asked for nothing to be written.
 int64_t write_path(cell* file, cell* data, cell* part, cell* seek, bool binary, bool append, bool lines);
 
+// `write-stdout`: writes the value to standard output exactly as write would put it in a
+// file (no part, no seek, no lines). Answers the bytes written, -1 when the write failed.
+int64_t write_standard_output(cell* data);
+
 // The directory's entries as a new block of file! values (directories with a trailing
 // "/"), sorted by name; pushes it. access/cannot-open when it cannot be read.
 cell* list_directory(cell* file);

@@ -309,14 +309,17 @@ uint32_t native_min(const native_invocation&) { return max_min(false); }
 
 // shift data bits /left /logical: a negative count counts as 0; 32 or more shifts every
 // bit out (an arithmetic right shift leaves the sign).
-uint32_t native_shift(const native_invocation& call) {
-    int32_t data = integer::read_cell(stack::argument(0));
-    int32_t bits = std::max(integer::read_cell(stack::argument(1)), 0);
+int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical) {
+    bits = std::max(bits, 0);
     auto unsigned_data = static_cast<uint32_t>(data);
-    int32_t result;
-    if (call.has(0)) result = bits >= 32 ? 0 : static_cast<int32_t>(unsigned_data << bits);
-    else if (call.has(1)) result = bits >= 32 ? 0 : static_cast<int32_t>(unsigned_data >> bits);
-    else result = bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
+    if (left) return bits >= 32 ? 0 : static_cast<int32_t>(unsigned_data << bits);
+    if (logical) return bits >= 32 ? 0 : static_cast<int32_t>(unsigned_data >> bits);
+    return bits >= 32 ? (data < 0 ? -1 : 0) : data >> bits;
+}
+
+uint32_t native_shift(const native_invocation& call) {
+    int32_t result = shift_bits(integer::read_cell(stack::argument(0)), integer::read_cell(stack::argument(1)),
+                                call.has(0), call.has(1));
     integer::return_value(result);
     stack::keep_result_slot();
     return 0;

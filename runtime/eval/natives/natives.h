@@ -211,6 +211,10 @@ uint32_t pass_exit(uint32_t code, bool interpreter_caller);
 // current call's result.
 void finish_trap(bool keep);
 
+// `shift`'s arithmetic: left (/left), unsigned right (/logical) or arithmetic right;
+// a negative count shifts by 0, a count of 32 or more shifts every bit out.
+int32_t shift_bits(int32_t data, int32_t bits, bool left, bool logical);
+
 // The last-newline flag: the newline flag of the last print (1) or prin (0).
 extern uint32_t last_newline_flag;
 
