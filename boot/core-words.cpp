@@ -43,12 +43,14 @@ void bind_datatypes() {
     }
 }
 
-void bind_typesets() {
-    for (int i = 0; const char* name = natives::named_typeset_name(i); ++i) {
-        cell members;
-        natives::named_typeset(name, &members);
-        bind_name(name, &members);
-    }
+// The named typesets are source (boot/constants.zor), bound at the boot's third step. A
+// native checks its arguments against the typesets its spec names once it is first
+// called, so the one that the first two steps' natives name (`type?`'s any-type!) is
+// bound here first, with the members that boot/constants.zor gives it again.
+void bind_first_typesets() {
+    cell members;
+    natives::named_typeset("any-type!", &members);
+    bind_name("any-type!", &members);
 }
 
 // Reads spec data (name index [spec] per entry) with the lexer and binds each name to a
@@ -84,7 +86,7 @@ std::string_view action_specs_source() { return ACTION_SPECS_SOURCE; }
 
 void install_core_words() {
     bind_datatypes();
-    bind_typesets();
+    bind_first_typesets();
     bind_callables(action_specs_source(), TYPE_ACTION);
     bind_callables(natives::specs_source(), TYPE_NATIVE);
 }

@@ -4,14 +4,11 @@
 //   - every datatype word to its datatype! (all registered types except the internal
 //     symbol!, context! and triple!, and except datatype!, which the first boot source
 //     binds);
-//   - the named typesets (`number!`, `series!`, ... `any-type!`, in their binding order;
-//     `series!` thereby names the typeset, not the datatype), until boot/constants.zor
-//     binds them as source;
 //   - every action that has a word to an action! made from its spec block in
 //     runtime/data/action-specs.zor, and every native to a native! made from its spec
 //     block in runtime/data/natives-specs.zor (both read with the lexer).
 //
-// The base values, the operators and everything else of the boot environment are Zor
+// The base values, the named typesets, the operators and everything else of the boot environment are Zor
 // source in boot/*.zor.
 //
 // It runs once at start-up, after the runtime start-up and before the collector is

@@ -106,16 +106,17 @@ uint64_t os_info(const routine_arguments&) {
 
 // The clipboard is not reached yet.
 uint64_t read_clipboard(const routine_arguments&) { raise::throw_error(err::internal_not_done); }
-uint64_t write_clipboard(const routine_arguments&) { raise::throw_error(err::internal_not_done); }
+cell* write_clipboard(cell*) { raise::throw_error(err::internal_not_done); }
 
 // write-stdout data: the bytes write would put in a file, on standard output.
-uint64_t write_stdout(const routine_arguments& arguments) {
-    if (file_io::write_standard_output(cell_argument(arguments, 0)) < 0) {
+// Cell-calling, as the data may be of any type.
+cell* write_stdout(cell* arguments) {
+    if (file_io::write_standard_output(arguments) < 0) {
         cell* output = push_text("/dev/stdout");
         cell::set_type(output, TYPE_FILE);
         raise::throw_error(err::access_cannot_open, output);
     }
-    return answer(unset_value());
+    return nullptr;
 }
 
 const boot_routine PLATFORM_ROUTINES[] = {
@@ -125,8 +126,8 @@ const boot_routine PLATFORM_ROUTINES[] = {
     {"exists?", code_of<&exists_q>(), false, TYPE_LOGIC},
     {"os-info", code_of<&os_info>(), false, -1},
     {"read-clipboard", code_of<&read_clipboard>(), false, -1},
-    {"write-clipboard", code_of<&write_clipboard>(), false, TYPE_LOGIC},
-    {"write-stdout", code_of<&write_stdout>(), false, -1},
+    {"write-clipboard", code_of<&write_clipboard>(), true, -1},
+    {"write-stdout", code_of<&write_stdout>(), true, -1},
 };
 
 }  // namespace

@@ -4,7 +4,9 @@
 // A routine that is not cell-calling receives an integer! or logic! argument as its value
 // and any other argument as the address of its argument cell; the cell stays on the
 // argument stack for the whole call, so the address stays valid, but the cell's series
-// buffer may move at any allocation, so it is read again after one.
+// buffer may move at any allocation, so it is read again after one. A routine with an
+// argument of any type is cell-calling instead (an integer! would arrive as its number),
+// and its arguments are not checked against the spec's types.
 //
 // Routines without a machine result type write their result into the result slot, the
 // call's first argument cell. A call without arguments has no cell there yet:

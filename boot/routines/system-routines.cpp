@@ -44,9 +44,9 @@ uint64_t quit_return(const routine_arguments& arguments) {
 }
 
 // set-quiet word value: assigns in the word's context without the on-change* call.
-uint64_t set_quiet(const routine_arguments& arguments) {
-    cell* word = cell_argument(arguments, 0);
-    cell* value = cell_argument(arguments, 1);
+// Cell-calling, as both arguments may be of any type.
+cell* set_quiet(cell* arguments) {
+    cell* word = arguments;
     switch (word->type()) {
         case TYPE_WORD: case TYPE_SET_WORD: case TYPE_LIT_WORD: case TYPE_GET_WORD:
             break;
@@ -54,15 +54,14 @@ uint64_t set_quiet(const routine_arguments& arguments) {
             expect_arg("set-quiet", word, "word");
     }
     if (!word->w1) raise::throw_error(err::script_not_defined, word);
-    word::set_in_context(word, value, word->w1, false);
-    return answer(*value);
+    word::set_in_context(word, arguments + 1, word->w1, false);
+    return arguments + 1;
 }
 
 // set-slot-quiet series value: overwrites the cell at the series' position, unless the
-// position is at or past the tail; no owner hears of it.
-uint64_t set_slot_quiet(const routine_arguments& arguments) {
-    cell* series = cell_argument(arguments, 0);
-    const cell* value = cell_argument(arguments, 1);
+// position is at or past the tail; no owner hears of it. Cell-calling.
+cell* set_slot_quiet(cell* arguments) {
+    cell* series = arguments;
     switch (series->type()) {
         case TYPE_BLOCK: case TYPE_PAREN: case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_SET_PATH:
         case TYPE_GET_PATH:
@@ -72,8 +71,8 @@ uint64_t set_slot_quiet(const routine_arguments& arguments) {
     }
     memory::series_buffer* buffer = memory::buffer_of(series->w2);
     const int64_t index = series::index_of(series);
-    if (index >= 0 && index < buffer->length()) buffer->head_cell()[index] = *value;
-    return answer(unset_value());
+    if (index >= 0 && index < buffer->length()) buffer->head_cell()[index] = arguments[1];
+    return nullptr;
 }
 
 template <bool left, bool logical>
@@ -92,8 +91,10 @@ uint64_t last_lf_q(const routine_arguments&) {
     return answer(value);
 }
 
-// stack-size?: the cells on the argument stack, the call's own included.
+// stack-size?: the cells on the argument stack, the call's own result slot included, so
+// `pick-stack stack-size?` names the cell that holds its own argument.
 uint64_t stack_size_q(const routine_arguments&) {
+    result_slot();
     return static_cast<uint64_t>(stack::state.args_top - stack::state.args_begin);
 }
 
@@ -125,8 +126,8 @@ uint64_t tracing_q(const routine_arguments&) {
 
 const boot_routine SYSTEM_ROUTINES[] = {
     {"quit-return", code_of<&quit_return>(), false, -1},
-    {"set-quiet", code_of<&set_quiet>(), false, -1},
-    {"set-slot-quiet", code_of<&set_slot_quiet>(), false, -1},
+    {"set-quiet", code_of<&set_quiet>(), true, -1},
+    {"set-slot-quiet", code_of<&set_slot_quiet>(), true, -1},
     {"shift-right", code_of<&shift<false, false>>(), false, -1},
     {"shift-left", code_of<&shift<true, false>>(), false, -1},
     {"shift-logical", code_of<&shift<false, true>>(), false, -1},

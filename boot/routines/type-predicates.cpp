@@ -1,7 +1,8 @@
 // The type predicate routines: 48 that each test for one datatype (`block?` ...) and 14
-// that each test membership in a named typeset (`series?` ...). Each takes the address of
-// its argument cell, whatever the value (unset! included), and answers a logic! machine
-// value.
+// that each test membership in a named typeset (`series?` ...). Each takes its argument
+// cell, whatever the value (unset! included, so the routines are cell-calling: the
+// machine convention would hand an integer! over as its number), and answers one of the
+// shared logic! cells.
 //
 // Invariants: a single-type predicate compares the type id exactly (a paren! is no
 // block?); a typeset predicate reads the current value of its typeset's global word at
@@ -19,14 +20,14 @@
 #include "boot/routines/routine-calls.h"
 #include "runtime/binding/context.h"
 #include "runtime/binding/symbol.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/typeset.h"
 
 namespace zor::boot {
 
 namespace {
 
-using eval::routine_arguments;
-using namespace routine_calls;
+using routine_calls::code_of;
 
 struct single_type {
     const char* name;
@@ -70,26 +71,27 @@ constexpr typeset_test TYPESET_TESTS[] = {
 constexpr size_t TYPESET_TEST_COUNT = std::size(TYPESET_TESTS);
 static_assert(TYPESET_TEST_COUNT == 14);
 
+cell* logic_cell(bool value) { return value ? &logic::true_value : &logic::false_value; }
+
 template <size_t i>
-uint64_t is_single_type(const routine_arguments& arguments) {
-    return cell_argument(arguments, 0)->type() == SINGLE_TYPES[i].type ? 1 : 0;
+cell* is_single_type(cell* arguments) {
+    return logic_cell(arguments->type() == SINGLE_TYPES[i].type);
 }
 
 template <size_t i>
-uint64_t is_in_typeset(const routine_arguments& arguments) {
+cell* is_in_typeset(cell* arguments) {
     // Symbols live as long as the process, so the id is kept once made.
     static int32_t symbol = 0;
     if (!symbol) symbol = symbol::make(TYPESET_TESTS[i].typeset);
     const cell* members = context::value_of_symbol(context::global, symbol);
-    if (!members || !members->is(TYPE_TYPESET)) return 0;
-    return typeset::has(members, cell_argument(arguments, 0)->type()) ? 1 : 0;
+    return logic_cell(members && members->is(TYPE_TYPESET) && typeset::has(members, arguments->type()));
 }
 
 template <size_t... single, size_t... in_typeset>
 auto make_table(std::index_sequence<single...>, std::index_sequence<in_typeset...>) {
     return std::array<boot_routine, sizeof...(single) + sizeof...(in_typeset)>{{
-        {SINGLE_TYPES[single].name, code_of<&is_single_type<single>>(), false, TYPE_LOGIC}...,
-        {TYPESET_TESTS[in_typeset].name, code_of<&is_in_typeset<in_typeset>>(), false, TYPE_LOGIC}...,
+        {SINGLE_TYPES[single].name, code_of<&is_single_type<single>>(), true, -1}...,
+        {TYPESET_TESTS[in_typeset].name, code_of<&is_in_typeset<in_typeset>>(), true, -1}...,
     }};
 }
 

@@ -183,5 +183,19 @@ TEST_F(CoreWords, EveryNativeAndActionIsBound) {
     }
 }
 
+
+// The named typesets are bound from source, while the natives check their arguments
+// against the runtime's own table of them: the two must agree member for member, or a
+// native would accept what its spec, as help shows it, refuses.
+TEST_F(CoreWords, TheSourceTypesetsAreTheOnesTheNativesCheck) {
+    int named = 0;
+    for (int i = 0; const char* name = natives::named_typeset_name(i); ++i, ++named) {
+        cell expected;
+        ASSERT_TRUE(natives::named_typeset(name, &expected)) << name;
+        EXPECT_EQ(evaluate(name), testing::mold_of(&expected)) << name;
+    }
+    EXPECT_EQ(named, 18);
+}
+
 }  // namespace
 }  // namespace zor

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
 #include "runtime/gc/gc.h"
@@ -20,6 +21,9 @@ namespace zor::testing {
 inline void ensure_runtime() {
     static bool started = [] {
         runtime_init::start();
+        // The program registers event! before its global words exist (boot/entry.cpp);
+        // the boot sources name it.
+        event::init_type();
         gc::enabled = 1;
         return true;
     }();
