@@ -10,6 +10,7 @@ void register_all_routines() {
     register_type_predicates();
     register_console_input_routines();
     register_zorbin_codec_routines();
+    register_system_object_routines();
 }
 
 }  // namespace zor::boot

@@ -16,6 +16,8 @@ void register_type_predicates();
 
 // The console input routines (console-input.cpp).
 void register_console_input_routines();
+// The routines of the system object (system-object-routines.cpp).
+void register_system_object_routines();
 
 // The zorbin codec routines (zorbin-codec.cpp).
 void register_zorbin_codec_routines();

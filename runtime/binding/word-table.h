@@ -135,7 +135,19 @@
     X(system_global, "system-global") \
     UNKEPT("stack") \
     X(trace, "trace") \
-    X(no_trace, "no-trace")
+    X(no_trace, "no-trace") \
+    X(state, "state") \
+    X(callbacks, "callbacks") \
+    X(bits, "bits") \
+    X(locale, "locale") \
+    X(months, "months") \
+    X(currencies, "currencies") \
+    X(list, "list") \
+    X(options, "options") \
+    X(money_digits, "money-digits") \
+    X(lexer, "lexer") \
+    X(exit_states, "exit-states") \
+    X(schemes, "schemes")
 
 #define ZOR_PREDEFINED_WORDS(X) \
     X(at, "at") \
@@ -287,7 +299,7 @@ ZOR_PREDEFINED_REFINEMENTS(ZOR_DECLARE)
 
 namespace word_table {
 
-inline constexpr int SYMBOL_COUNT = 113;
+inline constexpr int SYMBOL_COUNT = 125;
 inline constexpr int WORD_COUNT = 105;
 inline constexpr int REFINEMENT_COUNT = 6;
 

@@ -2,18 +2,21 @@
 // the accessors with their setters, comparison as instants and date arithmetic.
 #include "runtime/datatypes/date.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/random.h"
 #include "runtime/binding/symbol.h"
+#include "runtime/binding/system-object.h"
 #include "runtime/binding/word-table.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/unset.h"
@@ -25,7 +28,8 @@ namespace zor::date {
 
 namespace {
 
-// The names whose first three letters the text form writes.
+// The names whose first three letters the text form writes until the boot environment
+// makes system/locale/months, which starts with the same names.
 const char* const MONTH_NAMES[12] = {"January", "February", "March",     "April",   "May",      "June",
                                      "July",    "August",   "September", "October", "November", "December"};
 
@@ -414,6 +418,26 @@ cell* random_value(cell* value, bool seed, bool secure, bool /*only*/) {
     return set_normalized(value, drawn, local - zone_offset(zone), zone, true);
 }
 
+// The first three characters of a month's name: from system/locale/months once the boot
+// environment has made it (a missing or non-string entry raises script/invalid-months),
+// else from the built-in names. Read before anything is written, so nothing allocates
+// while the entry is read. Answers the count (a name may be shorter than three).
+int month_name_start(int32_t month, uint32_t name[3]) {
+    if (system_object::object()) {
+        const cell* months = system_object::path({symbols::locale, symbols::months});
+        if (!months || !months->is(TYPE_BLOCK) || month < 1 || month > block::rest_length(months))
+            raise::throw_error(err::script_invalid_months);
+        const cell* entry = block::get_cell(months, series::index_of(months) + month - 1);
+        if (!entry->is(TYPE_STRING)) raise::throw_error(err::script_invalid_months);
+        const int count = static_cast<int>(std::min<int64_t>(3, string::rest_length(entry)));
+        for (int i = 0; i < count; ++i) name[i] = string::char_at(entry, series::index_of(entry) + i);
+        return count;
+    }
+    const char* builtin = month >= 1 && month <= 12 ? MONTH_NAMES[month - 1] : "???";
+    for (int i = 0; i < 3; ++i) name[i] = static_cast<unsigned char>(builtin[i]);
+    return 3;
+}
+
 int form_text(cell* value, cell* output, int budget) {
     uint32_t packed = packed_of(value);
     double local = local_time(value);
@@ -421,16 +445,20 @@ int form_text(cell* value, cell* output, int budget) {
     int n = 0;
     const char separator = static_cast<int32_t>(packed) < 0 ? '/' : '-';
     int32_t year = year_of(packed);
-    n += std::snprintf(text + n, 16, "%d%c", day_of(packed), separator);
     int32_t month = month_of(packed);
-    const char* name = month >= 1 && month <= 12 ? MONTH_NAMES[month - 1] : "???";
-    std::memcpy(text + n, name, 3);
-    n += 3;
+    uint32_t name[3];
+    const int name_length = month_name_start(month, name);
+    n += std::snprintf(text + n, 16, "%d%c", day_of(packed), separator);
+    string::append_bytes(output, text, n);
+    for (int i = 0; i < name_length; ++i) string::append_codepoint(output, name[i]);
+    n += name_length;
+    int written_before_year = n;
+    n = 0;
     text[n++] = separator;
     int32_t magnitude = year < 0 ? -year : year;
     n += std::snprintf(text + n, 16, magnitude <= 99 ? "%s%04d" : "%s%d", year < 0 ? "-" : "", magnitude);
     string::append_bytes(output, text, n);
-    int written = n;
+    int written = written_before_year + n;
     if (has_time(packed)) {
         string::append_bytes(output, "/", 1);
         written += 1;

@@ -2,21 +2,26 @@
 // forms, comparison, rounding and random amounts.
 #include "runtime/datatypes/money.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "platform/random.h"
 #include "runtime/binding/symbol.h"
+#include "runtime/binding/system-object.h"
 #include "runtime/binding/word-table.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/errors/raise.h"
 #include "runtime/eval/lexer/number-scanners.h"
 #include "runtime/eval/stack.h"
@@ -31,8 +36,8 @@ int32_t shown_fraction_digits = 2;
 
 namespace {
 
-// ISO 4217 codes in the order that fixes the stored currency index (the boot
-// environment's system/locale/currencies/list holds the same words).
+// ISO 4217 codes in the order that fixes the stored currency index: the list until the
+// boot environment makes system/locale/currencies/list, which starts with the same words.
 const char* const CURRENCIES[CURRENCY_COUNT] = {
     "AED", "AFN", "ALL", "AMD", "ANG", "AOA", "ARS", "AUD", "AWG", "AZN", "BAM", "BBD", "BDT", "BTC", "BGN", "BHD",
     "BIF", "BMD", "BND", "BOB", "BRL", "BSD", "BTN", "BWP", "BYN", "BZD", "CAD", "CDF", "CHF", "CKD", "CLP", "CNY",
@@ -45,6 +50,16 @@ const char* const CURRENCIES[CURRENCY_COUNT] = {
     "SBD", "SCR", "SDG", "SEK", "SGD", "SHP", "SLL", "SLS", "SOS", "SRD", "SSP", "STN", "SYP", "SZL", "THB", "TJS",
     "TMT", "TND", "TOP", "TRY", "TTD", "TVD", "TWD", "TZS", "UAH", "UGX", "USD", "UYU", "UZS", "VES", "VND", "VUV",
     "WST", "CFA", "XAF", "XCD", "XOF", "CFP", "XPF", "YER", "ZAR", "ZMW"};
+
+// The longest currency code the text forms write (a list entry is a word of any length).
+constexpr size_t MAX_CODE_BYTES = 24;
+
+// system/locale/currencies/list when the boot environment has made it, else null (the
+// built-in list above serves).
+const cell* currency_list() {
+    const cell* list = system_object::path({symbols::locale, symbols::currencies, symbols::list});
+    return list && list->is(TYPE_BLOCK) ? list : nullptr;
+}
 
 constexpr uint64_t TEN_10 = 10000000000ULL;
 constexpr uint64_t UNITS_PER_WHOLE = 100000;  // 10^5
@@ -170,11 +185,10 @@ int write_text(const cell* c, char* out, int shown, bool grouped) {
     units m = magnitude_of(c);
     int n = 0;
     if (m != 0 && is_negative_bit(c)) out[n++] = '-';
-    int currency = currency_of(c);
-    if (currency >= 1 && currency <= CURRENCY_COUNT) {
-        std::memcpy(out + n, CURRENCIES[currency - 1], 3);
-        n += 3;
-    }
+    std::string_view code = currency_code(currency_of(c));
+    code = code.substr(0, MAX_CODE_BYTES);
+    std::memcpy(out + n, code.data(), code.size());
+    n += static_cast<int>(code.size());
     out[n++] = '$';
     auto whole = static_cast<uint64_t>(m / UNITS_PER_WHOLE);  // below 10^17
     auto fraction = static_cast<uint32_t>(m % UNITS_PER_WHOLE);
@@ -201,7 +215,7 @@ int write_text(const cell* c, char* out, int shown, bool grouped) {
 }
 
 int append_text(const cell* c, cell* output, int budget, int shown, bool grouped) {
-    char text[64];
+    char text[64 + MAX_CODE_BYTES];
     int n = write_text(c, text, shown, grouped);
     string::append_bytes(output, text, n);
     return budget - n;
@@ -209,6 +223,10 @@ int append_text(const cell* c, cell* output, int budget, int shown, bool grouped
 
 int shown_digits() {
     int32_t d = shown_fraction_digits;
+    if (system_object::object()) {
+        const cell* setting = system_object::path({symbols::options, symbols::money_digits});
+        d = setting && setting->is(TYPE_INTEGER) ? integer::read_cell(setting) : 2;
+    }
     return d < 0 ? 0 : d > FRACTION_DIGITS ? FRACTION_DIGITS : d;
 }
 
@@ -438,9 +456,9 @@ int accessor_of(const cell* element) {
 
 cell* get_accessor(const cell* value, int accessor) {
     if (accessor == 1) {
-        int currency = currency_of(value);
-        if (currency < 1 || currency > CURRENCY_COUNT) return &none::value;
-        cell word = integer::named_word(CURRENCIES[currency - 1]);
+        std::string word_name(currency_code(currency_of(value)));
+        if (word_name.empty()) return &none::value;
+        cell word = integer::named_word(word_name.c_str());
         return stack::push_copy(&word);
     }
     cell* copy = stack::push_copy(value);
@@ -479,7 +497,7 @@ int compare(cell* value, cell* other, int op) {
             if (a.currency != b.currency) {
                 if (a.currency == 0) return -1;
                 if (b.currency == 0) return 1;
-                int by_code = std::strcmp(currency_code(a.currency), currency_code(b.currency));
+                int by_code = currency_code(a.currency).compare(currency_code(b.currency));
                 if (by_code != 0) return by_code < 0 ? -1 : 1;
             }
             return compare_amounts(a, b);
@@ -617,25 +635,57 @@ void init_type() {
     lexer::set_money_builder(&build_from_text);
 }
 
-const char* currency_code(int index) {
-    return index >= 1 && index <= CURRENCY_COUNT ? CURRENCIES[index - 1] : "";
+std::string_view currency_code(int index) {
+    if (const cell* list = currency_list()) {
+        if (index < 1 || index > MAX_CURRENCIES || index > block::rest_length(list)) return {};
+        const cell* entry = block::get_cell(list, series::index_of(list) + index - 1);
+        if (!word::is_any_word_type(entry->type())) return {};
+        return symbol::name_of(static_cast<int32_t>(entry->w2));
+    }
+    return index >= 1 && index <= CURRENCY_COUNT ? std::string_view(CURRENCIES[index - 1]) : std::string_view();
 }
 
 int find_currency(const char* code, int length) {
-    if (length != 3) return -1;
-    char upper[3];
-    for (int i = 0; i < 3; ++i) {
-        char c = code[i];
-        upper[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    auto same_code = [&](std::string_view name) {
+        if (name.size() != static_cast<size_t>(length)) return false;
+        for (int i = 0; i < length; ++i) {
+            char a = code[i];
+            char b = name[static_cast<size_t>(i)];
+            if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+            if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+            if (a != b) return false;
+        }
+        return true;
+    };
+    if (const cell* list = currency_list()) {
+        const int64_t count = std::min<int64_t>(block::rest_length(list), MAX_CURRENCIES);
+        for (int64_t i = 0; i < count; ++i) {
+            const cell* entry = block::get_cell(list, series::index_of(list) + i);
+            if (word::is_any_word_type(entry->type()) && same_code(symbol::name_of(static_cast<int32_t>(entry->w2))))
+                return static_cast<int>(i + 1);
+        }
+        return -1;
     }
+    if (length != 3) return -1;
     for (int i = 0; i < CURRENCY_COUNT; ++i) {
-        if (std::memcmp(CURRENCIES[i], upper, 3) == 0) return i + 1;
+        if (same_code(CURRENCIES[i])) return i + 1;
     }
     return -1;
 }
 
 int find_currency_word(const cell* word) {
-    std::string_view name = symbol::name_of(symbol::canonical_id(static_cast<int32_t>(word->w2)));
+    const int32_t canonical = symbol::canonical_id(static_cast<int32_t>(word->w2));
+    if (const cell* list = currency_list()) {
+        const int64_t count = std::min<int64_t>(block::rest_length(list), MAX_CURRENCIES);
+        for (int64_t i = 0; i < count; ++i) {
+            const cell* entry = block::get_cell(list, series::index_of(list) + i);
+            if (word::is_any_word_type(entry->type()) &&
+                symbol::canonical_id(static_cast<int32_t>(entry->w2)) == canonical)
+                return static_cast<int>(i + 1);
+        }
+        return -1;
+    }
+    std::string_view name = symbol::name_of(canonical);
     return find_currency(name.data(), static_cast<int>(name.size()));
 }
 

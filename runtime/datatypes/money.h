@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "runtime/value/cell.h"
 
@@ -24,7 +25,9 @@ inline constexpr uint32_t SIGN_BIT = 0x4000;
 inline constexpr int DIGITS = 22;
 inline constexpr int INTEGER_DIGITS = 17;
 inline constexpr int FRACTION_DIGITS = 5;
+// The built-in currency list's length, and the most currencies an index (one byte) names.
 inline constexpr int CURRENCY_COUNT = 170;
+inline constexpr int MAX_CURRENCIES = 255;
 
 // The magnitude in 0.00001 units: 0 .. 10^22 - 1.
 using units = unsigned __int128;
@@ -33,14 +36,20 @@ using units = unsigned __int128;
 // left, its conversion to integer! and float!, and the lexer's money builder.
 void init_type();
 
-// The fraction digits that form and mold show (0..5). The boot environment's
-// system/options/money-digits sets it; 2 until then.
+// The fraction digits that form and mold show (0..5) while there is no system object;
+// once the boot environment has made it, system/options/money-digits is read at every
+// use instead (2 when it holds no integer).
 extern int32_t shown_fraction_digits;
 
 // --- The currency list -------------------------------------------------------------------------
 
-// The code of a currency index 1..CURRENCY_COUNT (three upper-case letters).
-const char* currency_code(int index);
+// The currency list is system/locale/currencies/list, read at every use (its first
+// MAX_CURRENCIES words), or the built-in list of CURRENCY_COUNT codes before the boot
+// environment makes it.
+//
+// The code of a currency index (the name of the list's word at that 1-based position),
+// empty for 0, an index past the list or an entry that is no word.
+std::string_view currency_code(int index);
 // `money/find-currency`: the 1-based index of a currency code or of a word's name (letter
 // case ignored), or -1.
 int find_currency(const char* code, int length);

@@ -12,6 +12,8 @@
 #include <string_view>
 
 #include "runtime/binding/context.h"
+#include "runtime/binding/symbol.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -63,6 +65,24 @@ cell* push_prototype(const char* name, std::string_view fields) {
     cell::init_unset(block);
     upcalls::installed(upcalls::scan_text)(fields.data(), static_cast<int64_t>(fields.size()), block);
     return object::construct(block, nullptr, false);
+}
+
+// The scheme object of a scheme word in the registry: a block of name/scheme pairs
+// (the names compared caselessly, the first match winning) or an object whose fields are
+// the names. Null when the registry is neither or has no such name.
+cell* find_scheme(cell* schemes, const cell* name) {
+    if (!schemes) return nullptr;
+    if (schemes->is(TYPE_OBJECT)) return object::field_value(schemes, name);
+    if (!schemes->is(TYPE_BLOCK)) return nullptr;
+    const int32_t wanted = symbol::canonical_id(static_cast<int32_t>(name->w2));
+    const int64_t head = series::index_of(schemes);
+    const int64_t length = block::rest_length(schemes);
+    for (int64_t i = 0; i + 1 < length; i += 2) {
+        const cell* key = block::get_cell(schemes, head + i);
+        if (key->is(TYPE_WORD) && symbol::canonical_id(static_cast<int32_t>(key->w2)) == wanted)
+            return block::get_cell(schemes, head + i + 1);
+    }
+    return nullptr;
 }
 
 cell* flag(bool on) { return on ? &logic::true_value : &logic::false_value; }
@@ -126,8 +146,7 @@ cell* make(cell* /*value*/, cell* spec, type_id /*type*/) {
     *context::self_cell(made->w1) = *made;
     if (cell* field = field_of(made, "spec")) *field = *spec_object;
     if (cell* field = field_of(made, "scheme")) *field = *scheme_word;
-    cell* schemes = system_field("schemes");
-    cell* found = schemes && schemes->is(TYPE_OBJECT) ? object::field_value(schemes, scheme_word) : nullptr;
+    cell* found = find_scheme(system_field("schemes"), scheme_word);
     if (!found || !found->is(TYPE_OBJECT)) raise::throw_error(err::access_unknown_scheme, source);
     cell* actor = field_of(found, "actor");
     if (!actor || !(actor->is(TYPE_OBJECT) || actor->is(TYPE_HANDLE))) {

@@ -5,8 +5,10 @@
 // dispatcher and never reaches this module.)
 //
 // The scheme, and the prototypes of the port and of its spec, are looked up in the
-// `system` object (system/schemes, system/standard/port, system/standard/url-parts) when
-// the action runs; without those prototypes the fields named above are used.
+// `system` object (system/standard/port, system/standard/url-parts, and system/schemes: a
+// block of name/scheme pairs as scheme registration fills it, or an object whose fields
+// are the names) when the port is made; without those prototypes the fields named above
+// are used.
 //
 // Invariants for callers: port cells lie in rooted places; forwarding runs user code, so
 // nothing here keeps a buffer address across a forwarded call.

@@ -1417,7 +1417,7 @@ void run_compiled_body(const cell* function, int32_t code_index, node_ref contex
 // call_record's, or invoke's below): only the body needs one more held cell.
 void invoke_held(cell* function, node_ref context, const cell* word, uint32_t kind) {
     std::optional<tracing::switch_scope> callback_switch;
-    if (kind && tracing::active && !(tracing::callback_bits & kind)) callback_switch.emplace(false);
+    if (kind && tracing::active && !(tracing::enabled_callback_kinds() & kind)) callback_switch.emplace(false);
     const cell* extras = memory::buffer_of(function->w3)->head_cell();
     const cell* code = extras + function::EXTRAS_CODE;
     if (code->is(TYPE_INTEGER) && integer::read_cell(code) != 0) {

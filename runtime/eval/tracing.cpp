@@ -3,6 +3,7 @@
 #include "runtime/eval/tracing.h"
 
 #include "runtime/binding/context.h"
+#include "runtime/binding/system-object.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
@@ -23,6 +24,11 @@ bool tracer_active = false;
 uint32_t mask = DEFAULT_MASK;
 int32_t tracer_locals = 0;
 uint32_t callback_bits = 0;
+
+uint32_t enabled_callback_kinds() {
+    const cell* bits = system_object::path({symbols::state, symbols::callbacks, symbols::bits});
+    return bits && bits->is(TYPE_INTEGER) ? bits->w2 : callback_bits;
+}
 
 namespace {
 

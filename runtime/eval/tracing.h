@@ -46,10 +46,12 @@ extern bool tracer_active;
 extern uint32_t mask;
 // Local cells the tracer's spec needs beyond its six arguments (function/count-locals).
 extern int32_t tracer_locals;
-// system/state/callbacks/bits: the callback kinds (1 lexer, 2 parse, 4 sort, 8 change,
-// 16 deep change, 32 port) that keep tracing on while they run. Written by that
-// object's change handler.
+// The callback kinds (1 lexer, 2 parse, 4 sort, 8 change, 16 deep change, 32 port) that
+// keep tracing on while they run: the integer in system/state/callbacks/bits, which that
+// object's change handler keeps, read at every callback; callback_bits stands in while
+// there is no such integer (before the boot environment makes the system object).
 extern uint32_t callback_bits;
+uint32_t enabled_callback_kinds();
 
 // Start-up: the event words and the tracer cell (part of eval::init).
 void init();

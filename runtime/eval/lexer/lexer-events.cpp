@@ -28,15 +28,13 @@
 #include "runtime/memory/memory.h"
 #include "runtime/errors/raise.h"
 #include "runtime/binding/symbol.h"
+#include "runtime/binding/system-object.h"
 #include "runtime/text/unicode.h"
 #include "runtime/binding/word-table.h"
 
 namespace zor::lexer {
 
 namespace {
-
-// The exit-states block (see lexer.h).
-cell exit_states_cell{TYPE_NONE, 0, 0, 0};
 
 // The longest piece of text an error shows.
 constexpr int NEAR_BYTES = 30;
@@ -63,10 +61,12 @@ const uint8_t* address_of(const state& s, int64_t offset) {
 // What a callback is told the type is.
 cell type_argument(int32_t type) {
     if (type > 0) return datatype::value_of(static_cast<type_id>(type));
-    if (type < 0 && exit_states_cell.is(TYPE_BLOCK)) {
-        memory::series_buffer* names = memory::buffer_of(exit_states_cell.w2);
+    // The token classes without a datatype of their own are named by the block that the
+    // boot environment keeps in system/lexer/exit-states; none before it exists.
+    const cell* names = type < 0 ? system_object::path({symbols::lexer, symbols::exit_states}) : nullptr;
+    if (names && names->is(TYPE_BLOCK)) {
         int64_t item = -int64_t(type) - 1;
-        if (item < names->length()) return names->head_cell()[item];
+        if (item < block::rest_length(names)) return *block::get_cell(names, series::index_of(names) + item);
     }
     return none::value;
 }
@@ -128,34 +128,6 @@ uint32_t expected_delimiter(int32_t open_type, const state& s, const uint8_t* at
 }
 
 }  // namespace
-
-void init_events() {
-    // The names as the system object will list them: a word where the token class has
-    // no datatype of its own.
-    static const char* const ITEMS[] = {
-        "eof", "error!", "block!", "block!", "paren!", "paren!", "string!", "string!", "map!", "path!",
-        "datatype!", "comment", "string!", "word!", "issue!", "integer!", "refinement!", "char!", "file!",
-        "binary!", "percent!", "float!", "float!", "tuple!", "date!", "pair!", "time!", "money!", "tag!",
-        "url!", "email!", "hex", "rawstring", "ref!",
-    };
-    static const type_id TYPES[] = {
-        TYPE_NONE_ID, TYPE_ERROR, TYPE_BLOCK, TYPE_BLOCK, TYPE_PAREN, TYPE_PAREN, TYPE_STRING, TYPE_STRING,
-        TYPE_MAP, TYPE_PATH, TYPE_DATATYPE, TYPE_NONE_ID, TYPE_STRING, TYPE_WORD, TYPE_ISSUE, TYPE_INTEGER,
-        TYPE_REFINEMENT, TYPE_CHAR, TYPE_FILE, TYPE_BINARY, TYPE_PERCENT, TYPE_FLOAT, TYPE_FLOAT, TYPE_TUPLE,
-        TYPE_DATE, TYPE_PAIR, TYPE_TIME, TYPE_MONEY, TYPE_TAG, TYPE_URL, TYPE_EMAIL, TYPE_NONE_ID,
-        TYPE_NONE_ID, TYPE_REF,
-    };
-    static_assert(std::size(ITEMS) == std::size(TYPES));
-    cell* block = block::push_empty(int64_t(std::size(ITEMS)));
-    for (size_t i = 0; i < std::size(ITEMS); ++i) {
-        cell item = TYPES[i] ? datatype::value_of(TYPES[i]) : *word::make_global_from_name(ITEMS[i]);
-        block::append_copy(block, &item);
-    }
-    exit_states_cell = *block;
-    stack::drop_slots(1);
-}
-
-void mark_event_cells() { gc::mark_cells(&exit_states_cell, &exit_states_cell + 1); }
 
 uint32_t event_mask_of(const cell* callback) {
     if (!callback->is(TYPE_FUNCTION)) return ALL_EVENTS;

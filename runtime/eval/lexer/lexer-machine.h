@@ -76,10 +76,6 @@ void abandon_braced_string(state& s);
 
 // --- Events (lexer-events.cpp) -------------------------------------------------------------------
 
-// Start-up: the exit-states block. The collector reaches it through mark_event_cells,
-// which mark_active_states calls.
-void init_events();
-void mark_event_cells();
 
 inline bool has_callback(const state& s) {
     return s.callback.is(TYPE_FUNCTION) || s.callback.is(TYPE_ROUTINE);

@@ -230,7 +230,6 @@ void init() {
     work_used = 0;
     first_state = last_state = nullptr;
     init_machine();
-    init_events();
 }
 
 void mark_active_states() {
@@ -239,7 +238,6 @@ void mark_active_states() {
         gc::mark_cells(&s->callback, &s->callback + 1);
         gc::mark_cells(&s->source, &s->source + 1);
     }
-    mark_event_cells();
 }
 
 int active_scan_count() {
