@@ -85,10 +85,24 @@ size_t held_top = 0;
 cell verified_descriptors[natives::TABLE_SIZE + 1];
 bool descriptors_cover[natives::TABLE_SIZE + 1];
 
+// The section defaults of a native's or an action's call, worked out once per descriptor
+// block: how many refinements (each a position of -1) and how many refinement arguments
+// (each a none! cell) follow the positional arguments. By natives-table index, then by
+// action index after them; the descriptor block cell is kept alive and current here, as
+// for verified_descriptors.
+struct section_plan {
+    int32_t refinements;
+    int32_t arguments;
+};
+constexpr int PLAN_SLOTS = natives::TABLE_SIZE + 1 + ACTION_COUNT + 1;
+cell planned_descriptors[PLAN_SLOTS];
+section_plan section_plans[PLAN_SLOTS];
+
 void mark_interpreter_cells() {
     gc::mark_cells(&current, &current + 1);
     gc::mark_cells(held_stack, held_stack + held_top);
     gc::mark_cells(verified_descriptors, verified_descriptors + natives::TABLE_SIZE + 1);
+    gc::mark_cells(planned_descriptors, planned_descriptors + PLAN_SLOTS);
 }
 
 // Tag of a held_cells whose cells the caller fills, every one of them, before anything
@@ -411,6 +425,23 @@ struct call_record {
 // position -1.
 void push_section_defaults(call_record& r) {
     r.refinement_count = 0;
+    int slot = -1;
+    if (r.native_layout) {
+        const int index = native::table_index(&r.callee());
+        const bool is_native = r.callee().is(TYPE_NATIVE);
+        if (index >= 1 && index <= (is_native ? natives::TABLE_SIZE : ACTION_COUNT)) {
+            slot = is_native ? index : natives::TABLE_SIZE + 1 + index;
+            const cell& planned = planned_descriptors[slot];
+            if (planned.is(TYPE_BLOCK) && planned.w2 == r.descriptors().w2) [[likely]] {
+                const section_plan plan = section_plans[slot];
+                for (int32_t i = 0; i < plan.refinements; ++i) r.positions[i] = -1;
+                for (int32_t i = 0; i < plan.arguments; ++i) *stack::push_slot() = none_cell;
+                r.refinement_count = plan.refinements;
+                return;
+            }
+        }
+    }
+    int32_t arguments = 0;
     // Nothing below allocates: the descriptor block stays where it is.
     const cell* descriptors = &r.descriptors();
     const cell* entries = entry_word(descriptors, 0);
@@ -424,9 +455,14 @@ void push_section_defaults(call_record& r) {
             }
         } else {
             *stack::push_slot() = none_cell;
+            ++arguments;
         }
     }
     if (r.refinement_count > MAX_NATIVE_REFINEMENTS) raise::throw_error(err::internal_not_done);
+    if (slot >= 0) {
+        planned_descriptors[slot] = r.descriptors();
+        section_plans[slot] = {r.refinement_count, arguments};
+    }
 }
 
 bool is_local_refinement(const cell* c) {
