@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "codecs/lz.h"
@@ -168,6 +169,7 @@ private:
 
     // --- Symbols ----------------------------------------------------------------------------
     int32_t symbol_id(uint32_t index, const uint8_t* at);
+    int32_t global_index(int32_t symbol);
     int32_t read_symbol() {
         const uint8_t* at = p_;
         return symbol_id(read_field(), at);
@@ -227,7 +229,19 @@ private:
     const uint8_t* strings_ = nullptr;
     uint32_t strings_size_ = 0;
     std::vector<int32_t> symbols_;  // interned ids by index, 0 until first use
+    std::unordered_map<int32_t, int32_t> global_slots_;  // symbol id -> global value slot
 };
+
+// The value slot of a symbol in the global context, interned as the lexer interns a word
+// (every spelling shares the slot of the name's first key); kept per symbol, since a
+// global slot never changes its index.
+int32_t decoder::global_index(int32_t symbol) {
+    auto found = global_slots_.find(symbol);
+    if (found != global_slots_.end()) return found->second;
+    int32_t index = static_cast<int32_t>(word::intern_global(symbol, false, false)->w3);
+    global_slots_.emplace(symbol, index);
+    return index;
+}
 
 int32_t decoder::symbol_id(uint32_t index, const uint8_t* at) {
     if (index >= symbol_count_) invalid(at);
@@ -605,9 +619,7 @@ void decoder::decode_word(const record_head& h, cell* series, int64_t position) 
         read_word();  // the key index of a global word: found again by name
     }
     if (global) {
-        int32_t added = -1;
-        int32_t index = context::find_or_add_symbol(context::global, symbol, false, &added);
-        if (index < 0) index = added;
+        int32_t index = global_index(symbol);
         place(series, position, cell{t, context::global, static_cast<uint32_t>(symbol), static_cast<uint32_t>(index)},
               h.new_line);
     } else if (boot_) {

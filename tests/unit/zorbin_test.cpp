@@ -384,6 +384,40 @@ TEST_F(ZorbinTest, HostileRecordsRaiseInvalidRecordWithTheirOffset) {
               code_of(err::script_invalid_data));
 }
 
+TEST_F(ZorbinTest, BootModeBindsWordsAndKeepsNativeSpecsAsLiterals) {
+    // A symbol table of one name, then: a binding of that word to 10 (both records leave
+    // the block again), the word itself, and the native `if` with its spec block.
+    bytes blob = {'Z', 'O', 'R', 'B', 'I', 'N', 1, 5, 3, 0, 1, 8, 0, 0, 0, 0};
+    for (char c : std::string("zb-boot")) blob.push_back(static_cast<uint8_t>(c));
+    blob.push_back(0);
+    bytes records = {0xC4, 0x0F, 0x00, 0x8A, 0x0F, 0x00, 0x15, 0x01, 0x05, 0x01, 0x0F, 0x00};
+    blob[9] = static_cast<uint8_t>(records.size());
+    blob.insert(blob.end(), records.begin(), records.end());
+    cell* target = block::push_empty(4);
+    zorbin::mode saved = zorbin::current_mode;
+    cell* saved_base = literal_base;
+    zorbin::current_mode = zorbin::mode::boot;
+    cell* base = zorbin::decode(blob.data(), int64_t(blob.size()), target);
+    zorbin::current_mode = saved;
+    literal_base = saved_base;
+    memory::series_buffer* b = memory::buffer_of(target->w2);
+    ASSERT_EQ(b->length(), 3) << "the word, the native and its spec";
+    EXPECT_EQ(base, b->head_cell());
+    EXPECT_EQ(mold_of(value_of("zb-boot")), "10");
+    EXPECT_EQ(b->head_cell()[1].type(), TYPE_NATIVE);
+    EXPECT_EQ(b->head_cell()[2].type(), TYPE_BLOCK);
+    EXPECT_EQ(b->head_cell()[2].w2, b->head_cell()[1].w2) << "the spec literal is the native's spec";
+}
+
+TEST_F(ZorbinTest, AnInvalidBootImageEndsTheProcessWithStatusOne) {
+    bytes not_zorbin = {'N', 'O', 'T', ' ', 'Z', 'B', 1, 1, 1, 0};
+    EXPECT_EXIT(zorbin::load_boot_data(not_zorbin.data(), int64_t(not_zorbin.size()), true),
+                ::testing::ExitedWithCode(1), "Error: Not a Zorbin file!");
+    bytes corrupt = {'Z', 'O', 'R', 'B', 'I', 'N', 1, 3, 9, 9, 9, 9, 9, 9, 9, 9};
+    EXPECT_EXIT(zorbin::load_boot_data(corrupt.data(), int64_t(corrupt.size()), true),
+                ::testing::ExitedWithCode(1), "Error: Zorbin compressed data corrupted!");
+}
+
 TEST_F(ZorbinTest, CompressedPayloadsDecode) {
     cell* v = stack::push_copy(value_of("[\"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\" 1 2 3]"));
     bytes blob = encode(v, true);
