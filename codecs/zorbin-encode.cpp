@@ -110,16 +110,15 @@ private:
     uint32_t symbol_index(int32_t symbol);
 
     // --- Reference tracking ----------------------------------------------------------------
-    // The stored path of a key met before, or -1.
-    int64_t stored_path(node_ref key) const {
-        auto found = emitted_.find(key);
-        return found == emitted_.end() ? -1 : int64_t(found->second);
-    }
-    void remember(node_ref key, uint32_t position) {
-        emitted_.emplace(key, static_cast<uint32_t>(path_store_.size()));
+    // The stored path of a key met before; or -1, after storing the current path (the
+    // enclosing positions and this one) as the key's first occurrence.
+    int64_t track(node_ref key, uint32_t position) {
+        auto [entry, first] = emitted_.try_emplace(key, static_cast<uint32_t>(path_store_.size()));
+        if (!first) return int64_t(entry->second);
         path_store_.push_back(static_cast<uint32_t>(path_.size() + 1));
         path_store_.insert(path_store_.end(), path_.begin(), path_.end());
         path_store_.push_back(position);
+        return -1;
     }
     void write_path(int64_t at) {
         uint32_t count = path_store_[size_t(at)];
@@ -199,9 +198,8 @@ void encoder::emit_series_reference(const cell* v, type_id type, int64_t path) {
 
 void encoder::emit_block(const cell* v, uint32_t position) {
     type_id type = v->type();
-    int64_t path = stored_path(v->w2);
+    int64_t path = track(v->w2, position);
     if (path >= 0) return emit_series_reference(v, type, path);
-    remember(v->w2, position);
     series_buffer* b = buffer_of(v->w2);
     int64_t count = b->length();
     if (compact_) {
@@ -218,9 +216,8 @@ void encoder::emit_block(const cell* v, uint32_t position) {
 }
 
 void encoder::emit_map(const cell* v, uint32_t position) {
-    int64_t path = stored_path(v->w2);
+    int64_t path = track(v->w2, position);
     if (path >= 0) return emit_series_reference(v, TYPE_MAP, path);
-    remember(v->w2, position);
     series_buffer* b = buffer_of(v->w2);
     const cell* pairs = b->head_cell();
     int64_t cells = b->length() & ~int64_t(1);
@@ -243,9 +240,8 @@ void encoder::emit_map(const cell* v, uint32_t position) {
 // string!, file!, url!, tag!, email!, ref!, binary! and vector!: units of raw data.
 void encoder::emit_units(const cell* v, uint32_t position) {
     type_id type = v->type();
-    int64_t path = stored_path(v->w2);
+    int64_t path = track(v->w2, position);
     if (path >= 0) return emit_series_reference(v, type, path);
-    remember(v->w2, position);
     series_buffer* b = buffer_of(v->w2);
     uint32_t width = b->unit();
     int64_t units = b->length();
@@ -273,9 +269,8 @@ void encoder::emit_units(const cell* v, uint32_t position) {
 }
 
 void encoder::emit_bitset(const cell* v, uint32_t position) {
-    int64_t path = stored_path(v->w2);
+    int64_t path = track(v->w2, position);
     if (path >= 0) return emit_series_reference(v, TYPE_BITSET, path);
-    remember(v->w2, position);
     series_buffer* b = buffer_of(v->w2);
     bool complemented = (b->flags & memory::FLAG_COMPLEMENT) != 0;
     int64_t count = b->tail - b->head;
@@ -349,7 +344,7 @@ void encoder::emit_word(const cell* v, uint32_t position) {
         }
         return;
     }
-    int64_t path = stored_path(v->w1);
+    int64_t path = track(v->w1, position);
     if (compact_) {
         type_byte(v, type, path >= 0, true);
         varint(symbol);
@@ -360,7 +355,6 @@ void encoder::emit_word(const cell* v, uint32_t position) {
         raw_word(v->w3);
     }
     if (path >= 0) return write_path(path);
-    remember(v->w1, position);
     emit_owner(v->w1, position);
 }
 
@@ -409,13 +403,12 @@ int32_t handler_word(node_ref context, int32_t wanted) {
 // (the owner record of a word); otherwise it is pushed here.
 void encoder::emit_object(const cell* v, uint32_t position, bool tracked) {
     if (tracked) {
-        int64_t path = stored_path(v->w1);
+        int64_t path = track(v->w1, position);
         if (path >= 0) {
             if (compact_) type_byte(v, TYPE_OBJECT, true, false);
             else header_word(v, TYPE_OBJECT | FIXED_REFERENCE);
             return write_path(path);
         }
-        remember(v->w1, position);
         path_.push_back(position);
     }
     bool change = v->w3 != 0;
@@ -435,13 +428,12 @@ void encoder::emit_object(const cell* v, uint32_t position, bool tracked) {
 }
 
 void encoder::emit_error(const cell* v, uint32_t position) {
-    int64_t path = stored_path(v->w1);
+    int64_t path = track(v->w1, position);
     if (path >= 0) {
         if (compact_) type_byte(v, TYPE_ERROR, true, false);
         else header_word(v, TYPE_ERROR | FIXED_REFERENCE);
         return write_path(path);
     }
-    remember(v->w1, position);
     if (compact_) type_byte(v, TYPE_ERROR, false, false);
     else header_word(v, TYPE_ERROR);
     field(static_cast<uint32_t>(error::code_of(v)));
@@ -458,13 +450,12 @@ void encoder::emit_function(const cell* v, uint32_t position, bool tracked) {
     const cell* body = function::extras_cell(v, function::EXTRAS_BODY);
     if (!body || !body->is(TYPE_BLOCK)) not_serializable(TYPE_FUNCTION);  // a compiled body
     if (tracked) {
-        int64_t path = stored_path(v->w1);
+        int64_t path = track(v->w1, position);
         if (path >= 0) {
             if (compact_) type_byte(v, TYPE_FUNCTION, true, false);
             else header_word(v, TYPE_FUNCTION | FIXED_REFERENCE);
             return write_path(path);
         }
-        remember(v->w1, position);
         path_.push_back(position);
     }
     cell spec{TYPE_BLOCK, 0, v->w2, 0};
