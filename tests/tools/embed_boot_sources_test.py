@@ -55,7 +55,8 @@ class EmbedBootSources(unittest.TestCase):
         cases = [
             ("a file the list does not name", "a.zor\n", {"a.zor": "", "stray.zor": ""}, "stray.zor"),
             ("a name listed twice", "a.zor\na.zor\n", {"a.zor": ""}, "listed twice"),
-            ("an entry in another folder", "sub/a.zor\n", {}, "not a .zor file"),
+            ("an entry two folders down", "sub/deeper/a.zor\n", {}, "not a .zor file"),
+            ("an entry above the folders", "../a.zor\n", {}, "not a .zor file"),
             ("an entry that is no .zor file", "a.txt\n", {}, "not a .zor file"),
             ("nothing to embed", "later.zor\n", {}, "none of the listed"),
         ]
