@@ -187,7 +187,8 @@ int write_text(const cell* c, char* out, int shown, bool grouped) {
     if (m != 0 && is_negative_bit(c)) out[n++] = '-';
     std::string_view code = currency_code(currency_of(c));
     code = code.substr(0, MAX_CODE_BYTES);
-    std::memcpy(out + n, code.data(), code.size());
+    // No currency is an empty view with no data at all, which memcpy must not be given.
+    if (!code.empty()) std::memcpy(out + n, code.data(), code.size());
     n += static_cast<int>(code.size());
     out[n++] = '$';
     auto whole = static_cast<uint64_t>(m / UNITS_PER_WHOLE);  // below 10^17
