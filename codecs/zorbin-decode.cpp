@@ -187,6 +187,9 @@ private:
     void decode_records_into(cell* series, uint32_t count);
     cell walk_path();
     node_ref context_of_target(const cell& target, const uint8_t* at);
+    // A reference record of an object!, function! or error!: the value met before, found by
+    // its path as the owner of a context, placed here. A value of another type is invalid.
+    void place_referenced_owner(const record_head& h, cell* series, int64_t position, type_id type, const uint8_t* at);
 
     void decode_word(const record_head& h, cell* series, int64_t position);
     void decode_series(const record_head& h, cell* series, int64_t position);
@@ -424,6 +427,15 @@ cell decoder::walk_path() {
 }
 
 // The context that a reference to an object, function, op or word names.
+void decoder::place_referenced_owner(const record_head& h, cell* series, int64_t position, type_id type,
+                                     const uint8_t* at) {
+    cell target = walk_path();
+    node_ref context = context_of_target(target, at);
+    cell self = *context::self_cell(context);
+    if (!self.is(type)) invalid(at);
+    place(series, position, self, h.new_line);
+}
+
 node_ref decoder::context_of_target(const cell& target, const uint8_t* at) {
     type_id t = target.type();
     if (t == TYPE_OBJECT || t == TYPE_ERROR || t == TYPE_FUNCTION) return target.w1;
@@ -870,14 +882,7 @@ void decoder::decode_values(node_ref context, int32_t count) {
 // when the object itself goes there.
 void decoder::decode_object(const record_head& h, cell* series, int64_t position, const cell* word) {
     const uint8_t* at = p_;
-    if (h.reference) {
-        cell target = walk_path();
-        node_ref context = context_of_target(target, at);
-        cell self = *context::self_cell(context);
-        if (!self.is(TYPE_OBJECT)) invalid(at);
-        place(series, position, self, h.new_line);
-        return;
-    }
+    if (h.reference) return place_referenced_owner(h, series, position, TYPE_OBJECT, at);
     int32_t class_id = read_signed();
     bool change = compact_ ? h.flag : (h.header & FIXED_CHANGE_NODE) != 0;
     if (change) {
@@ -941,14 +946,7 @@ void decoder::read_owned_block(cell* function_slot, cell* block, bool body) {
 
 void decoder::decode_function(const record_head& h, cell* series, int64_t position, const cell* word) {
     const uint8_t* at = p_;
-    if (h.reference) {
-        cell target = walk_path();
-        node_ref context = context_of_target(target, at);
-        cell self = *context::self_cell(context);
-        if (!self.is(TYPE_FUNCTION)) invalid(at);
-        place(series, position, self, h.new_line);
-        return;
-    }
+    if (h.reference) return place_referenced_owner(h, series, position, TYPE_FUNCTION, at);
     uint32_t spec_size = read_count(compact_ ? 1 : 4);
     uint32_t body_size = read_count(compact_ ? 1 : 4);
     const uint8_t* context_at = p_;
@@ -1048,14 +1046,7 @@ void decoder::decode_op(const record_head& h, cell* series, int64_t position) {
 
 void decoder::decode_error(const record_head& h, cell* series, int64_t position) {
     const uint8_t* at = p_;
-    if (h.reference) {
-        cell target = walk_path();
-        node_ref context = context_of_target(target, at);
-        cell self = *context::self_cell(context);
-        if (!self.is(TYPE_ERROR)) invalid(at);
-        place(series, position, self, h.new_line);
-        return;
-    }
+    if (h.reference) return place_referenced_owner(h, series, position, TYPE_ERROR, at);
     uint32_t code = read_field();
     cell* saved_top = stack::state.args_top;
     cell* word = stack::push_slot();
