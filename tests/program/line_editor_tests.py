@@ -278,8 +278,8 @@ def test_invalid_utf8():
 
 
 def test_completion():
-    # Until the completion context exists, Tab inserts a tab.
-    t = Terminal(loop())
+    # Without a completion function, Tab inserts a tab.
+    t = Terminal(loop(before="unset 'zor-complete-input"))
     t.send(b"a\tb\r")
     check("Tab without completion", got_lines(t)[-1:] == ["a^-b"], t, "a tab character")
     t.send(b"\x03")
