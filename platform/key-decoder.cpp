@@ -1,6 +1,8 @@
 // The terminal key decoder (see key-decoder.h).
 #include "platform/key-decoder.h"
 
+#include "platform/utf8-sequence.h"
+
 namespace zor::key_decoder {
 namespace {
 
@@ -99,39 +101,15 @@ decoded decode_sequence(const uint8_t* bytes, size_t n, bool complete, bool ss3)
 }  // namespace
 
 decoded decode_utf8(const uint8_t* bytes, size_t n, bool complete) {
-    const uint8_t lead = bytes[0];
-    size_t length;
-    uint32_t code_point;
-    // The range of the second byte: narrower after the leads whose plain range would
-    // admit overlong forms, surrogates or code points past U+10FFFF.
-    uint8_t low = 0x80, high = 0xBF;
-    if (lead < 0x80) return {lead, 1};
-    if (lead < 0xC2) return {int32_t(REPLACEMENT_CHARACTER), 1};
-    if (lead < 0xE0) {
-        length = 2;
-        code_point = lead & 0x1Fu;
-    } else if (lead < 0xF0) {
-        length = 3;
-        code_point = lead & 0x0Fu;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead < 0xF5) {
-        length = 4;
-        code_point = lead & 0x07u;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return {int32_t(REPLACEMENT_CHARACTER), 1};
+    if (n == 0) return WAIT;
+    const utf8::sequence s = utf8::check_sequence(bytes, static_cast<int64_t>(n));
+    const size_t length = static_cast<size_t>(s.length);
+    switch (s.state) {
+        case utf8::status::valid: return {int32_t(s.code_point), length};
+        case utf8::status::invalid: return {int32_t(REPLACEMENT_CHARACTER), length};
+        case utf8::status::incomplete: break;
     }
-    for (size_t i = 1; i < length; ++i) {
-        if (i >= n) return complete ? decoded{int32_t(REPLACEMENT_CHARACTER), i} : WAIT;
-        const uint8_t next = bytes[i];
-        if (next < low || next > high) return {int32_t(REPLACEMENT_CHARACTER), i};
-        low = 0x80;
-        high = 0xBF;
-        code_point = code_point << 6 | (next & 0x3Fu);
-    }
-    return {int32_t(code_point), length};
+    return complete ? decoded{int32_t(REPLACEMENT_CHARACTER), length} : WAIT;
 }
 
 decoded decode_key(const uint8_t* bytes, size_t n, bool complete) {

@@ -51,7 +51,8 @@ struct decoded {
 decoded decode_key(const uint8_t* bytes, size_t n, bool complete);
 
 // The UTF-8 step of decode_key alone, for readers of text: one character (or U+FFFD for
-// a maximal invalid prefix), with the same meaning of complete.
+// a maximal invalid prefix, by the rules of utf8::check_sequence), with the same meaning
+// of complete.
 decoded decode_utf8(const uint8_t* bytes, size_t n, bool complete);
 
 }  // namespace zor::key_decoder

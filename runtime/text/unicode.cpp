@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/fatal.h"
+#include "platform/utf8-sequence.h"
 #include "runtime/eval/stack.h"
 #include "runtime/errors/raise.h"
 
@@ -222,54 +223,6 @@ int utf8_lead_byte_length(uint8_t byte) {
 
 namespace {
 
-// The result of validating one sequence without raising.
-enum class sequence_status { valid, incomplete, invalid };
-
-struct decoded {
-    sequence_status status;
-    uint32_t codepoint;
-    int length;
-};
-
-// Checks one character against the shortest-form rules: the second byte's range depends
-// on the lead (E0 and F0 exclude overlong forms, ED excludes surrogates, F4 excludes code
-// points above 0x10FFFF); every later byte is 80-BF.
-inline decoded check_sequence(const uint8_t* p, int64_t available) {
-    uint8_t b0 = p[0];
-    if (b0 < 0x80) return {sequence_status::valid, b0, 1};
-    int length;
-    uint8_t low = 0x80, high = 0xBF;
-    uint32_t cp;
-    if (b0 < 0xC2) {
-        return {sequence_status::invalid, 0, 1};
-    } else if (b0 < 0xE0) {
-        length = 2;
-        cp = b0 & 0x1Fu;
-    } else if (b0 < 0xF0) {
-        length = 3;
-        cp = b0 & 0x0Fu;
-        if (b0 == 0xE0) low = 0xA0;
-        if (b0 == 0xED) high = 0x9F;
-    } else if (b0 < 0xF5) {
-        length = 4;
-        cp = b0 & 0x07u;
-        if (b0 == 0xF0) low = 0x90;
-        if (b0 == 0xF4) high = 0x8F;
-    } else {
-        return {sequence_status::invalid, 0, 1};
-    }
-    int present = static_cast<int>(std::min<int64_t>(available, length));
-    for (int i = 1; i < present; ++i) {
-        uint8_t b = p[i];
-        if (b < low || b > high) return {sequence_status::invalid, 0, i};
-        low = 0x80;
-        high = 0xBF;
-        cp = (cp << 6) | (b & 0x3Fu);
-    }
-    if (present < length) return {sequence_status::incomplete, 0, present};
-    return {sequence_status::valid, cp, length};
-}
-
 // What the first pass of a UTF-8 load found.
 struct utf8_measure {
     int64_t skip;       // bytes of a leading byte-order mark
@@ -293,13 +246,13 @@ utf8_measure measure_utf8(const uint8_t* text, int64_t n, bool line_ends, bool a
             ++i;
             continue;
         }
-        decoded d = check_sequence(text + i, n - i);
-        if (d.status == sequence_status::invalid) raise_with_bytes(err::access_invalid_utf8, text + i, n - i);
-        if (d.status == sequence_status::incomplete) {
+        utf8::sequence d = utf8::check_sequence(text + i, n - i);
+        if (d.state == utf8::status::invalid) raise_with_bytes(err::access_invalid_utf8, text + i, n - i);
+        if (d.state == utf8::status::incomplete) {
             if (!allow_leftover) raise_with_bytes(err::access_invalid_utf8, text + i, n - i);
             break;
         }
-        widest = std::max(widest, d.codepoint);
+        widest = std::max(widest, d.code_point);
         ++units;
         i += d.length;
     }
@@ -327,8 +280,8 @@ std::byte* store_utf8(const uint8_t* text, int64_t from, int64_t to, bool line_e
             }
             u = static_cast<Unit>(b);
         } else {
-            decoded d = check_sequence(text + i, to - i);
-            u = static_cast<Unit>(d.codepoint);
+            utf8::sequence d = utf8::check_sequence(text + i, to - i);
+            u = static_cast<Unit>(d.code_point);
             i += d.length;
         }
         std::memcpy(out, &u, sizeof u);
@@ -341,11 +294,11 @@ std::byte* store_utf8(const uint8_t* text, int64_t from, int64_t to, bool line_e
 
 int32_t decode_utf8_char_checked(const uint8_t* p, int64_t& length) {
     if (length <= 0) return -1;
-    decoded d = check_sequence(p, length);
-    if (d.status == sequence_status::invalid) raise_with_bytes(err::access_invalid_utf8, p, length);
-    if (d.status == sequence_status::incomplete) return -1;
+    utf8::sequence d = utf8::check_sequence(p, length);
+    if (d.state == utf8::status::invalid) raise_with_bytes(err::access_invalid_utf8, p, length);
+    if (d.state == utf8::status::incomplete) return -1;
     length = d.length;
-    return static_cast<int32_t>(d.codepoint);
+    return static_cast<int32_t>(d.code_point);
 }
 
 series_buffer* load_utf8(input_bytes bytes, int64_t n, cell* string, int64_t* leftover, bool line_ends) {
