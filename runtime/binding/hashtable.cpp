@@ -93,8 +93,29 @@ uint32_t murmur3_words(const uint32_t* words, int count) {
     return murmur3(bytes, count * 4, hash_seed);
 }
 
+// The characters as murmur blocks, one 32-bit block each, upper-cased when folding: a
+// loop per unit width and case rule, so the common narrow string runs without a branch
+// or a call per character.
+template <typename Unit, bool fold>
+uint32_t mix_characters(const std::byte* at, int64_t count, uint32_t h) {
+    for (int64_t i = 0; i < count; ++i) {
+        Unit unit;
+        std::memcpy(&unit, at + i * int64_t(sizeof(Unit)), sizeof(Unit));
+        uint32_t c = unit;
+        if constexpr (fold) c = case_fold::to_upper(c);
+        h = mix_block(h, c);
+    }
+    return h;
+}
+
+template <typename Unit>
+uint32_t mix_characters(const std::byte* at, int64_t count, uint32_t h, bool case_sensitive) {
+    return case_sensitive ? mix_characters<Unit, false>(at, count, h) : mix_characters<Unit, true>(at, count, h);
+}
+
 // The string hash: each character from the index is one 32-bit block (upper-cased unless
-// case sensitive); the length mixed in is 4 x the characters.
+// case sensitive); the length mixed in is 4 x the characters. The value is murmur3 of the
+// text as UCS-4, which a wide case-sensitive string is already.
 uint32_t string_hash(const cell* value, bool case_sensitive) {
     if (value->w2 == 0) return fmix32(hash_seed);
     memory::series_buffer* b = memory::buffer_of(value->w2);
@@ -106,31 +127,11 @@ uint32_t string_hash(const cell* value, bool case_sensitive) {
     if ((value->header & HEADER_TYPE_MASK) == TYPE_STRING_VIEW && static_cast<int32_t>(value->w3) >= 0) {
         count = std::min<int64_t>(count, static_cast<int32_t>(value->w3));
     }
-    uint32_t h = hash_seed;
     const std::byte* at = b->head + index * unit;
-    auto run = [&](auto reader) {
-        for (int64_t i = 0; i < count; ++i) {
-            uint32_t c = reader(i);
-            h = mix_block(h, case_sensitive ? c : case_fold::to_upper(c));
-        }
-    };
-    switch (unit) {
-        case 1: {
-            const auto* p = reinterpret_cast<const uint8_t*>(at);
-            run([p](int64_t i) { return uint32_t(p[i]); });
-            break;
-        }
-        case 2: {
-            const auto* p = reinterpret_cast<const uint16_t*>(at);
-            run([p](int64_t i) { return uint32_t(p[i]); });
-            break;
-        }
-        default: {
-            const auto* p = reinterpret_cast<const uint32_t*>(at);
-            run([p](int64_t i) { return p[i]; });
-            break;
-        }
-    }
+    if (unit == 4 && case_sensitive) return murmur3(at, count * 4, hash_seed);
+    uint32_t h = unit == 1   ? mix_characters<uint8_t>(at, count, hash_seed, case_sensitive)
+                 : unit == 2 ? mix_characters<uint16_t>(at, count, hash_seed, case_sensitive)
+                             : mix_characters<uint32_t>(at, count, hash_seed, case_sensitive);
     h ^= static_cast<uint32_t>(count * 4);
     return fmix32(h);
 }
@@ -345,8 +346,10 @@ record_walk walk_records(node_ref table, int32_t key) {
 // --- Kinds 1 and 2 ------------------------------------------------------------------------------
 
 // The kick-out move of every live entry into a new flag array of n buckets (n >= the old
-// count), visiting the old buckets in order.
-void rehash_kick_out(table_record* r, uint8_t* old_flags, uint8_t* flags, int32_t* keys, uint32_t n) {
+// count), visiting the old buckets in order. A map's stored hashes (hashes, else null)
+// travel with their keys and place them without hashing the keys again.
+void rehash_kick_out(table_record* r, uint8_t* old_flags, uint8_t* flags, int32_t* keys, uint32_t* hashes,
+                     uint32_t n) {
     uint32_t old_buckets = static_cast<uint32_t>(r->buckets);
     uint32_t mask = n - 1;
     memory::series_buffer* vb = values_buffer(r);
@@ -355,9 +358,10 @@ void rehash_kick_out(table_record* r, uint8_t* old_flags, uint8_t* flags, int32_
     for (uint32_t j = 0; j < old_buckets; ++j) {
         if (bucket_state_of(old_flags, j) != BUCKET_LIVE) continue;
         int32_t key = keys[j];
+        uint32_t hash = hashes ? hashes[j] : entry_hash(values, count, key);
         set_bucket_state(old_flags, j, BUCKET_DELETED);
         for (;;) {
-            uint32_t bucket = entry_hash(values, count, key) & mask, step = 0;
+            uint32_t bucket = hash & mask, step = 0;
             while (bucket_state_of(flags, bucket) != BUCKET_EMPTY) bucket = next_bucket(bucket, &step, mask);
             set_bucket_state(flags, bucket, BUCKET_LIVE);
             if (bucket < old_buckets && bucket_state_of(old_flags, bucket) == BUCKET_LIVE) {
@@ -366,9 +370,12 @@ void rehash_kick_out(table_record* r, uint8_t* old_flags, uint8_t* flags, int32_
                 keys[bucket] = key;
                 set_bucket_state(old_flags, bucket, BUCKET_DELETED);
                 key = taken;
+                if (hashes) std::swap(hash, hashes[bucket]);
+                else hash = entry_hash(values, count, key);
                 continue;
             }
             keys[bucket] = key;
+            if (hashes) hashes[bucket] = hash;
             break;
         }
     }
@@ -399,7 +406,9 @@ cell* put_entry(node_ref table, cell* value, int32_t* status) {
                 deleted = bucket;
             } else {
                 int32_t key = v.keys[bucket];
-                if (key >= 0 && key < value_count(v.record) && key != index) {
+                if (key != index && v.hashes && v.hashes[bucket] != hash) {
+                    // Keys of different hashes never compare equal: no comparison needed.
+                } else if (key >= 0 && key < value_count(v.record) && key != index) {
                     cell* stored = v.values + key;
                     if (stored->type() == v.values[index].type()) {
                         int answer = actions::dispatch_compare(stored, v.values + index, COMPARE_STRICT_EQUAL);
@@ -423,6 +432,7 @@ cell* put_entry(node_ref table, cell* value, int32_t* status) {
             continue;
         }
         place_entry(table, static_cast<uint32_t>(target), static_cast<int32_t>(index));
+        if (v.hashes) v.hashes[target] = hash;  // place_entry allocates nothing
         if (status) *status = 0;
         return nullptr;
     }
@@ -564,8 +574,13 @@ void size_for_request(int64_t n, int32_t* buckets, int32_t* upper_bound) {
 
 table_view view(node_ref table) {
     table_record* r = record_of(table);
+    uint32_t* hashes = nullptr;
+    if (r->kind == KIND_MAP && r->duplicates) {
+        hashes = reinterpret_cast<uint32_t*>(memory::buffer_of(as_node(r->duplicates))->head);
+    }
     return {r, reinterpret_cast<uint8_t*>(memory::buffer_of(as_node(r->flags))->head),
-            reinterpret_cast<int32_t*>(memory::buffer_of(as_node(r->keys))->head), values_buffer(r)->head_cell()};
+            reinterpret_cast<int32_t*>(memory::buffer_of(as_node(r->keys))->head), values_buffer(r)->head_cell(),
+            hashes};
 }
 
 void place_entry(node_ref table, uint32_t bucket, int32_t key) {
@@ -618,6 +633,11 @@ node_ref make(int64_t requested, const cell* values, int32_t kind, int32_t width
     scope.hold_bytes(flags);
     node_ref keys = new_keys(buckets);
     scope.hold_bytes(keys);
+    node_ref hashes = 0;
+    if (kind == KIND_MAP) {
+        hashes = new_keys(buckets);
+        scope.hold_bytes(hashes);
+    }
     node_ref value_series = given;
     if (!value_series) {
         value_series = memory::alloc_cells(std::max<int64_t>(requested, 1));
@@ -628,6 +648,7 @@ node_ref make(int64_t requested, const cell* values, int32_t kind, int32_t width
     r->width = static_cast<int32_t>(record_width);
     r->flags = as_word(flags);
     r->keys = as_word(keys);
+    r->duplicates = as_word(hashes);
     r->values = as_word(value_series);
     r->buckets = buckets;
     r->upper_bound = upper_bound;
@@ -655,11 +676,12 @@ cell* find(node_ref table, cell* key, int32_t start, int32_t skip, int32_t op, b
     key = sought.key();
     table_view v = view(table);
     uint32_t mask = static_cast<uint32_t>(v.record->buckets) - 1;
-    uint32_t first = hash_value(key, false) & mask, bucket = first, step = 0;
+    uint32_t hash = hash_value(key, false);
+    uint32_t first = hash & mask, bucket = first, step = 0;
     do {
         uint32_t state = bucket_state_of(v.flags, bucket);
         if (state == BUCKET_EMPTY) return nullptr;
-        if (state == BUCKET_LIVE) {
+        if (state == BUCKET_LIVE && (!v.hashes || v.hashes[bucket] == hash)) {
             int32_t index = v.keys[bucket];
             if (index >= 0 && index < value_count(v.record) && same_key_type(v.values + index, key)) {
                 int answer = actions::dispatch_compare(v.values + index, key, op);
@@ -679,7 +701,8 @@ cell* find_next(node_ref table, cell* key, int32_t* saved_bucket, int32_t* saved
     require_kind(r, r->kind == KIND_MAP || r->kind == KIND_SYMBOL);
     table_view v = view(table);
     uint32_t mask = static_cast<uint32_t>(v.record->buckets) - 1;
-    uint32_t first = hash_value(key, false) & mask;
+    uint32_t hash = hash_value(key, false);
+    uint32_t first = hash & mask;
     uint32_t bucket = first, step = 0;
     if (*saved_bucket >= 0) {
         bucket = static_cast<uint32_t>(*saved_bucket) & mask;
@@ -691,7 +714,7 @@ cell* find_next(node_ref table, cell* key, int32_t* saved_bucket, int32_t* saved
     for (;;) {
         uint32_t state = bucket_state_of(v.flags, bucket);
         if (state == BUCKET_EMPTY) break;
-        if (state == BUCKET_LIVE) {
+        if (state == BUCKET_LIVE && (!v.hashes || v.hashes[bucket] == hash)) {
             int32_t index = v.keys[bucket];
             if (index >= 0 && index < value_count(v.record) && same_key_type(v.values + index, key)) {
                 int answer = actions::dispatch_compare(v.values + index, key, COMPARE_EQUAL);
@@ -750,9 +773,15 @@ node_ref copy(node_ref table, node_ref values) {
     node_ref flags_copy = memory::copy_series(memory::buffer_of(as_node(record_of(table)->flags)));
     scope.hold_bytes(flags_copy);
     node_ref keys_copy = memory::copy_series(memory::buffer_of(as_node(record_of(table)->keys)));
+    node_ref hashes_copy = 0;
+    if (record_of(table)->kind == KIND_MAP && record_of(table)->duplicates) {
+        scope.hold_bytes(keys_copy);
+        hashes_copy = memory::copy_series(memory::buffer_of(as_node(record_of(table)->duplicates)));
+    }
     table_record* r = record_of(record_copy);
     r->flags = as_word(flags_copy);
     r->keys = as_word(keys_copy);
+    r->duplicates = as_word(hashes_copy);
     r->values = as_word(values);
     return record_copy;
 }
@@ -865,12 +894,18 @@ void resize(node_ref table, int64_t request) {
     memory::series_buffer* keys = memory::buffer_of(as_node(r->keys));
     if (keys->size < n * 4) keys = memory::expand_series_filled(keys, n * 4, 0);
     keys->tail = keys->head + n * 4;
+    r = record_of(table);
+    if (r->kind == KIND_MAP && r->duplicates) {
+        memory::series_buffer* hashes = memory::buffer_of(as_node(r->duplicates));
+        if (hashes->size < n * 4) hashes = memory::expand_series_filled(hashes, n * 4, 0);
+        hashes->tail = hashes->head + n * 4;
+    }
     node_ref flags = new_flags(n);  // nothing allocates from here on
 
     r = record_of(table);
     table_view v = view(table);
     auto* fresh = reinterpret_cast<uint8_t*>(memory::buffer_of(flags)->head);
-    rehash_kick_out(r, v.flags, fresh, v.keys, static_cast<uint32_t>(n));
+    rehash_kick_out(r, v.flags, fresh, v.keys, v.hashes, static_cast<uint32_t>(n));
     r->flags = as_word(flags);
     r->buckets = static_cast<int32_t>(n);
     r->upper_bound = bound;
@@ -945,6 +980,7 @@ void gc_mark(node_ref table, const gc_marker& marker) {
         if (r->width) marker.mark_series(as_node(r->width));
         if (r->duplicates) marker.mark_cells(as_node(r->duplicates));
     }
+    if (r->kind == KIND_MAP && r->duplicates) marker.mark_series(as_node(r->duplicates));
     if (r->flags) marker.mark_series(as_node(r->flags));
     if (r->keys) marker.mark_series(as_node(r->keys));
     if (!r->values) return;

@@ -4,6 +4,8 @@
 // 32-bit words, table_record below). The record names three more series: the bucket flag
 // array (2 bits a bucket: 2 empty, 1 deleted, 0 live; new arrays are all 0xAA), the key
 // array (one signed 32-bit key a bucket) and the value series that the table indexes.
+// A map! table (kind 1) also keeps each live bucket's key hash in a fourth array, so that
+// probing compares only keys whose hash matches.
 // Keys never hold values, only positions in the value series:
 //   kind 1 (map!)       the 0-based cell index of a key cell in the map's block of pairs;
 //   kind 2 (symbols)    the cell index of a symbol cell or of a context's key word;
@@ -52,7 +54,8 @@ inline constexpr int32_t RECORD_BYTES = 44;
 struct table_record {
     int32_t size;          // live buckets (map!: keys present, removed pairs not counted)
     int32_t width;         // kind 0: node of the position index; kinds 3, 4: record bytes
-    int32_t duplicates;    // kind 0: node of the block of duplicate lists
+    int32_t duplicates;    // kind 0: node of the block of duplicate lists; kind 1: node of
+                           // the hash array (each bucket's key hash, valid while live)
     int32_t flags;         // node of the bucket flag array
     int32_t keys;          // node of the key array
     int32_t values;        // node of the value series
@@ -169,6 +172,7 @@ struct table_view {
     uint8_t* flags;
     int32_t* keys;
     cell* values;  // head of the value series
+    uint32_t* hashes;  // kind 1: each live bucket's key hash (hash_value, case flag 0); else null
 };
 table_view view(node_ref table);
 

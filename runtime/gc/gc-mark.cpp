@@ -376,10 +376,8 @@ void relocate_table_words(node_ref table) {
     relocate_word(&r->flags);
     relocate_word(&r->keys);
     relocate_word(&r->values);
-    if (r->kind == hashtable::KIND_HASH) {
-        relocate_word(&r->width);
-        relocate_word(&r->duplicates);
-    }
+    if (r->kind == hashtable::KIND_HASH) relocate_word(&r->width);
+    if (r->kind == hashtable::KIND_HASH || r->kind == hashtable::KIND_MAP) relocate_word(&r->duplicates);
     if (r->kind < hashtable::KIND_RECORDS || !r->values || r->width < int32_t(sizeof(cell))) return;
     series_buffer* records = memory::buffer_of(static_cast<node_ref>(r->values));
     int64_t total = records->tail - records->head;

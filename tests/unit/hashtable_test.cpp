@@ -2,6 +2,7 @@
 // and symbol kinds, records, the collector's hooks and the address map.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <set>
@@ -64,6 +65,17 @@ protected:
             if (hashtable::bucket_state_of(v.flags, b) == hashtable::BUCKET_LIVE && v.keys[b] == index) ++n;
         }
         return n;
+    }
+
+    // A map table keeps each live bucket's key hash, which probing trusts: after every
+    // growth and copy it must still be the hash of the key that the bucket names.
+    static void expect_stored_hashes_match(node_ref table) {
+        hashtable::table_view v = hashtable::view(table);
+        ASSERT_NE(v.hashes, nullptr);
+        for (uint32_t b = 0; b < uint32_t(v.record->buckets); ++b) {
+            if (hashtable::bucket_state_of(v.flags, b) != hashtable::BUCKET_LIVE) continue;
+            ASSERT_EQ(v.hashes[b], hashtable::hash_value(v.values + v.keys[b], false)) << "bucket " << b;
+        }
     }
 };
 
@@ -394,6 +406,7 @@ TEST_F(Hashtable, MapPutFindAndGrowth) {
     EXPECT_EQ(find_key(table, 7919 * N), nullptr);
     // Each key is named by exactly one bucket.
     for (int i = 0; i < 50; ++i) EXPECT_EQ(bucket_count_naming(table, 2 * i), 1);
+    expect_stored_hashes_match(table);
     // A key entered again is found, not added; its bucket does not change.
     cell* again = put_pair(table, 3 * 7919, 99);
     ASSERT_NE(again, nullptr);
@@ -555,6 +568,8 @@ TEST_F(Hashtable, ClearAndCopy) {
     EXPECT_EQ(record(copied).buckets, record(table).buckets);
     EXPECT_NE(record(copied).flags, record(table).flags);
     EXPECT_NE(record(copied).keys, record(table).keys);
+    EXPECT_NE(record(copied).duplicates, record(table).duplicates) << "the key hashes are copied too";
+    expect_stored_hashes_match(copied);
     hashtable::clear(table);
     hashtable::table_record rec = record(table);
     EXPECT_EQ(rec.size, 0);
@@ -772,7 +787,9 @@ TEST_F(Hashtable, GcMarkAndSweepRecords) {
     node_ref map = rooted(hashtable::make(4, nullptr, hashtable::KIND_MAP, 0));
     marked.clear();
     hashtable::gc_mark(map, marker);
-    ASSERT_EQ(marked.size(), 4u);
+    ASSERT_EQ(marked.size(), 5u) << "the record, flags, keys, key hashes and values";
+    EXPECT_NE(std::find(marked.begin(), marked.end(), std::make_pair('s', node_ref(record(map).duplicates))),
+              marked.end());
     EXPECT_EQ(marked.back(), std::make_pair('c', node_ref(record(map).values)));
     hashtable::sweep_records(map, marker);  // nothing to sweep in a map
     EXPECT_EQ(record(map).size, 0);
