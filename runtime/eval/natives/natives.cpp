@@ -67,8 +67,8 @@ std::string unknown_type_name;
 // The typesets that the specs name, as the boot environment defines them: each member a
 // datatype name or an earlier typeset of this list.
 struct named_set {
-    const char* name;
-    const char* members;
+    std::string_view name;
+    std::string_view members;
 };
 constexpr named_set NAMED_TYPESETS[] = {
     {"internal!", "unset!"},
@@ -91,29 +91,69 @@ constexpr named_set NAMED_TYPESETS[] = {
     {"any-type!", "default! internal!"},
 };
 
-// The id of a registered datatype's name, 0 when none has it.
+// The id of a registered datatype's name, 0 when none has it. The registry keeps each
+// name's length without the "!", which rules most names out before any byte is compared.
 int datatype_named(std::string_view name) {
+    if (name.empty() || name.back() != '!') return 0;
     for (int t = 1; t <= type_registry::max_type_id; ++t) {
-        const char* n = type_registry::type_entries[t].name;
-        if (n && name == n) return t;
+        const type_registry::type_entry& entry = type_registry::type_entries[t];
+        if (entry.name && static_cast<size_t>(entry.name_length) + 1 == name.size() &&
+            std::memcmp(entry.name, name.data(), name.size()) == 0) {
+            return t;
+        }
     }
     return 0;
 }
 
-// Adds the types a name stands for; false for a name that is neither a named typeset nor a
-// registered datatype. A named typeset comes first: series! names the typeset, not the
-// datatype of that name. Named typesets refer only to earlier ones, so this ends.
-bool add_named(cell* typeset, std::string_view name) {
-    for (const named_set& set : NAMED_TYPESETS) {
-        if (name != set.name) continue;
-        std::string_view members = set.members;
+// Each named typeset's types, made once for the types registered so far (a type registered
+// later, event!, makes them again): the specs name these sets thousands of times at start.
+constexpr size_t NAMED_COUNT = sizeof NAMED_TYPESETS / sizeof NAMED_TYPESETS[0];
+cell named_types[NAMED_COUNT];
+int named_types_made_for = -1;
+
+int named_set_index(std::string_view name) {
+    for (size_t i = 0; i < NAMED_COUNT; ++i) {
+        if (name == NAMED_TYPESETS[i].name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void union_into(cell* typeset, const cell& members) {
+    typeset->w1 |= members.w1;
+    typeset->w2 |= members.w2;
+    typeset->w3 |= members.w3;
+}
+
+// Named typesets refer only to earlier ones, so one pass in order makes them all.
+void make_named_types() {
+    for (size_t i = 0; i < NAMED_COUNT; ++i) {
+        cell* made = &named_types[i];
+        typeset::clear(made);
+        std::string_view members = NAMED_TYPESETS[i].members;
         while (!members.empty()) {
             size_t end = members.find(' ');
             std::string_view member = members.substr(0, end);
+            int earlier = named_set_index(member);
+            if (earlier >= 0) {
+                union_into(made, named_types[earlier]);
+            } else if (int t = datatype_named(member)) {
+                typeset::add(made, t);
+            }
             // A datatype registered later (event!) is left out until it exists.
-            add_named(typeset, member);
             members = end == std::string_view::npos ? std::string_view{} : members.substr(end + 1);
         }
+    }
+    named_types_made_for = type_registry::max_type_id;
+}
+
+// Adds the types a name stands for; false for a name that is neither a named typeset nor a
+// registered datatype. A named typeset comes first: series! names the typeset, not the
+// datatype of that name.
+bool add_named(cell* typeset, std::string_view name) {
+    int set = named_set_index(name);
+    if (set >= 0) {
+        if (named_types_made_for != type_registry::max_type_id) make_named_types();
+        union_into(typeset, named_types[set]);
         return true;
     }
     if (int t = datatype_named(name)) {
@@ -324,7 +364,7 @@ bool named_typeset(std::string_view name, cell* out) {
 
 const char* named_typeset_name(int i) {
     constexpr int count = static_cast<int>(sizeof(NAMED_TYPESETS) / sizeof(NAMED_TYPESETS[0]));
-    return i >= 0 && i < count ? NAMED_TYPESETS[i].name : nullptr;
+    return i >= 0 && i < count ? NAMED_TYPESETS[i].name.data() : nullptr;
 }
 
 }  // namespace zor::natives
