@@ -218,6 +218,34 @@ void clear_owner_deep(cell* value) {
     stack::state.args_top = saved_top;
 }
 
+void settle_field(cell* owner, cell* field_word, cell* old_value) {
+    if (!table || !owner->is(TYPE_OBJECT)) return;
+    stack::slot_mark mark;
+    cell* held_owner = stack::push_copy(owner);
+    cell* held_old = stack::push_copy(old_value);
+    int32_t index = context::find_symbol(held_owner->w1, static_cast<int32_t>(field_word->w2), true);
+    if (index < 0 || index >= context::key_count(held_owner->w1)) return;
+    const cell* field = context::value_at(held_owner->w1, index);
+    if (!field) return;
+    cell* now = stack::push_copy(field);
+    owned_kind old_kind = kind_of(held_old->type());
+    if (old_kind != NOT_OWNED && !(kind_of(now->type()) == old_kind && key_of(now) == key_of(held_old))) {
+        if (old_kind == OBJECT) {
+            // Unless it is an owner itself (the walk leaves those alone).
+            disown(held_old);
+        } else if (const cell* record = record_of(key_of(held_old))) {
+            // A series that another object owned first stays that object's.
+            const cell& recorded_owner = record[RECORD_OWNER];
+            if (recorded_owner.is(TYPE_OBJECT) && recorded_owner.w1 == held_owner->w1) disown(held_old);
+        }
+    }
+    if (kind_of(now->type()) == NOT_OWNED) return;
+    cell* key = stack::push_copy(context::word_at(held_owner->w1, index));
+    key->header = TYPE_WORD;
+    own(now, held_owner, key);
+    context::context_cell(held_owner->w1)->header |= context::FLAG_OWNER;
+}
+
 void notify_component_set(const cell* home, const cell* old_value, const cell* component, const cell* container,
                           const cell* field_word) {
     if (container->is(TYPE_OBJECT)) {

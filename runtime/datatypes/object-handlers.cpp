@@ -27,6 +27,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/eval/stack.h"
+#include "runtime/eval/throw.h"
 #include "runtime/memory/memory.h"
 #include "runtime/binding/owner-track.h"
 #include "runtime/errors/raise.h"
@@ -150,9 +151,9 @@ void refresh_handlers(cell* object) {
     if (has_deep_handler(object)) owner_track::set_owner_deep(object, object, nullptr);
 }
 
-void fire_on_change(cell* object, cell* word, cell* old_value, cell* new_value) {
-    int32_t index = handler_index(object, ON_CHANGE);
-    if (index < 0) return;
+namespace {
+
+void run_on_change(cell* object, cell* word, cell* old_value, cell* new_value, int32_t index) {
     cell* saved_top = stack::state.args_top;
     cell* owner = stack::push_copy(object);
     cell* field = context::value_at(owner->w1, index);
@@ -166,6 +167,29 @@ void fire_on_change(cell* object, cell* word, cell* old_value, cell* new_value) 
     }
     call_handler(owner, function, words::on_change_star, {named, old_value, new_value}, locals, upcalls::INVOKE_ON_CHANGE);
     stack::state.args_top = saved_top;
+}
+
+}  // namespace
+
+void fire_on_change(cell* object, cell* word, cell* old_value, cell* new_value) {
+    int32_t index = handler_index(object, ON_CHANGE);
+    // Every assignment of a field reaches this point, so the owner of deep changes takes
+    // the new value here, after the handler had its say about what the field keeps.
+    if (!has_deep_handler(object)) {
+        if (index >= 0) run_on_change(object, word, old_value, new_value, index);
+        return;
+    }
+    if (index >= 0) {
+        try {
+            run_on_change(object, word, old_value, new_value, index);
+        } catch (const zor_throw&) {
+            // A handler that put the old value back and then raised leaves the field as
+            // it was; one that raised after keeping the new value leaves that one owned.
+            owner_track::settle_field(object, word, old_value);
+            throw;
+        }
+    }
+    owner_track::settle_field(object, word, old_value);
 }
 
 void fire_on_change_from_stack(cell* object, cell* word) {
