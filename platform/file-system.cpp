@@ -59,11 +59,12 @@ int64_t read_fully(int descriptor, void* buffer, size_t count) {
     return int64_t(done);
 }
 
-std::optional<std::vector<uint8_t>> read_to_end(int descriptor) {
+std::optional<std::vector<uint8_t>> read_to_end(int descriptor, size_t limit) {
     std::vector<uint8_t> bytes;
     size_t used = 0;
-    for (;;) {
-        if (bytes.size() - used < 65536) bytes.resize(std::max<size_t>(bytes.size() * 2, used + 65536));
+    const size_t most = limit + 1;
+    while (used < most) {
+        if (bytes.size() - used < 65536) bytes.resize(std::min(most, std::max<size_t>(bytes.size() * 2, used + 65536)));
         ssize_t n = ::read(descriptor, bytes.data() + used, bytes.size() - used);
         if (n < 0) {
             if (errno == EINTR) continue;

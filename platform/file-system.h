@@ -35,8 +35,10 @@ bool seek_to(int descriptor, int64_t offset);
 bool seek_to_end(int descriptor);
 // Reads until count bytes are read or the file ends; the count read, or -1.
 int64_t read_fully(int descriptor, void* buffer, size_t count);
-// Reads everything from the position to the end; nothing on failure.
-std::optional<std::vector<uint8_t>> read_to_end(int descriptor);
+// Reads everything from the position to the end, but never more than limit + 1 bytes: a
+// source without end (a device, a pipe that never closes) stops there, and the caller
+// tells it by the size. Nothing on failure.
+std::optional<std::vector<uint8_t>> read_to_end(int descriptor, size_t limit = SIZE_MAX - 1);
 // Writes all count bytes; the count written, or -1.
 int64_t write_fully(int descriptor, const void* buffer, size_t count);
 

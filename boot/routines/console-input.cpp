@@ -1,6 +1,7 @@
 // The console's input routines: the console object's `init`, the line editor's
 // `_set-buffer-history` and `_read-input` (console/line-editor.h), `_terminate-console`,
-// and the plain standard-input readers `input-stdin` and `read-stdin`.
+// `_terminal-input?` (whether lines come from a person at a terminal), and the plain
+// standard-input readers `input-stdin` and `read-stdin`.
 //
 // Every routine takes its argument cells (cell-calling) and checks their types itself,
 // so a wrong value raises script/expect-arg instead of being read as something else.
@@ -12,6 +13,7 @@
 #include "boot/routines/routines.h"
 #include "console/line-editor.h"
 #include "platform/standard-input.h"
+#include "platform/terminal.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
@@ -66,6 +68,13 @@ cell* terminate_console(cell*) {
     return unset_result();
 }
 
+// _terminal-input?: true when the line editor edits on a terminal; false when lines come
+// from redirected input, where nobody could answer a prompt.
+cell* terminal_input(cell*) {
+    logic::make_in(&result, platform::terminal::is_interactive());
+    return &result;
+}
+
 // input-stdin: a new string with the next line of standard input (empty at its end).
 cell* input_stdin(cell* arguments) {
     cell* line = stack::push_slot();
@@ -107,6 +116,7 @@ const boot_routine ROUTINES[] = {
     {"_set-buffer-history", reinterpret_cast<code_registry::code>(&set_buffer_history), true, -1},
     {"_read-input", reinterpret_cast<code_registry::code>(&read_input), true, -1},
     {"_terminate-console", reinterpret_cast<code_registry::code>(&terminate_console), true, -1},
+    {"_terminal-input?", reinterpret_cast<code_registry::code>(&terminal_input), true, -1},
     {"input-stdin", reinterpret_cast<code_registry::code>(&input_stdin), true, -1},
     {"read-stdin", reinterpret_cast<code_registry::code>(&read_stdin), true, -1},
 };

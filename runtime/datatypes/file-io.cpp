@@ -23,6 +23,7 @@
 #include "runtime/errors/raise.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
+#include "runtime/memory/heap-limit.h"
 #include "runtime/memory/memory.h"
 #include "runtime/text/unicode.h"
 
@@ -106,8 +107,16 @@ cell* push_lines(const uint8_t* bytes, int64_t length) {
 // The file's bytes from the current position to its end, for files whose size the system
 // does not know (it reports 0): read through, then cut to part.
 cell* push_unsized(int descriptor, int64_t part, bool binary, bool lines, const cell* file) {
-    std::optional<std::vector<uint8_t>> bytes = file_system::read_to_end(descriptor);
+    // Never more than a series can hold or the heap may take: a source without end
+    // (/dev/zero, a pipe that never closes) is refused once it passes that, instead of
+    // being read for ever.
+    const int64_t most = part >= 0 ? part : std::min<int64_t>(INT32_MAX, heap_limit::limit());
+    std::optional<std::vector<uint8_t>> bytes = file_system::read_to_end(descriptor, size_t(most));
     if (!bytes) cannot_open(file);
+    if (part < 0 && int64_t(bytes->size()) > most) {
+        bytes.reset();
+        raise::throw_error(err::internal_no_memory);
+    }
     if (part >= 0 && part < int64_t(bytes->size())) bytes->resize(size_t(part));
     if (binary) return binary::load(bytes->data(), int64_t(bytes->size()));
     if (lines) return push_lines(bytes->data(), int64_t(bytes->size()));

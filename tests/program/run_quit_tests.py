@@ -33,8 +33,8 @@ CASES = [
     ("quit inside a function and a loop", "f: does [loop 3 [quit/return 4]]\nf\nprint 1", 4, ""),
     ("try does not catch quit", "try [quit/return 5]\nprint 1", 5, ""),
     ("attempt/safer does not catch quit", "attempt/safer [quit/return 6]\nprint 1", 6, ""),
-    ("halt is quit", "halt\nprint 1", 0, ""),
-    ("quit/return with a bad status is an error", "quit/return \"x\"", 254, None),
+    ("halt ends the script's evaluation", "halt\nprint 1", 0, "(halted)\n"),
+    ("quit/return with a bad status is an error", "quit/return \"x\"", 1, None),
 ]
 
 

@@ -13,6 +13,7 @@ import difflib
 import os
 import subprocess
 import sys
+import tempfile
 
 TIMEOUT_SECONDS = 300
 
@@ -39,12 +40,15 @@ def main():
         expected = f.read()
     status = expected_status(base)
 
-    try:
-        done = subprocess.run([zor, os.path.basename(script)], cwd=os.path.dirname(script),
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT_SECONDS)
-    except subprocess.TimeoutExpired:
-        print("FAIL %s: timed out after %d s" % (script, TIMEOUT_SECONDS))
-        return 1
+    # The console keeps its settings under HOME: a temporary one, never the user's.
+    with tempfile.TemporaryDirectory(prefix="zor-script-home-") as home:
+        try:
+            done = subprocess.run([zor, os.path.basename(script)], cwd=os.path.dirname(script),
+                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT_SECONDS,
+                                  env=dict(os.environ, HOME=home))
+        except subprocess.TimeoutExpired:
+            print("FAIL %s: timed out after %d s" % (script, TIMEOUT_SECONDS))
+            return 1
 
     ok = True
     if done.stdout != expected:
