@@ -45,8 +45,9 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # The microbenchmarks, then the interpreter and lexer side by side with Lua 5.4 and Python 3,
-# then block growth up to 200 M appends (time and peak memory), then the line editor's first
-# prompt and a 10,000-line paste on a pseudo-terminal beside python3, then ZORBIN against pickle.
+# then block growth up to 200 M appends (time and peak memory), then the line editor's and
+# the real console's first prompt and a 10,000-line paste on a pseudo-terminal beside python3,
+# then ZORBIN against pickle.
 bench: deps
 	$(call install_missing,lua5.4)
 	@cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -55,6 +56,7 @@ bench: deps
 	@python3 bench/compare/run.py build-bench/zor --transcode-bench build-bench/bench/zor-bench
 	@python3 bench/append_growth.py build-bench/zor
 	@/usr/bin/python3 bench/line_editor_paste.py build-bench/tests/zor-line-editor-driver
+	@/usr/bin/python3 bench/console_paste.py build-bench/zor
 	@./build-bench/bench/zor-zorbin-compare bench/zorbin-pickle/pickle_side.py
 
 # The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer (the torture pass

@@ -64,6 +64,7 @@ LOOP_CASES = [
     ("a result prefix function", "system/console/result: does [\"=>\"] ()\n1\n", "=> 1\n"),
     ("a result prefix that is no string prints none", "system/console/result: 5 ()\n1\n", "none 1\n"),
     ("a tiny width still cuts without failing", "system/console/size: 4x10 ()\n" + LONG + "\n", "== ...\n"),
+    ("a history that is no block any more is replaced", "system/console/history: none ()\n1\n", "== 1\n"),
     ("the console's size with redirected input", "system/console/size\n", "== 80x50\n"),
     ("ask and input read the next lines", "probe ask \"q? \"\nhello\nprobe input\nworld\n",
      "\"hello\"\n== \"hello\"\n\"world\"\n== \"world\"\n"),
@@ -144,7 +145,7 @@ def check_scripts(zor, folder):
 
     status, out, err = run(zor, "1 + 2\n", ["--catch", args])
     check("script: --catch goes on with the prompt loop, without the banner",
-          status == 0 and out.endswith("== 3\n") and without_banner(out) is None and "Zor ==--" not in out,
+          status == 0 and out.endswith("== 3\n") and without_banner(out) is None and "--== Zor " not in out,
           status, out, err, "expected the script's output, then == 3")
 
     sub = os.path.join(folder, "sub")
@@ -196,12 +197,12 @@ def check_scripts(zor, folder):
         path = write(folder, "bad.zor", text)
         status, out, err = run(zor, "", [path])
         check("script: %s ends with status 1" % name,
-              status == 1 and (expected is None or out == expected) and "Zor ==--" not in out,
+              status == 1 and (expected is None or out == expected) and "--== Zor " not in out,
               status, out, err, "expected %r and status 1" % expected)
 
     status, out, err = run(zor, "", [os.path.join(folder, "missing.zor")])
     check("script: one that cannot be read ends with status 1 when nobody is at a terminal",
-          status == 1 and out.startswith("*** Access Error: cannot open: ") and "Zor ==--" not in out,
+          status == 1 and out.startswith("*** Access Error: cannot open: ") and "--== Zor " not in out,
           status, out, err, "expected the report and status 1")
 
 

@@ -144,7 +144,7 @@ def check_scripts(zor):
     status, out, err = run([zor, os.path.join(folder, "missing.zor")])
     # With redirected input there is nobody to use the prompt it would fall back to.
     check("script: a missing file prints the report and ends with status 1",
-          status == 1 and out.startswith("*** Access Error: cannot open: ") and "Zor ==--" not in out,
+          status == 1 and out.startswith("*** Access Error: cannot open: ") and "--== Zor " not in out,
           status, out, err, "expected the cannot-open report, no banner and status 1")
 
     status, out, err = run([zor, "--catch", failing], "1 + 2\n")
