@@ -17,7 +17,7 @@
 #include "runtime/gc/gc.h"
 #include "runtime/memory/memory-stats.h"
 #include "runtime/memory/memory.h"
-#include "boot/runtime-init.h"
+#include "boot/start-up.h"
 
 namespace {
 
@@ -28,8 +28,7 @@ constexpr int BLOCK_INTEGERS = 10;
 
 void ensure_runtime() {
     static bool started = [] {
-        runtime_init::start();
-        gc::enabled = 1;
+        boot::start_up({.last = boot::start_up_options::stage::runtime});
         return true;
     }();
     (void)started;

@@ -1,19 +1,12 @@
 // The program entry and the top-level catch point.
 #include "boot/entry.h"
 
-#include <cfenv>
 #include <new>
 
-#include "boot/boot-environment.h"
-#include "boot/core-words.h"
-#include "boot/routines/routines.h"
+#include "boot/start-up.h"
 #include "platform/fatal.h"
 #include "platform/process.h"
-#include "runtime/datatypes/event.h"
-#include "runtime/datatypes/word.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc/gc.h"
-#include "boot/runtime-init.h"
 
 namespace zor::boot {
 namespace {
@@ -24,23 +17,9 @@ struct entry_request {
 
 int run_interpreter(void* raw_request) {
     auto* request = static_cast<entry_request*>(raw_request);
-    // Every floating-point exception masked, round to nearest: float operations never
-    // trap, whatever environment the process was started with.
-    std::fesetenv(FE_DFL_ENV);
     int status = 0;
     try {
-        runtime_init::start();
-        // event! belongs to the View system, which registers it as it starts (max-type-id
-        // grows to 54 then); until that system exists, the boot registers it before the
-        // global words are made.
-        event::init_type();
-        install_core_words();
-        register_all_routines();
-        // From here on every value lives in a word, an object or a stack slot: the
-        // collector may run at any allocation, and new words are kept by their context.
-        gc::enabled = 1;
-        word::startup_collection = 0;
-        install_boot_environment();
+        start_up();
         if (request->after_start) status = request->after_start();
     } catch (const zor_throw& caught) {
         // The top-level catch point: it takes every code.

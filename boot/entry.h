@@ -2,10 +2,8 @@
 //
 // main_entry prepares the process (command line, fatal-signal handlers), then runs on
 // the interpreter thread, inside the top-level catch point that takes every throw
-// code: the runtime start-up, the core global words (boot/core-words.h) and the
-// registration of the boot routines, then the collector is switched on and start-up
-// word collection off, the boot environment installs (boot/boot-environment.h), and the
-// rest of the program runs (`after_start`, null when there is nothing more). It never returns: the
+// code: the start-up sequence (boot/start-up.h), which ends with the boot environment
+// installed, and then the rest of the program runs (`after_start`, null when there is nothing more). It never returns: the
 // process ends with the status `after_start` answers (0 without one), quietly with 0 when
 // a quit throw reaches the top level, with runtime error 95 for any other throw that
 // nothing caught, or through one of the fatal exits of the runtime (an uncaught language

@@ -17,7 +17,7 @@
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
 #include "runtime/gc/gc.h"
-#include "boot/runtime-init.h"
+#include "boot/start-up.h"
 #include "runtime/binding/word-table.h"
 
 namespace {
@@ -44,7 +44,7 @@ zor::cell* answer_event(zor::cell* arguments) {
 void start_runtime() {
     static const bool started = [] {
         using namespace zor;
-        runtime_init::start();
+        boot::start_up({.last = boot::start_up_options::stage::runtime});
         gc::set_torture_mode(false);
         static gc::root_guard guard(&callback);
         const char spec_text[] = "event input type line token";
@@ -53,7 +53,6 @@ void start_runtime() {
         int32_t code = code_registry::register_code("lexer-fuzz-callback",
                                                     reinterpret_cast<code_registry::code>(&answer_event));
         callback = *routine::push_new(spec, nullptr, code, 0, true);
-        gc::enabled = 1;
         return true;
     }();
     (void)started;

@@ -16,10 +16,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "boot/boot-environment.h"
-#include "boot/core-words.h"
-#include "boot/routines/routines.h"
-#include "boot/runtime-init.h"
+#include "boot/start-up.h"
 #include "runtime/eval/interpreter.h"
 #include "runtime/eval/lexer/lexer.h"
 #include "runtime/eval/parse/parse.h"
@@ -84,10 +81,8 @@ zor::cell* answer_event(zor::cell*) {
 void start_runtime() {
     static const bool started = [] {
         using namespace zor;
-        runtime_init::start();
-        boot::install_core_words();
-        boot::register_all_routines();
-        boot::install_boot_environment();
+        boot::start_up({.collect_during_install = false});
+        gc::set_torture_mode(false);
         static gc::root_guard guard(&budget);
         const char spec_text[] = "event match rules input stack";
         cell* spec = stack::push_slot();
@@ -99,9 +94,6 @@ void start_runtime() {
         cell* word = word::make_global_from_name("budget");
         cell* held = stack::push_copy(word);
         word::set_value(held, &budget);
-        zor::gc::set_torture_mode(false);
-        zor::gc::enabled = 1;
-        zor::word::startup_collection = 0;
         return true;
     }();
     (void)started;

@@ -12,10 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "boot/boot-environment.h"
-#include "boot/core-words.h"
-#include "boot/routines/routines.h"
-#include "boot/runtime-init.h"
+#include "boot/start-up.h"
 #include "codecs/zorbin.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
@@ -23,20 +20,14 @@
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
 #include "runtime/gc/gc.h"
-#include "runtime/datatypes/word.h"
 
 namespace {
 
 void start_runtime() {
     static const bool started = [] {
         using namespace zor;
-        runtime_init::start();
-        boot::install_core_words();
-        boot::register_all_routines();
-        boot::install_boot_environment();
+        boot::start_up({.collect_during_install = false});
         gc::set_torture_mode(false);
-        gc::enabled = 1;
-        word::startup_collection = 0;
         return true;
     }();
     (void)started;

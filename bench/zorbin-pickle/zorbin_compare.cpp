@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "boot/core-words.h"
-#include "boot/routines/routines.h"
-#include "boot/runtime-init.h"
+#include "boot/start-up.h"
 #include "codecs/zorbin.h"
 #include "runtime/binding/symbol.h"
 #include "runtime/datatypes/binary.h"
@@ -104,11 +102,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     int groups = argc > 2 ? std::atoi(argv[2]) : 160000;
-    runtime_init::start();
-    boot::install_core_words();
+    boot::start_up({.last = boot::start_up_options::stage::core_words});
     gc::set_torture_mode(false);
-    gc::enabled = 1;
-    word::startup_collection = 0;
 
     cell* value = build(groups);
     int64_t compact_size = 0, fixed_size = 0;

@@ -9,9 +9,7 @@
 
 #include <string>
 
-#include "boot/boot-environment.h"
-#include "boot/core-words.h"
-#include "boot/routines/routines.h"
+#include "boot/start-up.h"
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
@@ -44,9 +42,7 @@ protected:
             block::append_copy(saved_, &value);
         }
         // The words the runtime binds, then the boot sources (base values, operators ...).
-        boot::install_core_words();
-        boot::register_all_routines();
-        boot::install_boot_environment();
+        boot::start_up({.start_runtime = false});
     }
 
     void TearDown() override {

@@ -4,12 +4,10 @@
 
 #include <functional>
 
+#include "boot/start-up.h"
 #include "runtime/datatypes/error.h"
-#include "runtime/datatypes/event.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
-#include "runtime/gc/gc.h"
-#include "boot/runtime-init.h"
 
 namespace zor::testing {
 
@@ -20,11 +18,7 @@ namespace zor::testing {
 // the first test and puts this state back after each one.
 inline void ensure_runtime() {
     static bool started = [] {
-        runtime_init::start();
-        // The program registers event! before its global words exist (boot/entry.cpp);
-        // the boot sources name it.
-        event::init_type();
-        gc::enabled = 1;
+        boot::start_up({.last = boot::start_up_options::stage::runtime});
         return true;
     }();
     (void)started;
