@@ -218,13 +218,12 @@ void clear_owner_deep(cell* value) {
     stack::state.args_top = saved_top;
 }
 
-void settle_field(cell* owner, cell* field_word, cell* old_value) {
+void settle_field(cell* owner, int32_t index, cell* old_value) {
     if (!table || !owner->is(TYPE_OBJECT)) return;
+    if (index < 0 || index >= context::key_count(owner->w1)) return;
     stack::slot_mark mark;
     cell* held_owner = stack::push_copy(owner);
     cell* held_old = stack::push_copy(old_value);
-    int32_t index = context::find_symbol(held_owner->w1, static_cast<int32_t>(field_word->w2), true);
-    if (index < 0 || index >= context::key_count(held_owner->w1)) return;
     const cell* field = context::value_at(held_owner->w1, index);
     if (!field) return;
     cell* now = stack::push_copy(field);

@@ -56,11 +56,11 @@ void set_owner_deep(cell* value, cell* owner, cell* word);
 // an owner keeps its fields' ownership.
 void clear_owner_deep(cell* value);
 
-// After a field of an owner object was assigned (and its on-change* ran, which may have
-// put another value back): the value the field holds now is owned through the field's
-// word, and the value that left the field is released when this owner held it. So a
-// series stored into such a field later reports its changes to the owner, and one that
-// left it no longer does.
-void settle_field(cell* owner, cell* field_word, cell* old_value);
+// After field field_index of an owner object was assigned (and its on-change* ran, which
+// may have put another value back): the value the field holds now is owned through the
+// field's word, and the value that left the field is released when this owner held it.
+// So a series stored into such a field later reports its changes to the owner, and one
+// that left it no longer does. An index outside the object's keys changes nothing.
+void settle_field(cell* owner, int32_t field_index, cell* old_value);
 
 }  // namespace zor::owner_track

@@ -16,6 +16,7 @@
 // whose spec does not fit the call reads none! values, never cells past the stack top.
 #include <algorithm>
 #include <initializer_list>
+#include <new>
 
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -153,6 +154,50 @@ void refresh_handlers(cell* object) {
 
 namespace {
 
+// Settles the ownership of an owner object's field once its on-change* handler is done,
+// when the handler raised or threw too: a handler that put the old value back and then
+// raised leaves the field as it was, one that raised after keeping the new value leaves
+// that one owned. The normal path settles through settle(), outside any destructor, so
+// that an error of the settlement itself travels as usual.
+class field_settlement {
+public:
+    field_settlement(cell* object, int32_t field_index, cell* old_value)
+        : object_(object), field_index_(field_index), old_value_(old_value) {}
+    field_settlement(const field_settlement&) = delete;
+    field_settlement& operator=(const field_settlement&) = delete;
+
+    void settle() {
+        settled_ = true;
+        owner_track::settle_field(object_, field_index_, old_value_);
+    }
+
+    ~field_settlement() {
+        if (settled_) return;
+        // Reached only while the handler's exit travels, which nothing may overtake. The
+        // settlement runs under its own catch point, so that should it fail (no room left
+        // for the ownership records) its error stops there instead of unwinding frames
+        // that the travelling exit's catcher still counts on; then the stacks and codes
+        // are put back, and the field is left owned as far as the settlement got.
+        stack::stack_guard stacks;
+        const uint32_t travelling = last_throw_code;
+        const uint32_t pending = stack::pending_code;
+        try {
+            stack::push_try_frame();
+            owner_track::settle_field(object_, field_index_, old_value_);
+        } catch (const zor_throw&) {
+        } catch (const std::bad_alloc&) {
+        }
+        last_throw_code = travelling;
+        stack::pending_code = pending;
+    }
+
+private:
+    cell* object_;
+    int32_t field_index_;
+    cell* old_value_;
+    bool settled_ = false;
+};
+
 void run_on_change(cell* object, cell* word, cell* old_value, cell* new_value, int32_t index) {
     cell* saved_top = stack::state.args_top;
     cell* owner = stack::push_copy(object);
@@ -171,7 +216,12 @@ void run_on_change(cell* object, cell* word, cell* old_value, cell* new_value, i
 
 }  // namespace
 
-void fire_on_change(cell* object, cell* word, cell* old_value, cell* new_value) {
+int32_t field_index_of(const cell* object, const cell* word) {
+    if (word->w1 == object->w1 && static_cast<int32_t>(word->w3) >= 0) return static_cast<int32_t>(word->w3);
+    return context::find_symbol(object->w1, static_cast<int32_t>(word->w2), true);
+}
+
+void fire_on_change(cell* object, cell* word, int32_t field_index, cell* old_value, cell* new_value) {
     int32_t index = handler_index(object, ON_CHANGE);
     // Every assignment of a field reaches this point, so the owner of deep changes takes
     // the new value here, after the handler had its say about what the field keeps.
@@ -179,23 +229,15 @@ void fire_on_change(cell* object, cell* word, cell* old_value, cell* new_value) 
         if (index >= 0) run_on_change(object, word, old_value, new_value, index);
         return;
     }
-    if (index >= 0) {
-        try {
-            run_on_change(object, word, old_value, new_value, index);
-        } catch (const zor_throw&) {
-            // A handler that put the old value back and then raised leaves the field as
-            // it was; one that raised after keeping the new value leaves that one owned.
-            owner_track::settle_field(object, word, old_value);
-            throw;
-        }
-    }
-    owner_track::settle_field(object, word, old_value);
+    field_settlement settlement(object, field_index, old_value);
+    if (index >= 0) run_on_change(object, word, old_value, new_value, index);
+    settlement.settle();
 }
 
 void fire_on_change_from_stack(cell* object, cell* word) {
     cell* old_value = stack::last_slot();
     cell* new_value = old_value - 1;
-    fire_on_change(object, word, old_value, new_value);
+    fire_on_change(object, word, field_index_of(object, word), old_value, new_value);
 }
 
 void fire_on_change_via_word(cell* object_word, cell* word) {
@@ -209,7 +251,7 @@ void fire_on_change_via_word(cell* object_word, cell* word) {
     }
     if (!value || !value->is(TYPE_OBJECT)) return;
     cell* object = stack::push_copy(value);
-    fire_on_change(object, word, old_value, new_value);
+    fire_on_change(object, word, field_index_of(object, word), old_value, new_value);
 }
 
 void fire_on_deep_change(cell* owner, cell* word, cell* target, cell* action_word, cell* new_value, int32_t index,
@@ -258,7 +300,7 @@ void set_from_values(cell* object, cell* value, bool any, bool only, bool some) 
             *key = *context::word_at(target->w1, k);
             key->header = TYPE_WORD;
             cell* new_value = stack::push_copy(assigned);
-            fire_on_change(target, key, old_value, new_value);
+            fire_on_change(target, key, k, old_value, new_value);
         }
         stack::state.args_top = mark;
     };

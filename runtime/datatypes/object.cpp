@@ -514,7 +514,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, cell* path, cell* /*gr
     cell* new_value = stack::push_copy(value);
     cell* old_value = object->w3 ? stack::push_copy(field) : nullptr;
     word::set_in_context(word, new_value, object->w1, false);
-    if (object->w3) fire_on_change(object, word, old_value, new_value);
+    if (object->w3) fire_on_change(object, word, index, old_value, new_value);
     return new_value;
 }
 
@@ -608,7 +608,7 @@ namespace {
 // The on-change* call of word assignment (context::fire_on_change).
 void on_assignment(cell* object, cell* word, cell* old_value, cell* new_value) {
     cell* fresh = stack::push_copy(new_value);
-    fire_on_change(object, word, old_value, fresh);
+    fire_on_change(object, word, field_index_of(object, word), old_value, fresh);
 }
 
 }  // namespace

@@ -99,8 +99,13 @@ node_ref install_change_handlers(node_ref context, int32_t on_change_index, int3
 // makes it the owner of its series when it has on-deep-change*, stores it into its self
 // cell.
 void refresh_handlers(cell* object);
-// Calls on-change* with (word, old, new) when the object's change node names one.
-void fire_on_change(cell* object, cell* word, cell* old_value, cell* new_value);
+// Calls on-change* with (word, old, new) when the object's change node names one; then,
+// when the object owns its series, the field (its index in the object's context, -1 for
+// none) owns the value it holds now (owner_track::settle_field).
+void fire_on_change(cell* object, cell* word, int32_t field_index, cell* old_value, cell* new_value);
+// The index of the word's field in the object's context: the word's own binding when it
+// is bound there, else found by its symbol; -1 when the object has no such field.
+int32_t field_index_of(const cell* object, const cell* word);
 // The same with the old value in the last stack cell and the new one in the cell below.
 void fire_on_change_from_stack(cell* object, cell* word);
 // The same for the object that is the value of a word.

@@ -126,7 +126,7 @@ TEST_F(ChangeHandlers, OnChangeSeesTheWordTheOldAndTheNewValue) {
     cell* old_value = integer::push(0);
     cell* new_value = integer::push(1);
     cell* top = stack::state.args_top;
-    object::fire_on_change(o, global_a, old_value, new_value);
+    object::fire_on_change(o, global_a, object::field_index_of(o, global_a), old_value, new_value);
     EXPECT_EQ(stack::state.args_top, top) << "the call leaves nothing behind";
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_TRUE(calls[2].first_names_context);
