@@ -9,10 +9,11 @@
 // names. Nothing collected is allocated until the result binary, after the walk.
 #include "codecs/zorbin.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "codecs/zorbin-format.h"
@@ -58,6 +59,166 @@ private:
 
 bool is_global(node_ref context) { return context == 0 || context == context::global; }
 
+// A 32-bit key to a 32-bit value, in one flat array with linear probing: the walk meets
+// a series per string and block, a million of them in a large structure, and a node per
+// entry would cost an allocation each. Key 0 marks an empty slot and is kept aside.
+class flat_table {
+public:
+    // The value stored for the key, or -1 after storing `value` for it.
+    int64_t find_or_add(uint32_t key, uint32_t value) {
+        if (key == 0) {
+            if (zero_stored_) return int64_t(zero_value_);
+            zero_stored_ = true;
+            zero_value_ = value;
+            return -1;
+        }
+        if ((count_ + 1) * 2 > slots_.size()) grow();
+        size_t mask = slots_.size() - 1;
+        for (size_t at = fmix(key) & mask;; at = (at + 1) & mask) {
+            slot& s = slots_[at];
+            if (s.key == key) return int64_t(s.value);
+            if (s.key == 0) {
+                s = slot{key, value};
+                ++count_;
+                return -1;
+            }
+        }
+    }
+
+private:
+    struct slot {
+        uint32_t key;
+        uint32_t value;
+    };
+    static uint32_t fmix(uint32_t h) {
+        h ^= h >> 16;
+        h *= 0x85EBCA6Bu;
+        h ^= h >> 13;
+        h *= 0xC2B2AE35u;
+        return h ^ (h >> 16);
+    }
+    void grow() {
+        std::vector<slot> old(slots_.empty() ? 256 : slots_.size() * 2, slot{0, 0});
+        old.swap(slots_);
+        size_t mask = slots_.size() - 1;
+        for (const slot& s : old) {
+            if (s.key == 0) continue;
+            size_t at = fmix(s.key) & mask;
+            while (slots_[at].key != 0) at = (at + 1) & mask;
+            slots_[at] = s;
+        }
+    }
+
+    std::vector<slot> slots_;
+    size_t count_ = 0;
+    bool zero_stored_ = false;
+    uint32_t zero_value_ = 0;
+};
+
+// The records as they are written. Small encodings stay in the C++ heap and are copied
+// into the result at the end. A large one moves, once, into the result binary itself, a
+// big series that then grows in place (its OS block remapped, its bytes never copied),
+// with room left in front of the records for the header and the symbol table: the
+// records are written to fresh memory once and never copied again.
+class byte_sink {
+public:
+    byte_sink() = default;
+    ~byte_sink() { std::free(heap_); }
+    byte_sink(const byte_sink&) = delete;
+    byte_sink& operator=(const byte_sink&) = delete;
+
+    void push(uint8_t b) {
+        if (at_ == end_) grow(1);
+        *at_++ = b;
+    }
+    // n bytes at the end, to be written by the caller.
+    uint8_t* extend(size_t n) {
+        if (size_t(end_ - at_) < n) grow(n);
+        uint8_t* p = at_;
+        at_ += n;
+        return p;
+    }
+    size_t size() const { return size_t(at_ - begin_); }
+    bool empty() const { return at_ == begin_; }
+    const uint8_t* data() const { return begin_; }
+    bool in_series() const { return series_.w2 != 0; }
+
+    // The result (pushed) with the front bytes, then the strings, before the records.
+    // Only once the records are in the series.
+    cell* finish(const std::vector<uint8_t>& front, const std::string& strings) {
+        int64_t used = int64_t(size());
+        int64_t front_size = int64_t(front.size() + strings.size());
+        cell* result = stack::push_copy(&series_);
+        series_buffer* b = buffer_of(result->w2);
+        std::byte* start = b->data() + FRONT_ROOM - front_size;
+        if (front_size > FRONT_ROOM) {
+            if (b->size < front_size + used) b = memory::expand_series(b, front_size + used);
+            std::memmove(b->data() + front_size, b->data() + FRONT_ROOM, size_t(used));
+            start = b->data();
+        }
+        int64_t offset = start - b->data();
+        b->head = b->data();
+        b->tail = start + front_size + used;
+        b = memory::trim_series(b);
+        start = b->data() + offset;
+        std::memcpy(start, front.data(), front.size());
+        if (!strings.empty()) std::memcpy(start + front.size(), strings.data(), strings.size());
+        b->head = start;
+        return result;
+    }
+
+private:
+    // Past this the records go into the result series, a big one from the start.
+    static constexpr size_t SERIES_BYTES = size_t(memory::MAX_FRAME_SIZE) * 2;
+    // What the series keeps in front of the records; a front that outgrows it moves the
+    // records up once at the end.
+    static constexpr int64_t FRONT_ROOM = 64 * 1024;
+
+    void grow(size_t n) {
+        size_t used = size();
+        size_t capacity = size_t(end_ - begin_);
+        // Past the series limit the result could never be made: stop before taking more.
+        if (used + n + size_t(FRONT_ROOM) > size_t(memory::MAX_SERIES_BYTES)) {
+            raise::throw_error(err::internal_no_memory);
+        }
+        size_t wanted = std::max({capacity * 2, used + n, size_t(4096)});
+        wanted = std::min(wanted, size_t(memory::MAX_SERIES_BYTES - FRONT_ROOM));
+        uint8_t* grown;
+        if (!in_series() && wanted < SERIES_BYTES) {
+            grown = static_cast<uint8_t*>(std::realloc(heap_, wanted));
+            if (!grown) raise::throw_error(err::internal_no_memory);
+            heap_ = grown;
+        } else {
+            // The collector is held off while the walk runs: the new series needs no
+            // root until then, and a big buffer never moves. The guard keeps it for the
+            // time between the walk and the result.
+            series_buffer* b;
+            if (!in_series()) {
+                series_.w2 = memory::alloc_bytes(int64_t(wanted) + FRONT_ROOM);
+                series_.header = TYPE_BINARY;
+                b = buffer_of(series_.w2);
+                if (used) std::memcpy(b->data() + FRONT_ROOM, heap_, used);
+                std::free(heap_);
+                heap_ = nullptr;
+            } else {
+                b = memory::expand_series(buffer_of(series_.w2), int64_t(wanted) + FRONT_ROOM);
+            }
+            grown = reinterpret_cast<uint8_t*>(b->data() + FRONT_ROOM);
+            wanted = size_t(b->size - FRONT_ROOM);
+        }
+        begin_ = grown;
+        at_ = grown + used;
+        end_ = grown + wanted;
+    }
+
+    uint8_t* heap_ = nullptr;
+    uint8_t* begin_ = nullptr;
+    uint8_t* at_ = nullptr;
+    uint8_t* end_ = nullptr;
+    cell series_{TYPE_NONE, 0, 0, 0};  // a binary! once the records move into it
+    gc::root_guard series_root_{&series_};
+};
+
 class encoder {
 public:
     explicit encoder(bool compact) : compact_(compact) {}
@@ -67,19 +228,20 @@ public:
 
 private:
     // --- Primitive writers ---------------------------------------------------------------
-    void byte(uint8_t b) { records_.push_back(b); }
+    void byte(uint8_t b) { records_.push(b); }
     void raw_word(uint32_t w) {
-        records_.push_back(uint8_t(w));
-        records_.push_back(uint8_t(w >> 8));
-        records_.push_back(uint8_t(w >> 16));
-        records_.push_back(uint8_t(w >> 24));
+        uint8_t* at = records_.extend(4);
+        at[0] = uint8_t(w);
+        at[1] = uint8_t(w >> 8);
+        at[2] = uint8_t(w >> 16);
+        at[3] = uint8_t(w >> 24);
     }
     void varint(uint32_t v) {
         while (v >= 0x80) {
-            records_.push_back(static_cast<uint8_t>(v | 0x80));
+            records_.push(static_cast<uint8_t>(v | 0x80));
             v >>= 7;
         }
-        records_.push_back(static_cast<uint8_t>(v));
+        records_.push(static_cast<uint8_t>(v));
     }
     // A count or index: a varint (compact) or a word (fixed).
     void field(uint32_t v) { compact_ ? varint(v) : raw_word(v); }
@@ -87,12 +249,10 @@ private:
     void signed_field(int32_t v) { compact_ ? varint(zigzag(v)) : raw_word(static_cast<uint32_t>(v)); }
     void bytes(const void* data, size_t n) {
         if (n == 0) return;
-        size_t at = records_.size();
-        records_.resize(at + n);
-        std::memcpy(records_.data() + at, data, n);
+        std::memcpy(records_.extend(n), data, n);
     }
     void pad_to(size_t multiple) {
-        while (records_.size() % multiple) records_.push_back(0);
+        while (records_.size() % multiple) records_.push(0);
     }
 
     // The compact record's front: prefixes and the type byte.
@@ -113,8 +273,8 @@ private:
     // The stored path of a key met before; or -1, after storing the current path (the
     // enclosing positions and this one) as the key's first occurrence.
     int64_t track(node_ref key, uint32_t position) {
-        auto [entry, first] = emitted_.try_emplace(key, static_cast<uint32_t>(path_store_.size()));
-        if (!first) return int64_t(entry->second);
+        int64_t stored = emitted_.find_or_add(key, static_cast<uint32_t>(path_store_.size()));
+        if (stored >= 0) return stored;
         path_store_.push_back(static_cast<uint32_t>(path_.size() + 1));
         path_store_.insert(path_store_.end(), path_.begin(), path_.end());
         path_store_.push_back(position);
@@ -147,22 +307,21 @@ private:
     void emit_callable(const cell* v, uint32_t position);
 
     bool compact_;
-    std::vector<uint8_t> records_;
+    byte_sink records_;
     std::vector<int32_t> symbols_;                     // symbol ids in first-use order
-    std::unordered_map<int32_t, uint32_t> symbol_at_;  // symbol id -> index in symbols_
+    flat_table symbol_at_;                             // symbol id -> index in symbols_
     std::string strings_;                              // the names, NUL-terminated
     std::vector<uint32_t> offsets_;                    // each name's offset in strings_
     std::vector<uint32_t> path_;                       // positions of the enclosing values
-    std::unordered_map<node_ref, uint32_t> emitted_;   // key -> its path in path_store_
+    flat_table emitted_;                               // key -> its path in path_store_
     std::vector<uint32_t> path_store_;                 // count, then positions, per path
 };
 
 uint32_t encoder::symbol_index(int32_t symbol) {
-    auto found = symbol_at_.find(symbol);
-    if (found != symbol_at_.end()) return found->second;
     uint32_t index = static_cast<uint32_t>(symbols_.size());
+    int64_t found = symbol_at_.find_or_add(static_cast<uint32_t>(symbol), index);
+    if (found >= 0) return static_cast<uint32_t>(found);
     symbols_.push_back(symbol);
-    symbol_at_.emplace(symbol, index);
     offsets_.push_back(static_cast<uint32_t>(strings_.size()));
     std::string_view name = symbol::name_of(symbol);
     strings_.append(name.data(), name.size());
@@ -649,6 +808,7 @@ cell* encoder::assemble() {
         put_field(static_cast<uint32_t>(strings_.size()));
         for (uint32_t offset : offsets_) put_word(offset);
     }
+    if (records_.in_series()) return records_.finish(front, strings_);
     // The result is the first collected allocation, made with the collector's own flag.
     cell* result = binary::make_at(stack::push_slot(), total);
     series_buffer* b = buffer_of(result->w2);

@@ -49,6 +49,16 @@ void* alloc_virtual(size_t bytes, bool executable) {
     int protection = PROT_READ | PROT_WRITE | (executable ? PROT_EXEC : 0);
     void* p = mmap(nullptr, bytes, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw zor_throw{THROW_ALLOC_FAILED};
+    // Advice only: where huge pages are off or none is free, the block keeps small pages.
+    if (bytes >= HUGE_PAGE_SIZE) madvise(p, bytes, MADV_HUGEPAGE);
+    return p;
+}
+
+void* resize_virtual(void* address, size_t old_bytes, size_t new_bytes) {
+    void* p = mremap(address, old_bytes, new_bytes, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) throw zor_throw{THROW_ALLOC_FAILED};
+    // A block that has just reached the size asks for huge pages from here on.
+    if (old_bytes < HUGE_PAGE_SIZE && new_bytes >= HUGE_PAGE_SIZE) madvise(p, new_bytes, MADV_HUGEPAGE);
     return p;
 }
 

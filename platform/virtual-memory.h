@@ -15,8 +15,15 @@ namespace zor::platform {
 inline constexpr unsigned THROW_ALLOC_FAILED = 0x7FFFFFF7;
 inline constexpr unsigned THROW_FREE_FAILED = 0x7FFFFFF6;
 
-// Read-write pages (read-write-execute with the flag); throws THROW_ALLOC_FAILED.
+// Read-write pages (read-write-execute with the flag); throws THROW_ALLOC_FAILED. A block
+// of HUGE_PAGE_SIZE or more asks for huge pages, so filling it takes one fault per 2 MiB
+// rather than one per page.
 void* alloc_virtual(size_t bytes, bool executable);
+// Grows or shrinks a block made by alloc_virtual to new_bytes, keeping its contents. The
+// system extends it where it lies when it can and otherwise moves its page tables, never
+// its bytes, so the pages written before are neither copied nor touched again. Answers
+// the block's address (perhaps a new one); throws THROW_ALLOC_FAILED with the block as it was.
+void* resize_virtual(void* address, size_t old_bytes, size_t new_bytes);
 // Throws THROW_FREE_FAILED.
 void free_virtual(void* address, size_t bytes);
 
@@ -45,5 +52,6 @@ size_t smaller_reservation(size_t bytes, size_t minimum, size_t granule);
 [[noreturn]] void reservation_failed(const char* purpose, size_t bytes);
 
 inline constexpr size_t PAGE_SIZE = 4096;
+inline constexpr size_t HUGE_PAGE_SIZE = size_t(2) << 20;
 
 }  // namespace zor::platform

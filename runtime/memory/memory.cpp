@@ -587,6 +587,72 @@ void release_if_big(series_buffer* old) {
     free_big_series(reinterpret_cast<big_link*>(old) - 1);
 }
 
+// A big buffer whose head starts its data area changes size where it lies: its OS block
+// is remapped (the system extends it or moves its page tables, never its bytes), so
+// growth neither copies the data nor touches fresh pages for a second buffer. `size` is
+// the new data area in bytes, a multiple of 16. Answers null, with nothing changed, when
+// it cannot: the copying path then takes over, with its own recovery when the system is
+// short of room.
+series_buffer* resize_big_in_place(series_buffer* buffer, int64_t size) {
+    if (!(buffer->flags & FLAG_BIG) || (buffer->flags & FLAG_PINNED) || buffer->head != buffer->data()) return nullptr;
+    if (size == buffer->size || size + BUFFER_OVERHEAD < state.max_frame_size) return nullptr;
+    if (size > INT32_MAX - 64) raise_no_memory();
+    int64_t added = size - int64_t(buffer->size);
+    int64_t physical = size + int64_t(sizeof(series_buffer));
+    if (added > 0) {
+        // The same pacing as a new big buffer, for the bytes added: a collection may run,
+        // and may move the node (never a big buffer), so the series is held meanwhile.
+        series_holder source(buffer->node);
+        gc::torture_point();
+        gc::trigger_big(added);
+        keep_within_limit(added);
+        buffer = buffer_of(source.node());
+        if (!(address_grant > 0 || gc::in_collection_q()) && !address_reserve) return nullptr;
+    }
+    auto* link = reinterpret_cast<big_link*>(buffer) - 1;
+    big_link** from = &state.big_head;
+    while (*from && *from != link) from = &(*from)->next;
+    if (!*from) return nullptr;
+    std::byte* base = reinterpret_cast<std::byte*>(link) - OS_BLOCK_PREFIX;
+    int64_t total;
+    std::memcpy(&total, base, sizeof total);
+    int64_t new_total = round_up(physical + int64_t(sizeof(big_link)) + OS_BLOCK_PREFIX, int64_t(platform::PAGE_SIZE));
+    if (new_total != total) {
+        try {
+            base = static_cast<std::byte*>(platform::resize_virtual(base, size_t(total), size_t(new_total)));
+        } catch (const zor_throw&) {
+            return nullptr;
+        }
+        if (address_grant > 0 && new_total > total) address_grant -= new_total - total;
+        state.os_bytes += new_total - total;
+        std::memcpy(base, &new_total, sizeof new_total);
+    }
+    link = reinterpret_cast<big_link*>(base + OS_BLOCK_PREFIX);
+    *from = link;
+    link->size = static_cast<uint64_t>(physical);
+    auto* resized = reinterpret_cast<series_buffer*>(link + 1);
+    int64_t tail_distance = std::min<int64_t>(resized->tail - resized->head, size);
+    resized->size = static_cast<int32_t>(size);
+    resized->flags &= ~FLAG_MID_HEAD;
+    resized->head = resized->data();
+    resized->tail = resized->head + tail_distance;
+    slot_of(resized->node) = resized;
+    return resized;
+}
+
+series_buffer* grow_big_in_place(series_buffer* buffer, int64_t new_size) {
+    if (!(buffer->flags & FLAG_BIG)) return nullptr;
+    int64_t size = new_size;
+    if (size == 0) {
+        if (buffer->size >= MAX_SERIES_BYTES) raise_no_memory();
+        size = std::min(int64_t(buffer->size) * 2, MAX_SERIES_BYTES);
+    }
+    uint32_t unit = buffer->unit();
+    size = round_up(size / unit * unit, 16);
+    if (size <= buffer->size) return nullptr;
+    return resize_big_in_place(buffer, size);
+}
+
 }  // namespace
 
 series_buffer* grow_series(series_buffer* buffer, int64_t new_size) {
@@ -596,6 +662,7 @@ series_buffer* grow_series(series_buffer* buffer, int64_t new_size) {
 }
 
 series_buffer* expand_series(series_buffer* buffer, int64_t new_size) {
+    if (series_buffer* grown = grow_big_in_place(buffer, new_size)) return grown;
     regrown r = regrow(buffer, new_size);
     int64_t old_bytes = r.old->data_end() - r.old->head;
     int64_t room = r.grown->data_end() - r.grown->head;
@@ -612,6 +679,15 @@ series_buffer* expand_series_filled(series_buffer* buffer, int64_t new_size, uin
         std::memset(grown->data() + old_size, byte, static_cast<size_t>(grown->size - old_size));
     }
     return grown;
+}
+
+series_buffer* trim_series(series_buffer* buffer) {
+    // Never below the least big size: a big series stays one.
+    int64_t used = std::max(round_up(buffer->tail - buffer->data(), 16),
+                            round_up(state.max_frame_size - BUFFER_OVERHEAD, 16));
+    if (used >= buffer->size) return buffer;
+    series_buffer* trimmed = resize_big_in_place(buffer, used);
+    return trimmed ? trimmed : buffer;
 }
 
 node_ref copy_series(series_buffer* buffer) {

@@ -100,6 +100,9 @@ void set_series_flags(node_ref node, uint32_t bits);
 series_buffer* grow_series(series_buffer* buffer, int64_t new_size);
 series_buffer* expand_series(series_buffer* buffer, int64_t new_size);
 series_buffer* expand_series_filled(series_buffer* buffer, int64_t new_size, uint8_t byte);
+// Gives the capacity past the tail of a big series back to the system, where it can be
+// done in place (the head at the start of the data area, not pinned); answers the buffer.
+series_buffer* trim_series(series_buffer* buffer);
 node_ref copy_series(series_buffer* buffer);
 node_ref copy_series_part(series_buffer* buffer, int64_t start, int64_t count);
 cell* alloc_tail_cell(series_buffer* buffer);

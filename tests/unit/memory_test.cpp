@@ -27,6 +27,7 @@ using memory::series_frame;
 using zor::node_ref;
 
 constexpr int NO_MEMORY_CODE = 902;  // internal/no-memory
+constexpr size_t platform_page = 4096;
 
 class MemoryTest : public ::testing::Test {
 protected:
@@ -376,6 +377,59 @@ TEST_F(MemoryTest, ABigBufferReplacedByGrowthGoesBackAtOnce) {
     // Only the new buffer's block was added: the old one's block went back.
     EXPECT_LT(memory::state.os_bytes - before, old_size + old_size / 2);
     EXPECT_GT(memory::state.os_bytes - before, old_size / 2);
+}
+
+// A big series grows by remapping its own block: every byte written stays, the node, the
+// big list and the carved-bytes figure follow the block wherever it lands, and the only
+// block added to the process is the growth. Pinned buffers (raw pointers into them live)
+// and heads placed inside the data area take the copying path instead.
+TEST_F(MemoryTest, BigSeriesGrowInPlaceUnlessPinnedOrOffsetHead) {
+    struct in_place_case {
+        const char* name;
+        uint32_t flags;
+        int32_t head_offset;
+        bool in_place;
+    };
+    const in_place_case cases[] = {
+        {"plain", 0, 0, true},
+        {"pinned", memory::FLAG_PINNED, 0, false},
+        {"head inside the data area", 0, 4096, false},
+    };
+    const int64_t bytes = 2 * memory::MAX_FRAME_SIZE;
+    for (const in_place_case& c : cases) {
+        node_ref other = memory::alloc_bytes(bytes);  // a neighbour in the big list
+        node_ref node = make_source(bytes, 1, c.head_offset, bytes - c.head_offset - 16, c.flags);
+        series_buffer* old = memory::buffer_of(node);
+        ASSERT_NE(old->flags & memory::FLAG_BIG, 0u) << c.name;
+        const int64_t before = memory::state.os_bytes;
+        const int64_t kept = old->data_end() - old->head;
+        series_buffer* grown = memory::expand_series(old, 4 * bytes);
+        EXPECT_EQ(memory::buffer_of(node), grown) << c.name;
+        EXPECT_EQ(grown->node, node) << c.name;
+        EXPECT_EQ(grown->size, 4 * bytes) << c.name;
+        EXPECT_EQ(grown->head, grown->data()) << c.name;
+        EXPECT_EQ(grown->tail - grown->head, bytes - c.head_offset - 16) << c.name;
+        EXPECT_TRUE(has_pattern(grown->head, kept, 0) || c.head_offset != 0) << c.name;
+        EXPECT_TRUE(in_big_list(grown)) << c.name;
+        EXPECT_TRUE(in_big_list(memory::buffer_of(other))) << c.name;
+        EXPECT_EQ(reinterpret_cast<memory::big_link*>(grown)[-1].size,
+                  uint64_t(grown->size) + sizeof(series_buffer)) << c.name;
+        if (c.in_place) {
+            // Only the added bytes: no second buffer, no copy.
+            EXPECT_LE(memory::state.os_bytes - before, 3 * bytes + int64_t(platform_page)) << c.name;
+        } else if (c.flags & memory::FLAG_PINNED) {
+            EXPECT_TRUE(in_big_list(old)) << c.name << ": a pinned buffer stays until the sweep";
+        }
+        grown->tail = grown->head + 100;
+        series_buffer* trimmed = memory::trim_series(grown);
+        EXPECT_EQ(memory::buffer_of(node), trimmed) << c.name;
+        EXPECT_EQ(trimmed->tail - trimmed->head, 100) << c.name;
+        if (!(c.flags & memory::FLAG_PINNED)) {
+            // Never below the big size: it stays a big series.
+            EXPECT_EQ(trimmed->size, memory::MAX_FRAME_SIZE - 16) << c.name;
+        }
+        EXPECT_TRUE(has_pattern(trimmed->head, 100, 0) || c.head_offset != 0) << c.name;
+    }
 }
 
 TEST_F(MemoryTest, ExpandSeriesCopiesFromHeadToDataEnd) {

@@ -17,6 +17,8 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/binding/symbol.h"
 #include "runtime/eval/invoke.h"
 #include "runtime/eval/lexer/lexer.h"
 #include "runtime/memory/memory.h"
@@ -448,6 +450,45 @@ TEST_F(ZorbinTest, EncodingUnderCollectorTortureGivesTheSameBytes) {
     EXPECT_EQ(tortured, calm);
     EXPECT_EQ(tortured_fixed, calm_fixed);
     EXPECT_EQ(decoded_text, mold_of(v));
+}
+
+// Past a few megabytes the records are written straight into the result: a series met
+// before that point and again after it still becomes a reference, and thousands of long
+// symbol names (a front larger than the room kept for it) move the records up intact.
+TEST_F(ZorbinTest, LargeEncodingsRoundTripWithTheirSymbolsAndReferences) {
+    constexpr int64_t BLOB_BYTES = 6 << 20;
+    for (int symbols : {1, 3000}) {
+        for (bool compact : {true, false}) {
+            cell* top = block::push_empty(symbols + 3);
+            cell* shared = stack::push_copy(value_of("[1 \"two\"]"));
+            block::append_copy(top, shared);
+            cell* blob = binary::make_at(stack::push_slot(), BLOB_BYTES);
+            memory::series_buffer* b = memory::buffer_of(blob->w2);
+            for (int64_t i = 0; i < BLOB_BYTES; ++i) b->head[i] = std::byte(uint8_t(i * 7 + i / 251));
+            b->tail = b->head + BLOB_BYTES;
+            block::append_copy(top, blob);
+            for (int i = 0; i < symbols; ++i) {
+                std::string name = "a-rather-long-word-name-" + std::to_string(i);
+                cell* w = word::make_global_in_cell(symbol::make(name.c_str()), stack::push_slot());
+                block::append_copy(top, w);
+            }
+            block::append_copy(top, shared);
+            cell* original = stack::push_copy(top);
+
+            cell* d = stack::push_copy(decoded(encode(original, compact)));
+            std::string what = std::to_string(symbols) + (compact ? " symbols (compact)" : " symbols (fixed)");
+            memory::series_buffer* db = memory::buffer_of(d->w2);
+            ASSERT_EQ(db->length(), symbols + 3) << what;
+            cell* cells = db->head_cell();
+            EXPECT_EQ(cells[0].w2, cells[symbols + 2].w2) << what << ": the shared block stays one";
+            EXPECT_EQ(mold_of(&cells[0]), "[1 \"two\"]") << what;
+            memory::series_buffer* decoded_blob = memory::buffer_of(cells[1].w2);
+            ASSERT_EQ(decoded_blob->tail - decoded_blob->head, BLOB_BYTES) << what;
+            EXPECT_EQ(std::memcmp(decoded_blob->head, memory::buffer_of(blob->w2)->head, BLOB_BYTES), 0) << what;
+            EXPECT_EQ(mold_of(&cells[symbols + 1]), "a-rather-long-word-name-" + std::to_string(symbols - 1)) << what;
+            reset_stack();
+        }
+    }
 }
 
 TEST_F(ZorbinTest, CodecRoutinesEncodeAndDecode) {
