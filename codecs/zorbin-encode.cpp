@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "codecs/zorbin-format.h"
@@ -273,8 +274,8 @@ private:
     // The stored path of a key met before; or -1, after storing the current path (the
     // enclosing positions and this one) as the key's first occurrence.
     int64_t track(node_ref key, uint32_t position) {
-        int64_t stored = emitted_.find_or_add(key, static_cast<uint32_t>(path_store_.size()));
-        if (stored >= 0) return stored;
+        auto [entry, first] = emitted_.try_emplace(key, static_cast<uint32_t>(path_store_.size()));
+        if (!first) return int64_t(entry->second);
         path_store_.push_back(static_cast<uint32_t>(path_.size() + 1));
         path_store_.insert(path_store_.end(), path_.begin(), path_.end());
         path_store_.push_back(position);
@@ -313,7 +314,9 @@ private:
     std::string strings_;                              // the names, NUL-terminated
     std::vector<uint32_t> offsets_;                    // each name's offset in strings_
     std::vector<uint32_t> path_;                       // positions of the enclosing values
-    flat_table emitted_;                               // key -> its path in path_store_
+    // Node-based rather than flat: its nodes come from the C++ heap's pools, reused from one
+    // encoding to the next, where a flat array of this size would be fresh pages each time.
+    std::unordered_map<node_ref, uint32_t> emitted_;   // key -> its path in path_store_
     std::vector<uint32_t> path_store_;                 // count, then positions, per path
 };
 
