@@ -105,7 +105,9 @@ class Terminal:
         self.child.setwinsize(rows, columns)
         self.pump()
 
-    def finish(self, timeout=5):
+    # The limit is generous: under the collector's torture a run takes seconds to start up,
+    # and a program that ends sooner costs nothing here.
+    def finish(self, timeout=60):
         """Waits for the end; answers the exit status (None if it did not end)."""
         end = time.time() + timeout
         while self.child.isalive() and time.time() < end:
@@ -311,7 +313,7 @@ def stty_checked(name, code, action):
     command = 'stty -g; %s %s; echo "status $?"; stty -g' % (DRIVER, shlex_quote(code))
     t = Terminal(None, command=command)
     action(t)
-    t.finish(10)
+    t.finish()
     text = t.output.decode("utf-8", "replace")
     modes = re.findall(r"^([0-9a-f]+(?::[0-9a-f]+){10,})\s*$", text, re.M)
     check(name, len(modes) == 2 and modes[0] == modes[1], t, "stty -g before and after: %r" % modes)
