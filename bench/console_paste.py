@@ -25,10 +25,18 @@ def main():
     home = tempfile.mkdtemp(prefix="zor-bench-home-")
     os.environ["HOME"] = home
     try:
+        # Spawning on a pseudo-terminal and reading through pexpect costs the harness tens of
+        # milliseconds by itself: a program that prints the prompt at once gives that cost,
+        # and the console's own time is what it takes beyond it.
+        harness = statistics.median(paste.first_prompt_ms("/usr/bin/printf", [">> "], ">> ") for _ in range(20))
         starts = [paste.first_prompt_ms(ZOR, [], ">> ") for _ in range(20)]
-        median = statistics.median(starts)
-        print("console first prompt: median %.1f ms, worst %.1f ms of 20 (goal %d ms: %s)" %
-              (median, max(starts), GOAL_MS, "met" if median <= GOAL_MS else "NOT met"), flush=True)
+        median = statistics.median(starts) - harness
+        print("console first prompt: median %.1f ms beyond the harness's own %.1f ms, worst %.1f ms of 20 "
+              "(goal %d ms: %s)" % (median, harness, max(starts) - harness, GOAL_MS,
+                                    "met" if median <= GOAL_MS else "NOT met"), flush=True)
+        python = statistics.median(paste.first_prompt_ms("/usr/bin/python3", ["-i", "-q"], ">>> ")
+                                   for _ in range(20)) - harness
+        print("python3 -i first prompt: median %.1f ms beyond the harness" % python, flush=True)
 
         # Each line's result is printed ("== n"), as a user pasting them would see.
         zor_lines = ["x: %d + 1" % i for i in range(LINES)] + ['print "DONE"']
