@@ -288,6 +288,8 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
 int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool set, bool get, bool push,
                      path_resume* resume);
 void invoke(cell* function, node_ref context, const cell* word, uint32_t kind);
+uint32_t eval_block_framed(const cell* block, bool pass_result);
+int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
 void invoke_held(cell* function, node_ref context, const cell* word, uint32_t kind);
 
 // Pushes a literal argument's value: a paren! evaluated, a get-word!'s value, a
@@ -794,6 +796,63 @@ enum class infix_mode { none, left_in_place, both_in_frame };
     return call_callable_body(called, source, true, nullptr, 0, word, infix_mode::none, 0, 0, 0);
 }
 
+// A call of if, unless, either or return met in the code whose condition (or value) is a
+// plain chain and whose branches are blocks written in place: the arguments need no
+// evaluation of their own, so the call's frame is made with them directly and run_direct
+// does the native's work, without the general call's gathering. The frame, its cells, the
+// tests of the arguments and their errors are those of the general call. Answers the
+// position after the arguments, or -1 (having changed nothing) for the general call.
+int64_t call_control_directly(const cell* callee, const cell* code, int64_t position, const cell* word) {
+    const int index = native::table_index(callee);
+    int branches;
+    switch (index) {
+        case natives::NATIVE_IF: case natives::NATIVE_UNLESS: branches = 1; break;
+        case natives::NATIVE_EITHER: branches = 2; break;
+        case natives::NATIVE_RETURN: branches = 0; break;
+        default: return -1;
+    }
+    if (natives::entry(index) != natives::standard_entry(index)) return -1;
+    // The descriptors of an earlier call: the first call builds them the general way.
+    memory::series_buffer* extras = memory::buffer_of(callee->w3);
+    if (cell_count(extras) <= function::EXTRAS_DESCRIPTORS) return -1;
+    const cell descriptors = extras->head_cell()[function::EXTRAS_DESCRIPTORS];
+    if (!descriptors.is(TYPE_BLOCK)) return -1;
+    const int32_t positional = descriptor_count(&descriptors, 0);
+    if (positional != 1 + branches || descriptor_count(&descriptors, 1) != positional) return -1;
+    if (!native_tests_covered(index, &descriptors)) return -1;
+    const int64_t tail = length_of(code);
+    if (position >= tail) return -1;
+    cell condition;
+    const int64_t after = plain_chain(code, position, tail, &condition, 0);
+    if (after < 0 || after + branches > tail) return -1;
+    for (int b = 0; b < branches; ++b) {
+        if (!at(code, after + b)->is(TYPE_BLOCK)) return -1;
+    }
+
+    check_native_depth();
+    const cell call_word = *word;
+    cell* reserved = stack::push_copy(callee);
+    stack::push_interp_call_frame(&call_word);
+    cell* base = stack::state.args_base;
+    const stack::frame* own_frame = stack::top_frame() - 1;
+    *stack::push_slot() = condition;
+    for (int b = 0; b < branches; ++b) stack::push_copy(at(code, after + b));
+    for (int32_t e = 0; e < positional; ++e) check_argument(&call_word, base + e, &descriptors, e);
+    if (!run_direct(index)) {
+        int32_t no_positions[1] = {-1};
+        const uint32_t thrown = natives::call(index, no_positions, 0, false);
+        if (thrown && !stack::pending_code) stack::pending_code = thrown;
+    }
+    const int64_t next = after + branches;
+    if (stack::exit_pending()) return next;
+    stack::assert_balanced(own_frame, base);
+    stack::pop_frame();
+    trace(tracing::EVENT_RETURN, code, next, &call_word, base);
+    *reserved = *base;
+    stack::state.args_top = reserved + 1;
+    return next;
+}
+
 // --- Expressions -----------------------------------------------------------------------------
 
 [[noreturn]] void raise_with(err id, const cell* value) {
@@ -827,6 +886,81 @@ enum class infix_mode { none, left_in_place, both_in_frame };
     }
 }
 
+// Plain chains. An expression made of a plain value (above, or a paren! holding one plain
+// chain) followed by inline operators whose right operands are plain values takes no step
+// that could fail, allocate, call or be traced, so no frame, current-code change or event
+// of it can be seen: the fast tier computes its value in a C++ cell, and a chain that
+// meets anything else (a call, a set-word, an operator case the inline cores refuse)
+// gives up having changed nothing, for the full path to evaluate from the start.
+
+// Parens nested deeper than this take the full path, which checks the native depth.
+constexpr int PLAIN_PAREN_NESTING = 4;
+
+int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
+
+// A plain operand's value, or the value of a paren! holding exactly one plain chain.
+[[gnu::always_inline]] inline bool plain_value(const cell* operand, cell* value, int nesting) {
+    if (operand->is(TYPE_PAREN)) {
+        if (nesting >= PLAIN_PAREN_NESTING) return false;
+        const int64_t head = index_of(operand);
+        const int64_t tail = length_of(operand);
+        return head < tail && plain_chain(operand, head, tail, value, nesting + 1) == tail;
+    }
+    const cell* plain = plain_operand(operand);
+    if (!plain) return false;
+    *value = *plain;
+    return true;
+}
+
+// The value of the plain chain from the position into *value; answers the position after
+// it, or -1 when the expression there is not a plain chain. The chain ends where no
+// operator follows, as the infix lookahead does.
+int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting) {
+    if (!plain_value(at(code, position), value, nesting)) return -1;
+    for (++position; position < tail; position += 2) {
+        const cell* next = at(code, position);
+        if (!next->is(TYPE_WORD)) break;
+        const cell* op_value = peek_value(next);
+        if (!op_value || !op_value->is(TYPE_OP)) break;
+        // An operator without its right operand is the full path's error.
+        if (position + 1 >= tail) return -1;
+        const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
+        cell right;
+        if (fast < 0 || !plain_value(at(code, position + 1), &right, nesting)) return -1;
+        if (!fast_paths::run_inline(fast, value, &right)) return -1;
+    }
+    return position;
+}
+
+// The blocks and parens (by node and index) whose plain-chain attempt failed lately: the
+// next evaluation of one goes straight to the full path. A stale entry (the block was
+// changed, a word got another value, the node now holds another block) only sends an
+// evaluation the long way, which is always exact.
+constexpr int NOT_PLAIN_SLOTS = 1024;
+struct not_plain_entry {
+    node_ref node_plus_one;
+    uint32_t index;
+};
+not_plain_entry not_plain[NOT_PLAIN_SLOTS];
+
+inline not_plain_entry& not_plain_slot(const cell* block) {
+    const uint32_t key = (block->w2 * 0x9E3779B1u) ^ (block->w1 * 0x85EBCA6Bu);
+    return not_plain[key >> (32 - 10)];
+}
+static_assert(NOT_PLAIN_SLOTS == 1 << 10);
+
+// The value of a block or paren! (from its index) that is exactly one plain chain.
+inline bool plain_block_value(const cell* block, cell* value) {
+    not_plain_entry& entry = not_plain_slot(block);
+    if (entry.node_plus_one == block->w2 + 1 && entry.index == block->w1) return false;
+    const int64_t head = index_of(block);
+    const int64_t tail = length_of(block);
+    if (head < tail && plain_chain(block, head, tail, value, 0) == tail) return true;
+    entry.node_plus_one = block->w2 + 1;
+    entry.index = block->w1;
+    return false;
+}
+
 // The common case of an operator, inline in the lookahead: an inline operator whose
 // right operand is a plain value needs neither the operator's frame (nothing can fail
 // before the operation) nor a nested expression evaluation. Answers false when the full
@@ -836,9 +970,8 @@ enum class infix_mode { none, left_in_place, both_in_frame };
     stack::state.args_top = start + 1;
     if (tracing::active || !fast_tier || position + 1 >= length_of(code)) return false;
     const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
-    const cell* right = fast >= 0 ? plain_operand(at(code, position + 1)) : nullptr;
-    if (!right) return false;
-    const cell operand = *right;
+    cell operand;
+    if (fast < 0 || !plain_value(at(code, position + 1), &operand, 0)) return false;
     return fast_paths::run_inline(fast, start, &operand);
 }
 
@@ -979,7 +1112,7 @@ inline bool assign_directly() {
     switch (value.type()) {
         case TYPE_PAREN: {
             stack::push_interp_call_frame(words::body);
-            if (eval_block(&value, true)) return position;
+            if (eval_block_framed(&value, true)) return position;
             stack::pop_frame();
             break;
         }
@@ -1029,6 +1162,14 @@ inline bool assign_directly() {
                     raise_with(err::script_no_value, &value);
                 case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: {
                     const cell callee = *v;
+                    if (callee.is(TYPE_NATIVE) && fast_tier && !tracing::active) {
+                        const int64_t next = call_control_directly(&callee, code, position, &value);
+                        if (next >= 0) {
+                            position = next;
+                            if (stack::exit_pending()) return position;
+                            break;
+                        }
+                    }
                     argument_source source{code, position};
                     position = call_from_code(&callee, source, &value);
                     if (stack::exit_pending()) return position;
@@ -1092,6 +1233,46 @@ inline bool assign_directly() {
     return finish_expression(code, position, start, no_infix, push);
 }
 
+// A set-word whose value is a plain chain, stored straight into its variable: its frame
+// and events are invisible, and the store is assign_directly's. Answers the position
+// after the expression, or -1 (having changed nothing) for the full path.
+int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bool push) {
+    const int64_t tail = length_of(code);
+    if (position + 1 >= tail) return -1;
+    cell value;
+    const int64_t next = plain_chain(code, position + 1, tail, &value, 0);
+    if (next < 0) return -1;
+    cell* slot = assignable_slot(at(code, position));
+    if (!slot) return -1;
+    // The slot is taken before the store, so that a full stack stops the expression
+    // before it changes anything.
+    cell* start = stack::push_slot();
+    *slot = value;
+    *start = value;
+    return finish_expression(code, next, start, no_infix, push);
+}
+
+// An expression that does not start with a plain value: a set-word or a paren! that the
+// plain chains cover, else the full path.
+[[gnu::noinline]] int64_t eval_expression_other(const cell* code, int64_t position, bool no_infix, bool push,
+                                                bool keep_functions) {
+    if (fast_tier) {
+        const cell* first = at(code, position);
+        if (first->is(TYPE_SET_WORD)) {
+            const int64_t next = assign_plain_chain(code, position, no_infix, push);
+            if (next >= 0) return next;
+        } else if (first->is(TYPE_PAREN)) {
+            cell value;
+            if (plain_block_value(first, &value)) {
+                cell* start = stack::push_slot();
+                *start = value;
+                return finish_expression(code, position + 1, start, no_infix, push);
+            }
+        }
+    }
+    return eval_expression_full(code, position, no_infix, push, keep_functions);
+}
+
 // `eval/eval-expression` at a position before the tail. A value that stands for itself,
 // or a word whose value is one, is copied without any of the full path's scaffolding:
 // no step of it can fail, allocate, call or be traced (tracing off). It needs no depth
@@ -1099,8 +1280,13 @@ inline bool assign_directly() {
 int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions) {
     if (tracing::active) [[unlikely]]
         return eval_expression_full(code, position, no_infix, push, keep_functions);
-    const cell* plain = plain_operand(at(code, position));
-    if (!plain) return eval_expression_full(code, position, no_infix, push, keep_functions);
+    const cell* first = at(code, position);
+    const cell* plain = plain_operand(first);
+    if (!plain) {
+        if (first->is(TYPE_SET_WORD) || first->is(TYPE_PAREN))
+            return eval_expression_other(code, position, no_infix, push, keep_functions);
+        return eval_expression_full(code, position, no_infix, push, keep_functions);
+    }
     cell* start = stack::push_copy(plain);
     return finish_expression(code, position + 1, start, no_infix, push);
 }
@@ -1663,6 +1849,24 @@ void init() {
 const cell& current_code() { return current; }
 
 uint32_t eval_block(const cell* block, bool pass_result) {
+    if (fast_tier && !tracing::active) {
+        // A block that is one plain chain: its value, with the stack left as the block
+        // frame's pop leaves it (the value in the cell where the frame began, args_top
+        // above it, and with pass_result in the result slot too).
+        cell value;
+        if (plain_block_value(block, &value)) {
+            *stack::push_slot() = value;
+            if (pass_result) *stack::state.args_base = value;
+            return 0;
+        }
+    }
+    return eval_block_framed(block, pass_result);
+}
+
+namespace {
+
+// eval_block after its plain-chain attempt: the block in its own frame.
+uint32_t eval_block_framed(const cell* block, bool pass_result) {
     check_native_depth();
     // One held-cell record for both the block and the current-code cell it restores.
     struct block_scope {
@@ -1683,6 +1887,8 @@ uint32_t eval_block(const cell* block, bool pass_result) {
     else stack::pop_frame();
     return 0;
 }
+
+}  // namespace
 
 void run_block(const cell* block, bool pass_result) {
     (void)eval_block(block, pass_result);
