@@ -896,8 +896,6 @@ int64_t call_control_directly(const cell* callee, const cell* code, int64_t posi
 // Parens nested deeper than this take the full path, which checks the native depth.
 constexpr int PLAIN_PAREN_NESTING = 4;
 
-int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
-
 // A plain operand's value, or the value of a paren! holding exactly one plain chain.
 [[gnu::always_inline]] inline bool plain_value(const cell* operand, cell* value, int nesting) {
     if (operand->is(TYPE_PAREN)) {
