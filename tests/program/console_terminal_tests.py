@@ -12,45 +12,26 @@ import sys
 import tempfile
 import time
 
-import pexpect
-import pyte
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import program_checks  # noqa: E402
+from pty_screen import PtyScreen  # noqa: E402
 
 ZOR = os.path.abspath(sys.argv[1])
 scratch = tempfile.mkdtemp(prefix="zor-console-terminal-")
 
 
-class Console:
+class Console(PtyScreen):
     """zor (or a shell command around it) on a pseudo-terminal, with pyte showing it."""
 
     def __init__(self, args=(), command=None, columns=80, rows=24, home=None):
         self.home = home or tempfile.mkdtemp(prefix="home-", dir=scratch)
         env = dict(os.environ, HOME=self.home, TERM="xterm")
         env.pop("ZOR_HEAP_LIMIT", None)
-        self.screen = pyte.Screen(columns, rows)
-        self.stream = pyte.ByteStream(self.screen)
         if command is None:
-            self.child = pexpect.spawn(ZOR, list(args), dimensions=(rows, columns), env=env, cwd=scratch)
+            super().__init__(ZOR, args, columns, rows, env=env, cwd=scratch)
         else:
-            self.child = pexpect.spawn("/bin/sh", ["-c", command], dimensions=(rows, columns), env=env, cwd=scratch)
-        self.output = b""
-
-    def pump(self, quiet=0.25, limit=5.0):
-        """Reads output until none came for `quiet` seconds."""
-        end = time.time() + limit
-        last = time.time()
-        while time.time() < end and time.time() - last < quiet:
-            try:
-                data = self.child.read_nonblocking(65536, 0.05)
-                self.output += data
-                self.stream.feed(data)
-                last = time.time()
-            except pexpect.TIMEOUT:
-                pass
-            except pexpect.EOF:
-                break
+            super().__init__("/bin/sh", ["-c", command], columns, rows, env=env, cwd=scratch)
 
     def wait_for(self, text, limit=30):
         """Pumps until the screen's cursor row shows the text (a prompt waiting)."""
@@ -70,25 +51,8 @@ class Console:
             self.pump(0.1)
             self.wait_for(wait)
 
-    def lines(self):
-        return [line.rstrip() for line in self.screen.display]
-
-    def text(self):
-        return "\n".join(line for line in self.lines() if line)
-
     def current(self):
         return self.screen.display[self.screen.cursor.y]
-
-    def finish(self, timeout=10):
-        end = time.time() + timeout
-        while self.child.isalive() and time.time() < end:
-            self.pump(0.1, 0.5)
-        self.pump(0.1, 0.5)
-        if self.child.isalive():
-            self.child.terminate(force=True)
-            return None
-        self.child.close()
-        return self.child.exitstatus if self.child.exitstatus is not None else -self.child.signalstatus
 
 
 def check(name, condition, console, why):

@@ -14,11 +14,10 @@ import sys
 import termios
 import time
 
-import pexpect
-import pyte
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import program_checks  # noqa: E402
+from pty_screen import PtyScreen  # noqa: E402
 
 DRIVER = sys.argv[1]
 
@@ -33,17 +32,14 @@ def loop(prompt='">> "', hidden="false", before=""):
     return before + " " + LOOP.replace("{PROMPT}", prompt).replace("{HIDDEN}", hidden)
 
 
-class Terminal:
+class Terminal(PtyScreen):
     """The driver on a pseudo-terminal of the given size, with pyte showing its screen."""
 
     def __init__(self, code, columns=40, rows=12, command=None, edits=True):
-        self.screen = pyte.Screen(columns, rows)
-        self.stream = pyte.ByteStream(self.screen)
         if command is None:
-            self.child = pexpect.spawn(DRIVER, [code], dimensions=(rows, columns))
+            super().__init__(DRIVER, [code], columns, rows)
         else:
-            self.child = pexpect.spawn("/bin/sh", ["-c", command], dimensions=(rows, columns))
-        self.output = b""
+            super().__init__("/bin/sh", ["-c", command], columns, rows)
         # Keys typed before the editor is in raw mode would be echoed by the terminal's
         # line discipline, as they would for a user: wait for the first prompt.
         if edits:
@@ -61,21 +57,6 @@ class Terminal:
             self.pump(0.05, 0.2)
         self.pump(0.1)
 
-    def pump(self, quiet=0.25, limit=5.0):
-        """Reads output until none came for `quiet` seconds."""
-        end = time.time() + limit
-        last = time.time()
-        while time.time() < end and time.time() - last < quiet:
-            try:
-                data = self.child.read_nonblocking(65536, 0.05)
-                self.output += data
-                self.stream.feed(data)
-                last = time.time()
-            except pexpect.TIMEOUT:
-                pass
-            except pexpect.EOF:
-                break
-
     def send(self, keys, quiet=0.25, lines=None):
         """Types the keys; when they end lines (Enter, or `lines` given), waits for the
         next edit's prompt."""
@@ -86,12 +67,6 @@ class Terminal:
             self.wait_for_edit(before + ended)
         else:
             self.pump(quiet)
-
-    def lines(self):
-        return [line.rstrip() for line in self.screen.display]
-
-    def text(self):
-        return "\n".join(line for line in self.lines() if line)
 
     def current(self):
         """The row the cursor is on."""
@@ -104,20 +79,6 @@ class Terminal:
         self.screen.resize(rows, columns)
         self.child.setwinsize(rows, columns)
         self.pump()
-
-    # The limit is generous: under the collector's torture a run takes seconds to start up,
-    # and a program that ends sooner costs nothing here.
-    def finish(self, timeout=60):
-        """Waits for the end; answers the exit status (None if it did not end)."""
-        end = time.time() + timeout
-        while self.child.isalive() and time.time() < end:
-            self.pump(0.1, 0.5)
-        self.pump(0.1, 0.5)
-        if self.child.isalive():
-            self.child.terminate(force=True)
-            return None
-        self.child.close()
-        return self.child.exitstatus if self.child.exitstatus is not None else -self.child.signalstatus
 
 
 def check(name, condition, terminal, why):
