@@ -336,37 +336,36 @@ void free_series_frame(series_frame* frame) {
 std::byte* alloc_big_series(int64_t needed) {
     auto* link = reinterpret_cast<big_link*>(alloc_os_block(needed + int64_t(sizeof(big_link)), false));
     link->next = nullptr;
+    link->previous = state.big_tail;
     link->size = static_cast<uint64_t>(needed);
-    big_link** tail = &state.big_head;
-    while (*tail) tail = &(*tail)->next;
-    *tail = link;
+    if (state.big_tail) state.big_tail->next = link; else state.big_head = link;
+    state.big_tail = link;
     return reinterpret_cast<std::byte*>(link + 1);
 }
 
+namespace {
+
+void unlink_big(big_link* link) {
+    if (link->previous) link->previous->next = link->next; else state.big_head = link->next;
+    if (link->next) link->next->previous = link->previous; else state.big_tail = link->previous;
+}
+
+}  // namespace
+
 void free_big_series(big_link* link) {
-    for (big_link** p = &state.big_head; *p; p = &(*p)->next) {
-        if (*p == link) {
-            *p = link->next;
-            break;
-        }
-    }
+    unlink_big(link);
     free_os_block(reinterpret_cast<std::byte*>(link));
 }
 
 // The collector's sweep of the big-series list: a marked big series loses its mark; an
 // unmarked one gives its block back (its node, unmarked, goes back with the node sweep).
 void sweep_big_series() {
-    big_link** link = &state.big_head;
-    while (*link) {
-        big_link* block = *link;
+    for (big_link* block = state.big_head; block;) {
+        big_link* next = block->next;
         auto* buffer = reinterpret_cast<series_buffer*>(block + 1);
-        if (buffer->flags & FLAG_MARK) {
-            buffer->flags &= ~FLAG_MARK;
-            link = &block->next;
-            continue;
-        }
-        *link = block->next;
-        free_os_block(reinterpret_cast<std::byte*>(block));
+        if (buffer->flags & FLAG_MARK) buffer->flags &= ~FLAG_MARK;
+        else free_big_series(block);
+        block = next;
     }
 }
 
@@ -610,9 +609,6 @@ series_buffer* resize_big_in_place(series_buffer* buffer, int64_t size) {
         if (!(address_grant > 0 || gc::in_collection_q()) && !address_reserve) return nullptr;
     }
     auto* link = reinterpret_cast<big_link*>(buffer) - 1;
-    big_link** from = &state.big_head;
-    while (*from && *from != link) from = &(*from)->next;
-    if (!*from) return nullptr;
     std::byte* base = reinterpret_cast<std::byte*>(link) - OS_BLOCK_PREFIX;
     int64_t total;
     std::memcpy(&total, base, sizeof total);
@@ -627,8 +623,10 @@ series_buffer* resize_big_in_place(series_buffer* buffer, int64_t size) {
         state.os_bytes += new_total - total;
         std::memcpy(base, &new_total, sizeof new_total);
     }
+    // A moved block carries its links along; its neighbours learn where it went.
     link = reinterpret_cast<big_link*>(base + OS_BLOCK_PREFIX);
-    *from = link;
+    if (link->previous) link->previous->next = link; else state.big_head = link;
+    if (link->next) link->next->previous = link; else state.big_tail = link;
     link->size = static_cast<uint64_t>(physical);
     auto* resized = reinterpret_cast<series_buffer*>(link + 1);
     int64_t tail_distance = std::min<int64_t>(resized->tail - resized->head, size);

@@ -159,11 +159,14 @@ struct series_frame {
 };
 static_assert(sizeof(series_frame) % 16 == 0);
 
+// Doubly linked, so that freeing or remapping one big series never walks the others.
 struct big_link {
     big_link* next;
+    big_link* previous;
     uint64_t size;           // needed bytes
+    uint64_t reserved;       // keeps the buffer after the link 16-byte aligned
 };
-static_assert(sizeof(big_link) == 16);
+static_assert(sizeof(big_link) % 16 == 0);
 
 struct manager {
     int64_t os_bytes = 0;
@@ -177,6 +180,7 @@ struct manager {
     int64_t next_frame_size = FIRST_FRAME_SIZE;
     int64_t max_frame_size = MAX_FRAME_SIZE;
     big_link* big_head = nullptr;
+    big_link* big_tail = nullptr;
     // The nodes of the tracked-heap (fixed) series that have not grown into a frame: they
     // are never collected, so the collector keeps them, and what they hold, as roots.
     node_ref* fixed_nodes = nullptr;
