@@ -796,21 +796,59 @@ enum class infix_mode { none, left_in_place, both_in_frame };
     return call_callable_body(called, source, true, nullptr, 0, word, infix_mode::none, 0, 0, 0);
 }
 
-// A call of if, unless, either or return met in the code whose condition (or value) is a
-// plain chain and whose branches are blocks written in place: the arguments need no
-// evaluation of their own, so the call's frame is made with them directly and run_direct
-// does the native's work, without the general call's gathering. The frame, its cells, the
-// tests of the arguments and their errors are those of the general call. Answers the
-// position after the arguments, or -1 (having changed nothing) for the general call.
+// How call_control_directly takes each argument of a control native from the code: a
+// plain chain (a normal argument whose evaluation cannot be seen), a block written in
+// place and not followed by an operator (a normal argument whose evaluation is a copy),
+// or a value written in place for a literal argument (taken as it is: not a paren!,
+// get-word! or get-path!, which a literal argument evaluates).
+enum class control_argument : uint8_t { chain, block, literal };
+struct control_shape {
+    int count;                      // positional arguments
+    control_argument arguments[3];
+    bool has_refinement;            // one refinement without arguments (case's /all)
+};
+
+// The shape of each control native's call; false for any other native.
+bool control_shape_of(int index, control_shape& shape) {
+    using a = control_argument;
+    switch (index) {
+        case natives::NATIVE_IF: case natives::NATIVE_UNLESS: shape = {2, {a::chain, a::block}, false}; return true;
+        case natives::NATIVE_EITHER: shape = {3, {a::chain, a::block, a::block}, false}; return true;
+        case natives::NATIVE_RETURN: shape = {1, {a::chain}, false}; return true;
+        case natives::NATIVE_ANY: case natives::NATIVE_ALL: case natives::NATIVE_UNTIL: case natives::NATIVE_FOREVER:
+            shape = {1, {a::block}, false};
+            return true;
+        case natives::NATIVE_CASE: shape = {1, {a::block}, true}; return true;
+        case natives::NATIVE_WHILE: shape = {2, {a::block, a::block}, false}; return true;
+        case natives::NATIVE_LOOP: shape = {2, {a::chain, a::block}, false}; return true;
+        case natives::NATIVE_REPEAT: case natives::NATIVE_FOREACH:
+            shape = {3, {a::literal, a::chain, a::block}, false};
+            return true;
+        default: return false;
+    }
+}
+
+// Whether the value at the position is a word whose value is an op!, as the infix
+// lookahead finds it.
+inline bool operator_follows(const cell* code, int64_t position, int64_t tail) {
+    if (position >= tail) return false;
+    const cell* next = at(code, position);
+    if (!next->is(TYPE_WORD)) return false;
+    const cell* value = peek_value(next);
+    return value && value->is(TYPE_OP);
+}
+
+// A call of a control native (if, unless, either, return, any, all, case, while, until,
+// loop, repeat, forever, foreach) met in the code whose arguments are all of its shape:
+// they need no evaluation of their own, so the call's frame is made with them directly and
+// run_direct or the native's routine does the work, without the general call's
+// gathering. The frame, its cells, the tests of the arguments and their errors are those
+// of the general call. Answers the position after the arguments, or -1 (having changed
+// nothing) for the general call.
 int64_t call_control_directly(const cell* callee, const cell* code, int64_t position, const cell* word) {
     const int index = native::table_index(callee);
-    int branches;
-    switch (index) {
-        case natives::NATIVE_IF: case natives::NATIVE_UNLESS: branches = 1; break;
-        case natives::NATIVE_EITHER: branches = 2; break;
-        case natives::NATIVE_RETURN: branches = 0; break;
-        default: return -1;
-    }
+    control_shape shape;
+    if (!control_shape_of(index, shape)) return -1;
     if (natives::entry(index) != natives::standard_entry(index)) return -1;
     // The descriptors of an earlier call: the first call builds them the general way.
     memory::series_buffer* extras = memory::buffer_of(callee->w3);
@@ -818,15 +856,37 @@ int64_t call_control_directly(const cell* callee, const cell* code, int64_t posi
     const cell descriptors = extras->head_cell()[function::EXTRAS_DESCRIPTORS];
     if (!descriptors.is(TYPE_BLOCK)) return -1;
     const int32_t positional = descriptor_count(&descriptors, 0);
-    if (positional != 1 + branches || descriptor_count(&descriptors, 1) != positional) return -1;
+    const int32_t section = descriptor_count(&descriptors, 1);
+    if (positional != shape.count || section != positional + (shape.has_refinement ? 1 : 0)) return -1;
+    if (shape.has_refinement && !entry_word(&descriptors, positional)->is(TYPE_REFINEMENT)) return -1;
     if (!native_tests_covered(index, &descriptors)) return -1;
     const int64_t tail = length_of(code);
-    if (position >= tail) return -1;
-    cell condition;
-    const int64_t after = plain_chain(code, position, tail, &condition, 0);
-    if (after < 0 || after + branches > tail) return -1;
-    for (int b = 0; b < branches; ++b) {
-        if (!at(code, after + b)->is(TYPE_BLOCK)) return -1;
+    cell values[3];
+    int64_t next = position;
+    for (int e = 0; e < shape.count; ++e) {
+        if (next >= tail) return -1;
+        const cell* value = at(code, next);
+        const type_id kind = entry_word(&descriptors, e)->type();
+        switch (shape.arguments[e]) {
+            case control_argument::chain:
+                if (kind != TYPE_WORD) return -1;
+                next = plain_chain(code, next, tail, &values[e], 0);
+                if (next < 0) return -1;
+                break;
+            case control_argument::block:
+                // A block followed by an operator is that operator's left operand.
+                if (kind != TYPE_WORD || !value->is(TYPE_BLOCK) || operator_follows(code, next + 1, tail)) return -1;
+                values[e] = *value;
+                ++next;
+                break;
+            case control_argument::literal:
+                if (kind != TYPE_LIT_WORD || value->is(TYPE_PAREN) || value->is(TYPE_GET_WORD) ||
+                    value->is(TYPE_GET_PATH))
+                    return -1;
+                values[e] = *value;
+                ++next;
+                break;
+        }
     }
 
     check_native_depth();
@@ -835,15 +895,13 @@ int64_t call_control_directly(const cell* callee, const cell* code, int64_t posi
     stack::push_interp_call_frame(&call_word);
     cell* base = stack::state.args_base;
     const stack::frame* own_frame = stack::top_frame() - 1;
-    *stack::push_slot() = condition;
-    for (int b = 0; b < branches; ++b) stack::push_copy(at(code, after + b));
+    for (int e = 0; e < shape.count; ++e) *stack::push_slot() = values[e];
     for (int32_t e = 0; e < positional; ++e) check_argument(&call_word, base + e, &descriptors, e);
     if (!run_direct(index)) {
         int32_t no_positions[1] = {-1};
-        const uint32_t thrown = natives::call(index, no_positions, 0, false);
+        const uint32_t thrown = natives::call(index, no_positions, shape.has_refinement ? 1 : 0, false);
         if (thrown && !stack::pending_code) stack::pending_code = thrown;
     }
-    const int64_t next = after + branches;
     if (stack::exit_pending()) return next;
     stack::assert_balanced(own_frame, base);
     stack::pop_frame();
@@ -1887,6 +1945,62 @@ uint32_t eval_block_framed(const cell* block, bool pass_result) {
 }
 
 }  // namespace
+
+loop_body::loop_body(const cell* block) : block_(block) {
+    if (held_top + 1 > HELD_CELLS) [[unlikely]] {
+        mold_guard::reset();
+        raise::throw_error(err::internal_stack_overflow);
+    }
+    saved_code_ = held_top;
+    held_stack[held_top++] = current;
+}
+
+loop_body::~loop_body() { held_top = saved_code_; }
+
+uint32_t loop_body::run() {
+    if (!fast_tier || tracing::active) [[unlikely]]
+        return eval_block(block_, true);
+    if (try_plain_) {
+        cell value;
+        if (plain_block_value(block_, &value)) {
+            *stack::push_slot() = value;
+            *stack::state.args_base = value;
+            return 0;
+        }
+        // A block that changes later and becomes a plain chain still runs exactly in its
+        // frame, only not as fast.
+        try_plain_ = false;
+    }
+    // eval_block_framed's depth check, once: every later pass starts at the same depth.
+    if (!depth_checked_) [[unlikely]] {
+        check_native_depth();
+        depth_checked_ = true;
+    }
+    // However the pass ends, the current-code cell is the loop's again.
+    struct code_restore {
+        size_t saved;
+        ~code_restore() { current = held_stack[saved]; }
+    } restore{saved_code_};
+    stack::push_block_frame();
+    if (run_expressions(block_, index_of(block_))) return stack::pending_code;
+    // Tracing switched on by the body itself still sees the block's exit.
+    trace(tracing::EVENT_EXIT, block_, length_of(block_), nullptr, stack::state.args_base);
+    stack::pop_frame_pass_result();
+    return 0;
+}
+
+int64_t plain_expression(const cell* code, int64_t position, cell* value) {
+    if (!fast_tier || tracing::active) return -1;
+    const int64_t tail = length_of(code);
+    if (position >= tail) return -1;
+    return plain_chain(code, position, tail, value, 0);
+}
+
+cell* plain_variable(const cell* word) {
+    // word::set_value holds its cells on the stack: with no room for them, it raises.
+    if (!fast_tier || stack::state.args_top + 4 >= stack::state.args_end) return nullptr;
+    return assignable_slot(word);
+}
 
 void run_block(const cell* block, bool pass_result) {
     (void)eval_block(block, pass_result);

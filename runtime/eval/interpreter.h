@@ -20,6 +20,7 @@
 //   block evaluation restores it when it ends, however it ends.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime/value/cell.h"
@@ -46,6 +47,39 @@ void run_block(const cell* block, bool pass_result);
 // upcalls::call_comparator: a sort comparator called with two values in a frame named
 // <compare-callback>; answers its result cell (the last pushed cell).
 cell* call_comparator(cell* function, cell* first, cell* second);
+
+// A block that a loop evaluates pass after pass inside its loop frame: each run() is
+// eval_block(block, true) exactly (its frame, events, current-code cell and result), with
+// what stays the same from pass to pass (the native-depth check, the current-code cell to
+// restore, whether the block is one plain chain) worked out once. The block is a cell that
+// keeps its place for the scope (the loop's argument slot), read again on every pass, so
+// a body that changes itself runs as the tree-walker runs it. Scopes nest with the
+// interpreter's own evaluations.
+class loop_body {
+public:
+    explicit loop_body(const cell* block);
+    ~loop_body();
+    loop_body(const loop_body&) = delete;
+    loop_body& operator=(const loop_body&) = delete;
+    [[nodiscard]] uint32_t run();
+
+private:
+    const cell* block_;
+    size_t saved_code_;           // held cell: the current-code cell each pass gives back
+    bool try_plain_ = true;       // cleared once the block was not a plain chain
+    bool depth_checked_ = false;  // the native depth, checked at the first framed pass
+};
+
+// The value of the expression at the position when it is a plain chain (values, words
+// holding values, inline operators on them: nothing that can fail, allocate, call or be
+// traced), computed in place into *value with the fast tier on and tracing off. Answers
+// the position after it, or -1 (nothing done) when the expression needs the interpreter.
+int64_t plain_expression(const cell* code, int64_t position, cell* value);
+
+// The variable a plain store into the word would write (a bound, resolved word of a
+// context that is not an object's), or null when the assignment must go through
+// word::set_value. With the fast tier off always null.
+cell* plain_variable(const cell* word);
 
 // `eval/eval-expression`: evaluates one expression of the code block from the position
 // and answers the position after it. With push the value is pushed as the next argument;

@@ -54,6 +54,20 @@ walk start_walk(int spec_position) {
     return {code, std::clamp<int64_t>(series::index_of(code), 0, tail), tail};
 }
 
+// The next expression of the walk as the result (eval::eval_next in result mode), the
+// position moving past it. An expression that is a plain chain is computed in place: no
+// step of it can fail, allocate, call or be traced, so its frame could not be seen.
+void walk_next(walk& w) {
+    cell value;
+    const int64_t next = eval::plain_expression(w.code, w.position, &value);
+    if (next >= 0) {
+        w.position = next;
+        stack::set_result_truncate(&value);
+        return;
+    }
+    w.position = eval::eval_next(w.code, w.position, false);
+}
+
 enum class case_search { no_match, match_without_block, found };
 
 // The search of switch_find_case; *out is the cell written.
@@ -151,7 +165,7 @@ uint32_t native_any(const native_invocation&) {
     walk w = start_walk(0);
     cell* top = stack::state.args_top;
     while (w.more()) {
-        w.position = eval::eval_next(w.code, w.position, false);
+        walk_next(w);
         if (stack::exit_pending()) return stack::pending_code;
         if (!logic::is_result_false()) {
             stack::keep_result_slot();
@@ -171,7 +185,7 @@ uint32_t native_all(const native_invocation&) {
     }
     cell* top = stack::state.args_top;
     while (w.more()) {
-        w.position = eval::eval_next(w.code, w.position, false);
+        walk_next(w);
         if (stack::exit_pending()) return stack::pending_code;
         if (logic::is_result_false()) {
             set_none_result();
@@ -216,7 +230,7 @@ uint32_t native_case(const native_invocation& call) {
     while (w.more()) {
         stack::state.args_top = frame_base;
         int64_t condition = w.position;
-        w.position = eval::eval_next(w.code, w.position, false);
+        walk_next(w);
         if (stack::exit_pending()) return stack::pending_code;
         if (!w.more()) {
             // The error names the condition as written: its one cell, or a block of its
@@ -249,7 +263,7 @@ uint32_t native_case(const native_invocation& call) {
             if (exit) return exit;
             ++w.position;
         } else {
-            w.position = eval::eval_next(w.code, w.position, false);
+            walk_next(w);
             if (stack::exit_pending()) return stack::pending_code;
         }
         if (!all_cases) {

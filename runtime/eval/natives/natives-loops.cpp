@@ -20,7 +20,6 @@
 // map! and image! have no loop-word assignment or end test yet: their branches raise
 // internal/not-done until those types exist.
 #include <cstdint>
-#include <exception>
 
 #include "runtime/binding/context.h"
 #include "runtime/datatypes/block.h"
@@ -76,9 +75,9 @@ uint32_t close_loop_frame() {
 // THROW_CONTINUE once taken (the frame's result slot then holds the break value, or unset!
 // after a plain break and after continue); any other code stays pending and is answered
 // for the caller to hand on.
-uint32_t run_pass(const cell* block) {
+uint32_t run_pass(eval::loop_body& block) {
     stack::clear_frame_args();
-    uint32_t code = stack::catch_exits([&] { (void)eval::eval_block(block, true); });
+    uint32_t code = stack::catch_exits([&] { (void)block.run(); });
     if (code == THROW_BREAK || code == THROW_CONTINUE) stack::take_pending();
     return code;
 }
@@ -180,29 +179,27 @@ void assign_picked_items(cell* series, const cell* words, int32_t n) {
 }
 
 // The scratch slots of a step go above the frame's result slot, which holds the last
-// body value until the next pass begins, and are dropped when the step ends normally.
-// While an error unwinds the stack is left alone: the error value travels on it.
-class step_scratch {
-public:
-    step_scratch() : top_(stack::state.args_top), unwinding_(std::uncaught_exceptions()) {
-        if (stack::state.args_top <= stack::state.args_base) stack::state.args_top = stack::state.args_base + 1;
-    }
-    ~step_scratch() {
-        if (std::uncaught_exceptions() == unwinding_) stack::state.args_top = top_;
-    }
-    step_scratch(const step_scratch&) = delete;
-    step_scratch& operator=(const step_scratch&) = delete;
+// body value until the next pass begins: open_scratch makes sure the result slot is below
+// args_top and answers the top to give back when the step ends normally. While an error
+// unwinds, the stack is left alone: the error value travels on it.
+cell* open_scratch() {
+    cell* top = stack::state.args_top;
+    if (top <= stack::state.args_base) stack::state.args_top = stack::state.args_base + 1;
+    return top;
+}
 
-private:
-    cell* top_;
-    int unwinding_;
-};
+// The loop word set to an item: stored straight into its variable when that is a plain
+// store, else through the word's context (an object field runs its change handler).
+void set_loop_word(cell* word, const cell* item) {
+    if (cell* variable = eval::plain_variable(word)) *variable = *item;
+    else word::set_value(word, item);
+}
 
 // Runs the passes of foreach and remove-each: a step, then the body. after_pass runs
 // after a normal pass (not after continue). Answers THROW_BREAK after a break, the code of
 // an exit that passes on, else 0.
 template <typename Step, typename AfterPass>
-uint32_t step_loop(const cell* body, Step&& step, AfterPass&& after_pass) {
+uint32_t step_loop(eval::loop_body& body, Step&& step, AfterPass&& after_pass) {
     while (step()) {
         uint32_t code = run_pass(body);
         if (code == THROW_BREAK || passes_on(code)) return code;
@@ -221,9 +218,18 @@ bool foreach_set_word() {
     cell* series = series_copy();
     if (series->is(TYPE_MAP)) raise::throw_error(err::script_invalid_arg, loop_word());
     if (at_end(series)) return false;
-    step_scratch scratch;
+    if (is_cell_series(series->type())) {
+        // An item of a block stored straight into a plain variable needs no scratch slot.
+        if (cell* variable = eval::plain_variable(loop_word())) {
+            *variable = *block::get_cell(series, series::index_of(series));
+            series->w1 = static_cast<uint32_t>(series::index_of(series) + 1);
+            return true;
+        }
+    }
+    cell* top = open_scratch();
     cell* item = is_cell_series(series->type()) ? push_cell_item(series, 0) : push_picked_item(series, 0);
     word::set_value(loop_word(), item);
+    stack::state.args_top = top;
     // The copy is read again: the assignment may have run a change handler.
     series = series_copy();
     series->w1 = static_cast<uint32_t>(series::index_of(series) + 1);
@@ -237,25 +243,29 @@ bool foreach_set_words(int32_t n) {
     if (series->is(TYPE_MAP)) {
         // Keys and values come in pairs: only two words fit a map.
         if (n != 2) raise::throw_error(err::script_invalid_arg, words);
-        step_scratch scratch;
-        return map::set_loop_words(series, words, n);
+        cell* top = open_scratch();
+        const bool stepped = map::set_loop_words(series, words, n);
+        stack::state.args_top = top;
+        return stepped;
     }
     if (at_end(series)) return false;
-    step_scratch scratch;
+    cell* top = open_scratch();
     if (is_cell_series(series->type())) assign_cell_items(series, words, n);
     else assign_picked_items(series, words, n);
+    stack::state.args_top = top;
     series->w1 = static_cast<uint32_t>(series::index_of(series) + n);
     return true;
 }
 
 void remove_each_step(int32_t n) {
     if (!is_truthy(stack::result_slot())) return;
-    step_scratch scratch;
+    cell* top = open_scratch();
     cell* series = series_copy();
     int64_t back = int64_t(series::index_of(series)) - n;
     series->w1 = static_cast<uint32_t>(back > 0 ? back : 0);
     const cell* answer = actions::dispatch_remove(series, n != 1 ? step_size() : nullptr, nullptr);
     series_copy()->w1 = answer->w1;
+    stack::state.args_top = top;
 }
 
 int32_t store_word_count() {
@@ -312,9 +322,11 @@ void repeat_bump(cell* counter_word) {
 // break in body, as for every other loop.
 uint32_t native_while(const native_invocation& call) {
     check_unchecked(NATIVE_WHILE, call);
-    const cell* condition = base(0);
-    const cell* body = base(1);
+    const cell* condition_cell = base(0);
+    const cell* body_cell = base(1);
     open_loop_frame();
+    eval::loop_body condition(condition_cell);
+    eval::loop_body body(body_cell);
     for (;;) {
         uint32_t code = run_pass(condition);
         if (code == THROW_BREAK || code == THROW_CONTINUE) raise::throw_error(err::throw_while_cond);
@@ -332,8 +344,9 @@ uint32_t native_while(const native_invocation& call) {
 // until body: a pass ended by continue is not tested.
 uint32_t native_until(const native_invocation& call) {
     check_unchecked(NATIVE_UNTIL, call);
-    const cell* body = base(0);
+    const cell* body_cell = base(0);
     open_loop_frame();
+    eval::loop_body body(body_cell);
     for (;;) {
         uint32_t code = run_pass(body);
         if (code == THROW_BREAK) return close_loop_frame();
@@ -348,8 +361,9 @@ uint32_t native_loop(const native_invocation& call) {
     loop_count_to_integer();
     int32_t count = integer::read_cell(base(0));
     if (count < 1) return set_plain_result(none::value);
-    const cell* body = base(1);
+    const cell* body_cell = base(1);
     open_loop_frame();
+    eval::loop_body body(body_cell);
     for (int32_t i = 0; i < count; ++i) {
         uint32_t code = run_pass(body);
         if (code == THROW_BREAK) break;
@@ -366,15 +380,16 @@ uint32_t native_repeat(const native_invocation& call) {
     check_unchecked(NATIVE_REPEAT, call);
     cell* word = base(0);
     cell* counter = base(1);
-    const cell* body = base(2);
     count_to_integer(counter);
     int32_t count = integer::read_cell(counter);
     if (count < 1) return set_plain_result(none::value);
+    const cell* body_cell = base(2);
     open_loop_frame();
+    eval::loop_body body(body_cell);
     // The pass number is kept wider than the counter: the counter never steps past count.
     for (int64_t pass = 1; pass <= count; ++pass) {
         integer::make_in(counter, static_cast<int32_t>(pass));
-        word::set_value(word, counter);
+        set_loop_word(word, counter);
         uint32_t code = run_pass(body);
         if (code == THROW_BREAK) break;
         if (passes_on(code)) return code;
@@ -384,8 +399,9 @@ uint32_t native_repeat(const native_invocation& call) {
 
 uint32_t native_forever(const native_invocation& call) {
     check_unchecked(NATIVE_FOREVER, call);
-    const cell* body = base(0);
+    const cell* body_cell = base(0);
     open_loop_frame();
+    eval::loop_body body(body_cell);
     for (;;) {
         uint32_t code = run_pass(body);
         if (code == THROW_BREAK) return close_loop_frame();
@@ -399,7 +415,7 @@ uint32_t native_foreach(const native_invocation& call) {
     check_unchecked(NATIVE_FOREACH, call);
     cell* words = base(0);
     cell* series = base(1);
-    const cell* body = base(2);
+    const cell* body_cell = base(2);
     int32_t n = 0;
     if (words->is(TYPE_BLOCK)) {
         n = word_block_length(words);
@@ -411,6 +427,7 @@ uint32_t native_foreach(const native_invocation& call) {
     stack::push_copy(series);
     stack::push_copy(words);
     open_loop_frame();
+    eval::loop_body body(body_cell);
     uint32_t code = n ? step_loop(body, [n] { return foreach_set_words(n); }, [] {})
                       : step_loop(body, [] { return foreach_set_word(); }, [] {});
     if (passes_on(code)) return code;
@@ -422,13 +439,14 @@ uint32_t native_foreach(const native_invocation& call) {
 uint32_t native_forall(const native_invocation& call) {
     check_unchecked(NATIVE_FORALL, call);
     cell* word = base(0);
-    const cell* body = base(1);
+    const cell* body_cell = base(1);
     const cell* value = word::get_value(word);
     if (value->is(TYPE_UNSET)) raise::throw_error(err::script_no_value, word);
     if (!series::is_series_type(value->type())) raise::expect_arg(value->type(), 0);
     cell* original = stack::push_copy(value);
     stack::push_copy(word);
     open_loop_frame();
+    eval::loop_body body(body_cell);
     bool broke = false;
     if (!at_end(original)) {
         for (;;) {
@@ -454,13 +472,14 @@ uint32_t native_remove_each(const native_invocation& call) {
     check_unchecked(NATIVE_REMOVE_EACH, call);
     cell* words = base(0);
     cell* data = base(1);
-    const cell* body = base(2);
+    const cell* body_cell = base(2);
     if (words->is(TYPE_BLOCK) && word_block_length(words) < 1) raise::throw_error(err::script_invalid_arg, words);
     const bool several = words->is(TYPE_BLOCK);
     integer::push(1);
     stack::push_copy(data);
     stack::push_copy(words);
     open_loop_frame();
+    eval::loop_body body(body_cell);
     const int32_t n = store_word_count();
     uint32_t code = several ? step_loop(body, [n] { return foreach_set_words(n); }, [n] { remove_each_step(n); })
                             : step_loop(body, [] { return foreach_set_word(); }, [] { remove_each_step(1); });
