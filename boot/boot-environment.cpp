@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "boot/core-words.h"
 #include "boot/routine-table.h"
 #include "runtime/binding/context.h"
 #include "runtime/binding/symbol.h"
@@ -28,13 +29,6 @@ constexpr const char* HELPER_WORD = "boot-routine";
 // The helper's own spec: the arguments arrive evaluated, so a lit-word names a word! and
 // a lit-path a path!.
 constexpr std::string_view HELPER_SPEC = "name [word! path!] spec [block!] body [block!]";
-
-// Loads static text (which never moves) into the slot as a block.
-void load_static_text(cell* into, std::string_view text) {
-    lexer::scan_request request;
-    int64_t consumed = 0;
-    lexer::scan_buffer(into, reinterpret_cast<const uint8_t*>(text.data()), text.size(), request, &consumed);
-}
 
 // The registry name of the helper's first argument: a word's spelling, or a path's word
 // elements joined by "/". Anything else raises script/invalid-arg naming it.
@@ -77,12 +71,6 @@ bool starts_with_header(const cell* code) {
            block::get_cell(code, head + 1)->is(TYPE_BLOCK);
 }
 
-void bind_helper(const cell* value) {
-    cell* word = stack::push_copy(word::make_global_from_name(HELPER_WORD));
-    word::set_in_context(word, value, context::global, false);
-    stack::drop_slots(1);
-}
-
 }  // namespace
 
 void install_boot_helper() {
@@ -94,12 +82,12 @@ void install_boot_helper() {
     cell* spec = stack::push_slot();
     load_static_text(spec, HELPER_SPEC);
     cell* made = routine::push_new(spec, nullptr, code_registry::index_of(HELPER_WORD), 0, true);
-    bind_helper(made);
+    bind_global(HELPER_WORD, made);
 }
 
 void remove_boot_helper() {
     const cell nothing{TYPE_UNSET, 0, 0, 0};
-    bind_helper(&nothing);
+    bind_global(HELPER_WORD, &nothing);
 }
 
 void install_boot_source(std::string_view text) {

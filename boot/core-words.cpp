@@ -18,15 +18,20 @@
 
 namespace zor::boot {
 
-namespace {
-
-// Binds the global word of the name to a copy of the value.
-void bind_name(const char* name, const cell* value) {
+void bind_global(const char* name, const cell* value) {
     cell* held = stack::push_copy(value);
     cell* word = stack::push_copy(word::make_global_from_name(name));
     word::set_in_context(word, held, context::global, false);
     stack::drop_slots(2);
 }
+
+void load_static_text(cell* into, std::string_view text) {
+    lexer::scan_request request;
+    int64_t consumed = 0;
+    lexer::scan_buffer(into, reinterpret_cast<const uint8_t*>(text.data()), text.size(), request, &consumed);
+}
+
+namespace {
 
 // Types that exist only inside the runtime: no value a script holds has them.
 bool is_internal_type(int type) { return type == TYPE_SYMBOL || type == TYPE_CONTEXT || type == TYPE_TRIPLE; }
@@ -39,7 +44,7 @@ void bind_datatypes() {
         const char* name = type_registry::type_entries[t].name;
         if (!name || is_internal_type(t) || is_bound_by_boot_source(t)) continue;
         const cell value = datatype::value_of(static_cast<type_id>(t));
-        bind_name(name, &value);
+        bind_global(name, &value);
     }
 }
 
@@ -50,16 +55,14 @@ void bind_datatypes() {
 void bind_first_typesets() {
     cell members;
     natives::named_typeset("any-type!", &members);
-    bind_name("any-type!", &members);
+    bind_global("any-type!", &members);
 }
 
 // Reads spec data (name index [spec] per entry) with the lexer and binds each name to a
 // native! or action! of that index and spec. The text is static data that nothing moves.
 void bind_callables(std::string_view source, type_id type) {
     cell* loaded = stack::push_slot();
-    lexer::scan_request request;
-    int64_t consumed = 0;
-    lexer::scan_buffer(loaded, reinterpret_cast<const uint8_t*>(source.data()), source.size(), request, &consumed);
+    load_static_text(loaded, source);
 
     int64_t length = block::rest_length(loaded);
     for (int64_t i = 0; i < length; i += 3) {

@@ -18,7 +18,14 @@
 
 #include <string_view>
 
+#include "runtime/value/cell.h"
+
 namespace zor::boot {
+
+// Binds the global word of the name to a copy of the value.
+void bind_global(const char* name, const cell* value);
+// Loads static text (which never moves) into the slot as a block.
+void load_static_text(cell* into, std::string_view text);
 
 void install_core_words();
 
