@@ -810,8 +810,49 @@ cell* select(cell* series, cell* value, cell* part, bool only, bool case_sensiti
 
 // --- The writers --------------------------------------------------------------------------------------------
 
-cell* append(cell* series, cell* value, int part, bool only, int dup, bool append_flag) {
-    (void)only;  // text has no nesting: a block is formed value by value either way
+namespace {
+
+// The common append, taken before the general writer: the text of a string (not a tag,
+// whose brackets are added) from its index, at the tail of a series of the same unit
+// width that no object owns (so no change is reported), the size within bounds. Writes
+// exactly what splice writes and answers true; answers false, having changed nothing,
+// for every other case.
+bool append_same_width(cell* series, const cell* value) {
+    if (!is_any_string(value->type()) || value->is(TYPE_TAG) || series->w2 == 0 || value->w2 == 0) return false;
+    series_buffer* b = memory::buffer_of(series->w2);
+    series_buffer* from = memory::buffer_of(value->w2);
+    if (!b || !from || (b->flags & memory::FLAG_OWNED)) return false;
+    const uint32_t unit = b->unit();
+    if (from->unit() != unit) return false;
+    const int64_t source_length = from->length();
+    const int64_t start = std::clamp<int64_t>(static_cast<int32_t>(value->w1), 0, source_length);
+    const int64_t bytes = (source_length - start) * unit;
+    const int64_t used = b->tail - b->head;
+    const int64_t needed = used + bytes;
+    if (needed > MAX_BYTES) return false;  // the general path raises the error
+    const int64_t capacity = b->data_end() - b->head;
+    if (needed > capacity) {
+        memory::expand_series(b, std::min(std::max(needed, 2 * capacity), MAX_BYTES));
+        // Growing may collect and move both buffers (the source may be the series itself).
+        b = memory::buffer_of(series->w2);
+        from = memory::buffer_of(value->w2);
+    }
+    std::byte* to = b->head + used;
+    const std::byte* text = from->head + start * unit;
+    if (bytes <= 16 && b->data_end() - to >= 16 && from->data_end() - text >= 16) {
+        // A short text moves as one fixed block: what lands past the new tail is slack
+        // that nothing reads. The source may lie in the same buffer, just before.
+        std::memmove(to, text, 16);
+    } else {
+        std::memcpy(to, text, static_cast<size_t>(bytes));
+    }
+    b->tail = b->head + needed;
+    series->w1 = 0;
+    return true;
+}
+
+// append and insert of every other case.
+[[gnu::noinline]] cell* insert_text(cell* series, cell* value, int part, int dup, bool append_flag) {
     require_buffer(series);
     stack::slot_mark mark;
     int64_t copies = dup < 0 ? 1 : dup;
@@ -831,6 +872,14 @@ cell* append(cell* series, cell* value, int part, bool only, int dup, bool appen
     if (owned) series::notify(series, append_flag ? series::APPENDED : series::INSERTED, held, position, part);
     series->w1 = static_cast<uint32_t>(append_flag ? 0 : std::min(position + added, units(series)));
     return series;
+}
+
+}  // namespace
+
+cell* append(cell* series, cell* value, int part, bool only, int dup, bool append_flag) {
+    (void)only;  // text has no nesting: a block is formed value by value either way
+    if (append_flag && part < 0 && (dup < 0 || dup == 1) && append_same_width(series, value)) return series;
+    return insert_text(series, value, part, dup, append_flag);
 }
 
 cell* change(cell* series, cell* value, int part, bool only, int dup) {

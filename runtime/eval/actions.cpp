@@ -27,9 +27,12 @@
 
 namespace zor::actions {
 
-namespace {
-
+namespace detail {
 entry_routine entry_table[ACTION_COUNT] = {};
+}
+using detail::entry_table;
+
+namespace {
 
 // Port actor arrays by 1-based id. They are registered once by the modules that serve
 // ports and live as long as the process.
@@ -189,7 +192,7 @@ template <action A> void simple_entry() { stack::set_result(handler<A>(base(0))(
 
 // --- Handler look-up -----------------------------------------------------------------------------
 
-action_entry find_handler(const cell* value, action a) {
+action_entry find_other_handler(const cell* value, action a) {
     if (value->is(TYPE_PORT) && a >= PORT_FIRST_ACTION) {
         if (const port_actor* actor = actor_of(value)) {
             action_entry found = actor->handlers[a - PORT_FIRST_ACTION];
@@ -391,8 +394,6 @@ int pick_index(const cell* index) {
 // --- The table -----------------------------------------------------------------------------------
 
 int refinement_count(int index) { return index >= 1 && index <= ACTION_COUNT ? rows[index - 1].refinements : 0; }
-
-entry_routine entry(int index) { return index >= 1 && index <= ACTION_COUNT ? entry_table[index - 1] : nullptr; }
 
 void set_entry(int index, entry_routine routine) {
     if (index >= 1 && index <= ACTION_COUNT) entry_table[index - 1] = routine;

@@ -35,7 +35,16 @@ namespace zor::actions {
 // the actions from append (25) on through that handle's handler array (null entry:
 // access/no-port-action); every other value through its type's row of the registry (null
 // entry: script/expect-arg naming the current function, the type and the first parameter).
-action_entry find_handler(const cell* value, action a);
+// find_handler for the values it does not answer at once: ports, and types without the action.
+action_entry find_other_handler(const cell* value, action a);
+// Every action call passes here: the type's row read inline, the rest out of line.
+[[gnu::always_inline]] inline action_entry find_handler(const cell* value, action a) {
+    if (!value->is(TYPE_PORT)) [[likely]] {
+        if (action_entry found = type_registry::handler_of(value->type(), a)) [[likely]]
+            return found;
+    }
+    return find_other_handler(value, a);
+}
 // The eval-path handler of the parent. A missing one raises script/bad-path-type2 with
 // (element, parent's datatype) without a path, else script/bad-path-type with (path,
 // parent's datatype, a copy of the path truncated after the element at element_position).
@@ -143,9 +152,14 @@ using entry_routine = void (*)(const int32_t* refinements);
 
 // The number of refinements in each action's spec, by 1-based index (0 for set-path).
 int refinement_count(int index);
+namespace detail {
+extern entry_routine entry_table[ACTION_COUNT];
+}
 // The entry routine of a 1-based action index; null outside 1..ACTION_COUNT, for set-path
 // (8), and before init_table.
-entry_routine entry(int index);
+inline entry_routine entry(int index) {
+    return index >= 1 && index <= ACTION_COUNT ? detail::entry_table[index - 1] : nullptr;
+}
 // Fills the entry of a 1-based action index (outside 1..ACTION_COUNT nothing happens).
 void set_entry(int index, entry_routine routine);
 // `actions/fill-table`: stores the routines at the 1-based indexes 1..count, in order.

@@ -17,6 +17,7 @@
 // expression while tracing is on, takes the full paths, which alone fire events.
 #include "runtime/eval/interpreter.h"
 
+#include <array>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -425,6 +426,13 @@ struct call_record {
 // logic! false per refinement (the /local refinement too) and a none! per argument and
 // local; for natives and actions a none! per refinement argument, with every refinement's
 // position -1.
+// The refinement positions of a call that names none of them.
+constexpr auto all_absent = [] {
+    std::array<int32_t, MAX_NATIVE_REFINEMENTS> positions{};
+    positions.fill(-1);
+    return positions;
+}();
+
 void push_section_defaults(call_record& r) {
     r.refinement_count = 0;
     int slot = -1;
@@ -436,9 +444,16 @@ void push_section_defaults(call_record& r) {
             const cell& planned = planned_descriptors[slot];
             if (planned.is(TYPE_BLOCK) && planned.w2 == r.descriptors().w2) [[likely]] {
                 const section_plan plan = section_plans[slot];
-                for (int32_t i = 0; i < plan.refinements; ++i) r.positions[i] = -1;
-                for (int32_t i = 0; i < plan.arguments; ++i) *stack::push_slot() = none_cell;
+                // Every position absent at once: fixed-size copies, cheaper than a count.
+                std::memcpy(r.positions, all_absent.data(), 4 * sizeof(int32_t));
+                if (plan.refinements > 4) std::memcpy(r.positions, all_absent.data(), sizeof all_absent);
                 r.refinement_count = plan.refinements;
+                if (plan.arguments == 0) return;
+                cell* first = stack::state.args_top;
+                if (first + plan.arguments >= stack::state.args_end) [[unlikely]]
+                    stack::overflow();
+                for (int32_t i = 0; i < plan.arguments; ++i) first[i] = none_cell;
+                stack::state.args_top = first + plan.arguments;
                 return;
             }
         }
