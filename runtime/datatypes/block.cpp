@@ -111,15 +111,17 @@ cell* alloc_tail_cell(cell* block) {
 }
 
 cell* append_copy(cell* block, const cell* value) {
-    stack::slot_mark mark;
+    stack::slot_mark mark(stack::explicit_release);
     cell* held = stack::push_copy(value);  // the value may live in the buffer that grows
     cell* c = alloc_tail_cell(block);
     *c = *held;
     if (block->is(TYPE_HASH)) {
         int64_t position = length_of(block) - 1;
         series::hash_index::enter_cell(block, position);
+        mark.release();
         return get_cell(block, position);
     }
+    mark.release();
     return c;
 }
 

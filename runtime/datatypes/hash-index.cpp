@@ -49,19 +49,21 @@ private:
 
 // A table that an error leaves half-updated is marked for a rebuild at its next lookup.
 // The table's node stays valid meanwhile: nodes do not move while a nodes_stay lives, and
-// this guard is declared after it.
+// this guard is declared after it. Every normal end of the update calls release(), so a
+// guard that ends unreleased is one that an error or a throw unwinds.
 class stale_on_error {
 public:
-    explicit stale_on_error(node_ref table) : table_(table), exceptions_(std::uncaught_exceptions()) {}
+    explicit stale_on_error(node_ref table) : table_(table) {}
     ~stale_on_error() {
-        if (std::uncaught_exceptions() != exceptions_) mark_stale(table_);
+        if (table_) mark_stale(table_);
     }
+    // The update is complete: the table matches its values.
+    void release() { table_ = 0; }
     stale_on_error(const stale_on_error&) = delete;
     stale_on_error& operator=(const stale_on_error&) = delete;
 
 private:
     node_ref table_;
-    int exceptions_;
 };
 
 // --- Record access ----------------------------------------------------------------------------
@@ -520,6 +522,7 @@ cell* put(node_ref table, cell* value, int32_t* status) {
     if (index < 0) raise::throw_error(err::script_invalid_arg, value);
     int64_t equal_first = -1;
     int answer = put_at(table, index, true, &equal_first);
+    stale.release();
     if (status) *status = answer;
     if (answer != PUT_JOINED || equal_first < 0) return nullptr;
     table_record* r = record_of(table);
@@ -797,6 +800,7 @@ void rebuild_hash(node_ref table, int64_t request) {
             continue;
         }
         record_of(table)->gc_stamp = node_keyed ? fresh_stamp() : 0;
+        stale.release();
         return;
     }
 }
@@ -807,8 +811,9 @@ void index_values(node_ref table, int64_t start, int64_t step) {
     stale_on_error stale(table);
     if (step < 1) step = 1;
     for (int64_t p = std::max<int64_t>(start, 0); p < value_count(record_of(table)); p += step) {
-        if (put_at(table, p, true, nullptr) == PUT_REBUILT) return;
+        if (put_at(table, p, true, nullptr) == PUT_REBUILT) break;
     }
+    stale.release();
 }
 
 void grow(node_ref table) {

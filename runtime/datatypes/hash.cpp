@@ -50,23 +50,25 @@ void reindex(cell* hash) {
 // end in an error (a comparator that raises), the next lookup rebuilds the index. The
 // guard keeps a rooted copy of the hash! cell: the cell it was given may be an
 // argument-stack slot that an exit or a stack-overflow error overwrites before the
-// guard ends, and the table must stay alive (its node current) until it is marked.
+// guard ends, and the table must stay alive (its node current) until it is marked. The
+// normal end calls release() (the caller re-indexes then), so a guard that ends
+// unreleased is one that an error or a throw unwinds.
 class stale_while_rearranged {
 public:
-    explicit stale_while_rearranged(const cell* hash)
-        : held_(*hash), root_(&held_), exceptions_(std::uncaught_exceptions()) {
+    explicit stale_while_rearranged(const cell* hash) : held_(*hash), root_(&held_) {
         hash_index::mark_stale(held_.w3);
     }
     ~stale_while_rearranged() {
-        if (std::uncaught_exceptions() != exceptions_) hash_index::mark_stale(held_.w3);
+        if (!released_) hash_index::mark_stale(held_.w3);
     }
+    void release() { released_ = true; }
     stale_while_rearranged(const stale_while_rearranged&) = delete;
     stale_while_rearranged& operator=(const stale_while_rearranged&) = delete;
 
 private:
     cell held_;
     gc::root_guard root_;
-    int exceptions_;
+    bool released_ = false;
 };
 
 }  // namespace
@@ -137,6 +139,7 @@ cell* sort(cell* series, bool case_sensitive, cell* skip, cell* comparator, cell
     {
         stale_while_rearranged stale(series);
         answer = block::sort(series, case_sensitive, skip, comparator, part, all, reverse, stable);
+        stale.release();
     }
     reindex(series);
     return answer;
@@ -147,6 +150,7 @@ cell* trim(cell* series, bool head, bool tail, bool automatic, bool lines, bool 
     {
         stale_while_rearranged stale(series);
         answer = block::trim(series, head, tail, automatic, lines, all, with);
+        stale.release();
     }
     reindex(series);
     return answer;

@@ -112,7 +112,7 @@ struct text_source {
 // stops once the limit is reached and the text is cut back to it.
 cell* push_formed(const cell* value, int64_t limit) {
     cell* out = make_empty(stack::push_slot(), 16);
-    stack::slot_mark mark;
+    stack::slot_mark mark(stack::explicit_release);
     cell* held = stack::push_copy(value);
     cell part_flag{TYPE_INTEGER, 0, static_cast<uint32_t>(std::min<int64_t>(limit, INT32_MAX)), 0};
     auto form_one = [&](cell* element) {
@@ -131,18 +131,20 @@ cell* push_formed(const cell* value, int64_t limit) {
         form_one(held);
     }
     if (limit >= 0) truncate(out, limit);
+    mark.release();
     return out;
 }
 
 // "<", the tag's text (up to the limit) and ">" in a new string in a new stack slot.
 cell* push_tag_text(const cell* tag, int64_t limit) {
     cell* out = make_empty(stack::push_slot(), 16);
-    stack::slot_mark mark;
+    stack::slot_mark mark(stack::explicit_release);
     cell* held = stack::push_copy(tag);
     cell::set_type(held, TYPE_STRING);
     append_c_string(out, "<");
     concatenate(out, held, limit, 0, true, CONCATENATE_APPEND);
     append_c_string(out, ">");
+    mark.release();
     return out;
 }
 
@@ -814,7 +816,8 @@ namespace {
 
 // The common append, taken before the general writer: the text of a string (not a tag,
 // whose brackets are added) from its index, at the tail of a series of the same unit
-// width that no object owns (so no change is reported), the size within bounds. Writes
+// width that no object owns (so no change is reported), with room for it. Allocates
+// nothing, so raw addresses stay valid throughout. Writes
 // exactly what splice writes and answers true; answers false, having changed nothing,
 // for every other case.
 bool append_same_width(cell* series, const cell* value) {
@@ -829,14 +832,9 @@ bool append_same_width(cell* series, const cell* value) {
     const int64_t bytes = (source_length - start) * unit;
     const int64_t used = b->tail - b->head;
     const int64_t needed = used + bytes;
-    if (needed > MAX_BYTES) return false;  // the general path raises the error
-    const int64_t capacity = b->data_end() - b->head;
-    if (needed > capacity) {
-        memory::expand_series(b, std::min(std::max(needed, 2 * capacity), MAX_BYTES));
-        // Growing may collect and move both buffers (the source may be the series itself).
-        b = memory::buffer_of(series->w2);
-        from = memory::buffer_of(value->w2);
-    }
+    // Growing (which may collect, and the value need not be rooted) is left to the general
+    // path: it comes once per doubling of the capacity.
+    if (needed > b->data_end() - b->head || needed > MAX_BYTES) return false;
     std::byte* to = b->head + used;
     const std::byte* text = from->head + start * unit;
     if (bytes <= 16 && b->data_end() - to >= 16 && from->data_end() - text >= 16) {
@@ -854,7 +852,7 @@ bool append_same_width(cell* series, const cell* value) {
 // append and insert of every other case.
 [[gnu::noinline]] cell* insert_text(cell* series, cell* value, int part, int dup, bool append_flag) {
     require_buffer(series);
-    stack::slot_mark mark;
+    stack::slot_mark mark(stack::explicit_release);
     int64_t copies = dup < 0 ? 1 : dup;
     int64_t limit = part < 0 ? -1 : part;
     cell* held = stack::push_copy(value);
@@ -871,6 +869,7 @@ bool append_same_width(cell* series, const cell* value) {
     int64_t added = units(series) - length;
     if (owned) series::notify(series, append_flag ? series::APPENDED : series::INSERTED, held, position, part);
     series->w1 = static_cast<uint32_t>(append_flag ? 0 : std::min(position + added, units(series)));
+    mark.release();
     return series;
 }
 
@@ -885,7 +884,7 @@ cell* append(cell* series, cell* value, int part, bool only, int dup, bool appen
 cell* change(cell* series, cell* value, int part, bool only, int dup) {
     (void)only;
     require_buffer(series);
-    stack::slot_mark mark;
+    stack::slot_mark mark(stack::explicit_release);
     int64_t copies = dup < 0 ? 1 : dup;
     cell* held = stack::push_copy(value);
     text_source source = source_of(held, -1);
@@ -903,6 +902,7 @@ cell* change(cell* series, cell* value, int part, bool only, int dup) {
     int64_t written = units(series) - (length - replaced);
     if (owned) series::notify(series, series::CHANGED, nullptr, index, written);
     series->w1 = static_cast<uint32_t>(std::min(index + written, units(series)));
+    mark.release();
     return series;
 }
 

@@ -320,12 +320,36 @@ private:
 // the stack is left alone: the thrown value travels on it to the catch point, which
 // restores the tops itself. The top is only ever lowered, never raised back over cells
 // that were dropped meanwhile.
+//
+// A plain mark asks the runtime, when it is made and when it ends, whether an exception
+// is unwinding (a tracer's end event runs user code from a destructor, so marks are made
+// while one does). A routine on a hot path makes its mark with explicit_release and calls
+// release() wherever it ends normally: the end of a mark never released is then known to
+// be an unwinding, without asking.
+struct explicit_release_t {};
+inline constexpr explicit_release_t explicit_release{};
+
 class slot_mark {
 public:
     slot_mark() : slot_mark(state.args_top) {}
     explicit slot_mark(cell* first) : first_(first), exceptions_(std::uncaught_exceptions()) {}
+    explicit slot_mark(explicit_release_t) : first_(state.args_top), exceptions_(UNWINDING_UNLESS_RELEASED) {
+#ifndef NDEBUG
+        made_with_ = std::uncaught_exceptions();
+#endif
+    }
     ~slot_mark() {
-        if (std::uncaught_exceptions() == exceptions_ && state.args_top > first_) state.args_top = first_;
+        if (exceptions_ >= 0) {
+            if (std::uncaught_exceptions() == exceptions_) drop();
+            return;
+        }
+        // A mark of a hot path that is not released ends only by an unwinding.
+        assert(exceptions_ == RELEASED || std::uncaught_exceptions() > made_with_);
+    }
+    // The normal end of the scope: drops the slots now; nothing more happens at the end.
+    void release() {
+        drop();
+        exceptions_ = RELEASED;
     }
     slot_mark(const slot_mark&) = delete;
     slot_mark& operator=(const slot_mark&) = delete;
@@ -343,8 +367,16 @@ public:
     }
 
 private:
+    static constexpr int UNWINDING_UNLESS_RELEASED = -1;
+    static constexpr int RELEASED = -2;
+    void drop() {
+        if (state.args_top > first_) state.args_top = first_;
+    }
     cell* first_;
-    int exceptions_;
+    int exceptions_;  // at construction, or one of the two states of an explicit mark
+#ifndef NDEBUG
+    int made_with_ = 0;
+#endif
 };
 
 }  // namespace zor::stack
