@@ -99,11 +99,14 @@ constexpr int PLAN_SLOTS = natives::TABLE_SIZE + 1 + ACTION_COUNT + 1;
 cell planned_descriptors[PLAN_SLOTS];
 section_plan section_plans[PLAN_SLOTS];
 
+void mark_call_plans();
+
 void mark_interpreter_cells() {
     gc::mark_cells(&current, &current + 1);
     gc::mark_cells(held_stack, held_stack + held_top);
     gc::mark_cells(verified_descriptors, verified_descriptors + natives::TABLE_SIZE + 1);
     gc::mark_cells(planned_descriptors, planned_descriptors + PLAN_SLOTS);
+    mark_call_plans();
 }
 
 // Tag of a held_cells whose cells the caller fills, every one of them, before anything
@@ -292,6 +295,7 @@ void invoke(cell* function, node_ref context, const cell* word, uint32_t kind);
 uint32_t eval_block_framed(const cell* block, bool pass_result);
 int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
 void invoke_held(cell* function, node_ref context, const cell* word, uint32_t kind);
+void run_block_body(const cell* function, const cell* word, const cell* body_cell);
 
 // Pushes a literal argument's value: a paren! evaluated, a get-word!'s value, a
 // get-path! evaluated as a get-path, anything else as it is.
@@ -926,6 +930,144 @@ int64_t call_control_directly(const cell* callee, const cell* code, int64_t posi
     return next;
 }
 
+// --- Call plans ------------------------------------------------------------------------------
+
+// What a call of a function! needs to know of its descriptor block, worked out once per
+// block: the positional arguments (all evaluated ones, each with its typeset) and the
+// section after them (a logic! false per refinement, the /local one too, and a none! per
+// refinement argument and local). Plans live in a small table keyed by the descriptor
+// block's node, whose cell is kept here, alive and current, so that the node can never
+// name another block while its plan stands. A function made anew, or from a changed spec,
+// has descriptor blocks of its own and so plans of its own: a plan is never stale.
+constexpr int PLAN_ARGUMENTS = 4;
+constexpr int PLAN_SECTION = 32;
+struct call_plan {
+    int32_t positional = 0;
+    int32_t section = 0;
+    uint32_t refinement_cells = 0;  // bit i: section cell i (after the positional ones) is a refinement
+    bool usable = false;            // false: the general call serves this function
+    cell typesets[PLAN_ARGUMENTS];  // the accepted types, or a non-typeset cell for no test
+};
+constexpr int CALL_PLAN_SLOTS = 256;
+cell call_plan_descriptors[CALL_PLAN_SLOTS];
+call_plan call_plans[CALL_PLAN_SLOTS];
+
+void mark_call_plans() { gc::mark_cells(call_plan_descriptors, call_plan_descriptors + CALL_PLAN_SLOTS); }
+
+inline int call_plan_slot(const cell* descriptors) {
+    return static_cast<int>((descriptors->w2 * 0x9E3779B1u) >> (32 - 8));
+}
+static_assert(CALL_PLAN_SLOTS == 1 << 8);
+
+// Works out the plan of a descriptor block (nothing here allocates).
+[[gnu::noinline]] const call_plan& make_call_plan(const cell* descriptors, int slot) {
+    call_plan plan;
+    const int64_t length = length_of(descriptors);
+    if (length >= 2) {
+        plan.positional = descriptor_count(descriptors, 0);
+        plan.section = descriptor_count(descriptors, 1);
+        plan.usable = plan.positional >= 0 && plan.positional <= PLAN_ARGUMENTS && plan.section >= plan.positional &&
+                      plan.section - plan.positional <= PLAN_SECTION && length >= 2 + 2 * int64_t(plan.section);
+    }
+    for (int32_t e = 0; plan.usable && e < plan.section; ++e) {
+        const cell* w = entry_word(descriptors, e);
+        if (e < plan.positional) {
+            // Get and literal arguments take the general gathering.
+            if (!w->is(TYPE_WORD)) plan.usable = false;
+            else plan.typesets[e] = *entry_detail(descriptors, e);
+        } else if (w->is(TYPE_REFINEMENT)) {
+            plan.refinement_cells |= 1u << (e - plan.positional);
+        }
+    }
+    call_plan_descriptors[slot] = *descriptors;
+    call_plans[slot] = plan;
+    return call_plans[slot];
+}
+
+inline const call_plan& call_plan_of(const cell* descriptors) {
+    const int slot = call_plan_slot(descriptors);
+    const cell& known = call_plan_descriptors[slot];
+    if (known.is(TYPE_BLOCK) && known.w2 == descriptors->w2) [[likely]]
+        return call_plans[slot];
+    return make_call_plan(descriptors, slot);
+}
+
+// A call of an interpreted function! met as a word of the code, taken apart from the
+// general call: its plan replaces the reading of the descriptor block, and an argument
+// that is a plain chain is computed in place. The frame, its cells, the order of every
+// step, the argument tests and their errors are those of the general call; a function
+// the plan does not cover (get or literal arguments, compiled bodies, the trace
+// attribute, descriptors not built yet) answers -1, having changed nothing, for the
+// general call. Tracing is off.
+[[gnu::noinline]] int64_t call_function_directly(const cell* callee, const cell* code, int64_t position,
+                                                 const cell* word) {
+    if (callee->header & function::FLAG_TRACE) return -1;
+    memory::series_buffer* extras = memory::buffer_of(callee->w3);
+    if (cell_count(extras) <= function::EXTRAS_CODE) return -1;
+    const cell* x = extras->head_cell();
+    if (!x[function::EXTRAS_BODY].is(TYPE_BLOCK) || !x[function::EXTRAS_DESCRIPTORS].is(TYPE_BLOCK)) return -1;
+    if (x[function::EXTRAS_CODE].is(TYPE_INTEGER) && integer::read_cell(x + function::EXTRAS_CODE) != 0) return -1;
+    // A copy: evaluating an argument may call other functions, whose plans may take this
+    // one's slot.
+    const call_plan plan = call_plan_of(x + function::EXTRAS_DESCRIPTORS);
+    if (!plan.usable) return -1;
+
+    check_native_depth();
+    // The function and its word in held cells, as the general call's record keeps them:
+    // an exit or an error may reuse the argument-stack cells of the call before the body
+    // gives back what it changed in the function's context.
+    held_cells<2> held(unfilled);
+    held[0] = *callee;
+    held[1] = *word;
+    cell* function = &held[0];
+    cell* call_word = &held[1];
+    cell* reserved = stack::push_copy(function);
+    stack::push_interp_function_frame(call_word, function->w1);
+    cell* base = stack::state.args_base;
+    [[maybe_unused]] const stack::frame* own_frame = stack::top_frame() - 1;
+    for (int32_t e = 0; e < plan.positional; ++e) {
+        const int64_t tail = length_of(code);
+        if (position >= tail) {
+            const cell descriptors = *function::extras_cell(function, function::EXTRAS_DESCRIPTORS);
+            no_arg(call_word, &descriptors, e);
+        }
+        cell value;
+        const int64_t next = plain_chain(code, position, tail, &value, 0);
+        if (next >= 0) {
+            *stack::push_slot() = value;
+            position = next;
+        } else {
+            position = eval_expression_at(code, position, false, true, false);
+            if (stack::exit_pending()) return position;
+        }
+        const cell* typeset_cell = &plan.typesets[e];
+        const cell* argument = base + e;
+        if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, argument->type())) [[unlikely]] {
+            const cell descriptors = *function::extras_cell(function, function::EXTRAS_DESCRIPTORS);
+            argument_refused(call_word, argument, &descriptors, e);
+        }
+    }
+    for (int32_t i = 0; i < plan.section - plan.positional; ++i) {
+        cell* slot = stack::push_slot();
+        if (plan.refinement_cells & (1u << i)) logic::make_in(slot, false);
+        else *slot = none_cell;
+    }
+
+    // What invoke_held would find: an interpreted block body, tracing off, no trace
+    // attribute (evaluating the arguments cannot change the function in its held cell).
+    if (tracing::active) [[unlikely]]
+        invoke_held(function, function->w1, call_word, 0);
+    else
+        run_block_body(function, call_word, function::extras_cell(function, function::EXTRAS_BODY));
+    if (stack::exit_pending()) return position;
+
+    stack::assert_balanced(own_frame, base);
+    stack::pop_function_frame();
+    *reserved = *base;
+    stack::state.args_top = reserved + 1;
+    return position;
+}
+
 // --- Expressions -----------------------------------------------------------------------------
 
 [[noreturn]] void raise_with(err id, const cell* value) {
@@ -1310,9 +1452,18 @@ inline bool assign_directly() {
 int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bool push) {
     const int64_t tail = length_of(code);
     if (position + 1 >= tail) return -1;
+    // A set-word whose chain failed lately is remembered beside the blocks that are not
+    // plain (its position marked by the top bit), as stale-tolerant as they are.
+    const cell at_set_word{code->header, static_cast<uint32_t>(position) | 0x80000000u, code->w2, 0};
+    not_plain_entry& entry = not_plain_slot(&at_set_word);
+    if (entry.node_plus_one == code->w2 + 1 && entry.index == at_set_word.w1) return -1;
     cell value;
     const int64_t next = plain_chain(code, position + 1, tail, &value, 0);
-    if (next < 0) return -1;
+    if (next < 0) {
+        entry.node_plus_one = code->w2 + 1;
+        entry.index = at_set_word.w1;
+        return -1;
+    }
     cell* slot = assignable_slot(at(code, position));
     if (!slot) return -1;
     // The slot is taken before the store, so that a full stack stops the expression
@@ -1321,6 +1472,24 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     *slot = value;
     *start = value;
     return finish_expression(code, next, start, no_infix, push);
+}
+
+// The full path's set-word (tracing off, so no event of it fires), for a value that is not
+// a plain chain: the set-word's frame with the set-word at its base, the value evaluated
+// above it, then the store.
+[[gnu::noinline]] int64_t assign_evaluated(const cell* code, int64_t position, bool no_infix, bool push) {
+    check_native_depth();
+    cell* start = stack::state.args_top;
+    const cell set_word_value = *at(code, position);
+    ++position;
+    stack::push_interp_call_frame(&set_word_value);
+    cell* set_word = stack::push_copy(&set_word_value);
+    if (position >= length_of(code)) raise_with(err::script_need_value, set_word);
+    position = eval_expression_at(code, position, false, true, false);
+    if (stack::exit_pending()) return position;
+    if (!assign_directly()) word::set_from_args();
+    stack::pop_frame();
+    return finish_expression(code, position, start, no_infix, push);
 }
 
 // An expression that does not start with a plain value: a set-word or a paren! that the
@@ -1332,16 +1501,40 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
         if (first->is(TYPE_SET_WORD)) {
             const int64_t next = assign_plain_chain(code, position, no_infix, push);
             if (next >= 0) return next;
-        } else if (first->is(TYPE_PAREN)) {
+            return assign_evaluated(code, position, no_infix, push);
+        }
+        if (first->is(TYPE_PAREN)) {
             cell value;
             if (plain_block_value(first, &value)) {
                 cell* start = stack::push_slot();
                 *start = value;
                 return finish_expression(code, position + 1, start, no_infix, push);
             }
+            // The full path's paren, without the rest of its scaffolding.
+            cell* start = stack::state.args_top;
+            const cell paren = *first;
+            stack::push_interp_call_frame(words::body);
+            if (eval_block_framed(&paren, true)) return position + 1;
+            stack::pop_frame();
+            return finish_expression(code, position + 1, start, no_infix, push);
         }
     }
     return eval_expression_full(code, position, no_infix, push, keep_functions);
+}
+
+// A word whose value is a function! or one of the natives that call_control_directly
+// takes, met at the start of an expression: the direct calls, without the full path's
+// scaffolding, else the full path. Tracing is off.
+[[gnu::noinline]] int64_t eval_word_call(const cell* code, int64_t position, bool no_infix, bool push,
+                                         bool keep_functions, const cell* value) {
+    cell* start = stack::state.args_top;
+    const cell word = *at(code, position);
+    const cell callee = *value;
+    const int64_t next = callee.is(TYPE_FUNCTION) ? call_function_directly(&callee, code, position + 1, &word)
+                                                  : call_control_directly(&callee, code, position + 1, &word);
+    if (next < 0) return eval_expression_full(code, position, no_infix, push, keep_functions);
+    if (stack::exit_pending()) return next;
+    return finish_expression(code, next, start, no_infix, push);
 }
 
 // `eval/eval-expression` at a position before the tail. A value that stands for itself,
@@ -1354,6 +1547,11 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
     const cell* first = at(code, position);
     const cell* plain = plain_operand(first);
     if (!plain) {
+        if (first->is(TYPE_WORD) && fast_tier) {
+            const cell* v = peek_value(first);
+            if (v && (v->is(TYPE_FUNCTION) || v->is(TYPE_NATIVE)))
+                return eval_word_call(code, position, no_infix, push, keep_functions, v);
+        }
         if (first->is(TYPE_SET_WORD) || first->is(TYPE_PAREN))
             return eval_expression_other(code, position, no_infix, push, keep_functions);
         return eval_expression_full(code, position, no_infix, push, keep_functions);
