@@ -1063,6 +1063,9 @@ inline const call_plan& call_plan_of(const cell* descriptors) {
 
     stack::assert_balanced(own_frame, base);
     stack::pop_function_frame();
+    // An argument may have switched tracing on: the call's return is then reported, as
+    // the general call reports it.
+    trace(tracing::EVENT_RETURN, code, position, call_word, base);
     *reserved = *base;
     stack::state.args_top = reserved + 1;
     return position;
