@@ -1159,21 +1159,30 @@ struct not_plain_entry {
 };
 not_plain_entry not_plain[NOT_PLAIN_SLOTS];
 
-inline not_plain_entry& not_plain_slot(const cell* block) {
-    const uint32_t key = (block->w2 * 0x9E3779B1u) ^ (block->w1 * 0x85EBCA6Bu);
-    return not_plain[key >> (32 - 10)];
-}
+// A place of a series (its node and a key: an index, or a marked position) whose last
+// attempt as a plain chain failed. A stale or overwritten entry only costs an attempt.
+class not_plain_place {
+public:
+    not_plain_place(node_ref node, uint32_t key)
+        : entry_(not_plain[((node * 0x9E3779B1u) ^ (key * 0x85EBCA6Bu)) >> (32 - 10)]), node_(node), key_(key) {}
+    bool known() const { return entry_.node_plus_one == node_ + 1 && entry_.index == key_; }
+    void remember() { entry_ = {node_ + 1, key_}; }
+
+private:
+    not_plain_entry& entry_;
+    node_ref node_;
+    uint32_t key_;
+};
 static_assert(NOT_PLAIN_SLOTS == 1 << 10);
 
 // The value of a block or paren! (from its index) that is exactly one plain chain.
 inline bool plain_block_value(const cell* block, cell* value) {
-    not_plain_entry& entry = not_plain_slot(block);
-    if (entry.node_plus_one == block->w2 + 1 && entry.index == block->w1) return false;
+    not_plain_place place(block->w2, block->w1);
+    if (place.known()) return false;
     const int64_t head = index_of(block);
     const int64_t tail = length_of(block);
     if (head < tail && plain_chain(block, head, tail, value, 0) == tail) return true;
-    entry.node_plus_one = block->w2 + 1;
-    entry.index = block->w1;
+    place.remember();
     return false;
 }
 
@@ -1309,6 +1318,32 @@ inline bool assign_directly() {
     return true;
 }
 
+// A paren! as an expression's value, pushed: its block evaluated in a frame named <body>.
+// Answers false when an exit is pending.
+[[gnu::always_inline]] inline bool push_paren_value(const cell* paren) {
+    stack::push_interp_call_frame(words::body);
+    if (eval_block_framed(paren, true)) return false;
+    stack::pop_frame();
+    return true;
+}
+
+// A set-word met in the code (position: just after it), its value evaluated in the
+// set-word's frame above the set-word, then stored; the value is pushed. Answers the
+// position after the value (an exit may be pending).
+[[gnu::always_inline]] inline int64_t assign_set_word(const cell* code, int64_t position,
+                                                     const cell* set_word_value) {
+    stack::push_interp_call_frame(set_word_value);
+    cell* set_word = stack::push_copy(set_word_value);
+    trace(tracing::EVENT_PUSH, code, position, nullptr, set_word);
+    if (position >= length_of(code)) raise_with(err::script_need_value, set_word);
+    position = eval_expression_at(code, position, false, true, false);
+    if (stack::exit_pending()) return position;
+    trace(tracing::EVENT_SET, code, position, stack::state.args_base, stack::state.args_base + 1);
+    if (!assign_directly()) word::set_from_args();
+    stack::pop_frame();
+    return position;
+}
+
 // Every expression that is not a plain value: calls, assignments, parens, paths, and
 // any expression while tracing is on. Out of line, so that the plain values (most of
 // the expressions a program evaluates) run through the small entry below.
@@ -1327,21 +1362,12 @@ inline bool assign_directly() {
 
     switch (value.type()) {
         case TYPE_PAREN: {
-            stack::push_interp_call_frame(words::body);
-            if (eval_block_framed(&value, true)) return position;
-            stack::pop_frame();
+            if (!push_paren_value(&value)) return position;
             break;
         }
         case TYPE_SET_WORD: {
-            stack::push_interp_call_frame(&value);
-            cell* set_word = stack::push_copy(&value);
-            trace(tracing::EVENT_PUSH, code, position, nullptr, set_word);
-            if (position >= length_of(code)) raise_with(err::script_need_value, set_word);
-            position = eval_expression_at(code, position, false, true, false);
+            position = assign_set_word(code, position, &value);
             if (stack::exit_pending()) return position;
-            trace(tracing::EVENT_SET, code, position, stack::state.args_base, stack::state.args_base + 1);
-            if (!assign_directly()) word::set_from_args();
-            stack::pop_frame();
             break;
         }
         case TYPE_SET_PATH: {
@@ -1456,15 +1482,13 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     const int64_t tail = length_of(code);
     if (position + 1 >= tail) return -1;
     // A set-word whose chain failed lately is remembered beside the blocks that are not
-    // plain (its position marked by the top bit), as stale-tolerant as they are.
-    const cell at_set_word{code->header, static_cast<uint32_t>(position) | 0x80000000u, code->w2, 0};
-    not_plain_entry& entry = not_plain_slot(&at_set_word);
-    if (entry.node_plus_one == code->w2 + 1 && entry.index == at_set_word.w1) return -1;
+    // plain, its position marked by the top bit so that it never meets a block's index.
+    not_plain_place place(code->w2, static_cast<uint32_t>(position) | 0x80000000u);
+    if (place.known()) return -1;
     cell value;
     const int64_t next = plain_chain(code, position + 1, tail, &value, 0);
     if (next < 0) {
-        entry.node_plus_one = code->w2 + 1;
-        entry.index = at_set_word.w1;
+        place.remember();
         return -1;
     }
     cell* slot = assignable_slot(at(code, position));
@@ -1478,20 +1502,13 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
 }
 
 // The full path's set-word (tracing off, so no event of it fires), for a value that is not
-// a plain chain: the set-word's frame with the set-word at its base, the value evaluated
-// above it, then the store.
+// a plain chain, without the rest of the full path's scaffolding.
 [[gnu::noinline]] int64_t assign_evaluated(const cell* code, int64_t position, bool no_infix, bool push) {
     check_native_depth();
     cell* start = stack::state.args_top;
-    const cell set_word_value = *at(code, position);
-    ++position;
-    stack::push_interp_call_frame(&set_word_value);
-    cell* set_word = stack::push_copy(&set_word_value);
-    if (position >= length_of(code)) raise_with(err::script_need_value, set_word);
-    position = eval_expression_at(code, position, false, true, false);
+    const cell set_word = *at(code, position);
+    position = assign_set_word(code, position + 1, &set_word);
     if (stack::exit_pending()) return position;
-    if (!assign_directly()) word::set_from_args();
-    stack::pop_frame();
     return finish_expression(code, position, start, no_infix, push);
 }
 
@@ -1516,9 +1533,7 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
             // The full path's paren, without the rest of its scaffolding.
             cell* start = stack::state.args_top;
             const cell paren = *first;
-            stack::push_interp_call_frame(words::body);
-            if (eval_block_framed(&paren, true)) return position + 1;
-            stack::pop_frame();
+            if (!push_paren_value(&paren)) return position + 1;
             return finish_expression(code, position + 1, start, no_infix, push);
         }
     }
