@@ -28,10 +28,6 @@ constexpr int32_t RANDOM_HALF = 0x3FFFFFFF;
 
 cell* shared(bool value) { return value ? &true_value : &false_value; }
 
-bool truth_of(const cell* value) {
-    return !(value->is(TYPE_NONE) || (value->is(TYPE_LOGIC) && value->w1 != 1));
-}
-
 // The double of a float!, percent! or time! cell: payload words 2-3, low word first.
 double number_of(const cell* value) {
     return std::bit_cast<double>(uint64_t(value->w2) | (uint64_t(value->w3) << 32));

@@ -25,6 +25,11 @@ inline cell* make_in(cell* destination, bool value) {
     return destination;
 }
 
+// The truth rule itself, for callers that test a value they already hold.
+inline bool truth_of(const cell* value) {
+    return !(value->is(TYPE_NONE) || (value->is(TYPE_LOGIC) && value->w1 != 1));
+}
+
 // Truth tests answer 1 or 0.
 // With the check flag, an unset! cell raises script/no-value with the given argument.
 int is_true(const cell* value, bool check, const cell* argument);

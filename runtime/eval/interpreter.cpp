@@ -100,6 +100,7 @@ cell planned_descriptors[PLAN_SLOTS];
 section_plan section_plans[PLAN_SLOTS];
 
 void mark_call_plans();
+void mark_control_plans();
 
 void mark_interpreter_cells() {
     gc::mark_cells(&current, &current + 1);
@@ -107,6 +108,7 @@ void mark_interpreter_cells() {
     gc::mark_cells(verified_descriptors, verified_descriptors + natives::TABLE_SIZE + 1);
     gc::mark_cells(planned_descriptors, planned_descriptors + PLAN_SLOTS);
     mark_call_plans();
+    mark_control_plans();
 }
 
 // Tag of a held_cells whose cells the caller fills, every one of them, before anything
@@ -821,30 +823,94 @@ enum class infix_mode { none, left_in_place, both_in_frame };
 // or a value written in place for a literal argument (taken as it is: not a paren!,
 // get-word! or get-path!, which a literal argument evaluates).
 enum class control_argument : uint8_t { chain, block, literal };
+// What the direct call does once the frame is made: a branch of if, unless or either
+// evaluated here, return's exit taken here, or the native's own routine.
+enum class control_work : uint8_t { none, if_branch, unless_branch, either_branch, leave, routine };
 struct control_shape {
-    int count;                      // positional arguments
-    control_argument arguments[3];
-    bool has_refinement;            // one refinement without arguments (case's /all)
+    control_work work = control_work::none;  // none: not a control native
+    uint8_t count = 0;                       // positional arguments
+    bool has_refinement = false;             // one refinement without arguments (case's /all)
+    control_argument arguments[3] = {};
 };
 
-// The shape of each control native's call; false for any other native.
-bool control_shape_of(int index, control_shape& shape) {
+// The shape of each control native's call, by table index.
+constexpr std::array<control_shape, natives::TABLE_SIZE + 1> control_shapes = [] {
     using a = control_argument;
-    switch (index) {
-        case natives::NATIVE_IF: case natives::NATIVE_UNLESS: shape = {2, {a::chain, a::block}, false}; return true;
-        case natives::NATIVE_EITHER: shape = {3, {a::chain, a::block, a::block}, false}; return true;
-        case natives::NATIVE_RETURN: shape = {1, {a::chain}, false}; return true;
-        case natives::NATIVE_ANY: case natives::NATIVE_ALL: case natives::NATIVE_UNTIL: case natives::NATIVE_FOREVER:
-            shape = {1, {a::block}, false};
-            return true;
-        case natives::NATIVE_CASE: shape = {1, {a::block}, true}; return true;
-        case natives::NATIVE_WHILE: shape = {2, {a::block, a::block}, false}; return true;
-        case natives::NATIVE_LOOP: shape = {2, {a::chain, a::block}, false}; return true;
-        case natives::NATIVE_REPEAT: case natives::NATIVE_FOREACH:
-            shape = {3, {a::literal, a::chain, a::block}, false};
-            return true;
-        default: return false;
+    using w = control_work;
+    std::array<control_shape, natives::TABLE_SIZE + 1> s{};
+    s[natives::NATIVE_IF] = {w::if_branch, 2, false, {a::chain, a::block}};
+    s[natives::NATIVE_UNLESS] = {w::unless_branch, 2, false, {a::chain, a::block}};
+    s[natives::NATIVE_EITHER] = {w::either_branch, 3, false, {a::chain, a::block, a::block}};
+    s[natives::NATIVE_RETURN] = {w::leave, 1, false, {a::chain}};
+    for (int i : {natives::NATIVE_ANY, natives::NATIVE_ALL, natives::NATIVE_UNTIL, natives::NATIVE_FOREVER})
+        s[i] = {w::routine, 1, false, {a::block}};
+    s[natives::NATIVE_CASE] = {w::routine, 1, true, {a::block}};
+    s[natives::NATIVE_WHILE] = {w::routine, 2, false, {a::block, a::block}};
+    s[natives::NATIVE_LOOP] = {w::routine, 2, false, {a::chain, a::block}};
+    for (int i : {natives::NATIVE_REPEAT, natives::NATIVE_FOREACH})
+        s[i] = {w::routine, 3, false, {a::literal, a::chain, a::block}};
+    return s;
+}();
+
+// What the direct call of a control native needs of its descriptor block, worked out
+// once per block and kept by table index with the block's cell (alive and current here,
+// as for verified_descriptors): whether the block has the native's shape and covers the
+// native's own tests, and the typeset of each argument whose type varies from call to
+// call (a block argument's typeset was found to take block!, so it is not tested again).
+struct control_plan {
+    bool usable = false;
+    cell typesets[3];  // a non-typeset cell: no test
+};
+cell control_descriptors[natives::TABLE_SIZE + 1];
+control_plan control_plans[natives::TABLE_SIZE + 1];
+
+[[gnu::noinline]] const control_plan& make_control_plan(int index, const cell* descriptors) {
+    const control_shape& shape = control_shapes[index];
+    control_plan plan;
+    plan.usable = length_of(descriptors) >= 2;
+    if (plan.usable) {
+        const int32_t positional = descriptor_count(descriptors, 0);
+        const int32_t section = descriptor_count(descriptors, 1);
+        plan.usable = positional == shape.count && section == positional + (shape.has_refinement ? 1 : 0) &&
+                      length_of(descriptors) >= 2 + 2 * int64_t(section) &&
+                      (!shape.has_refinement || entry_word(descriptors, positional)->is(TYPE_REFINEMENT)) &&
+                      native_tests_covered(index, descriptors);
     }
+    for (int e = 0; plan.usable && e < shape.count; ++e) {
+        const type_id kind = entry_word(descriptors, e)->type();
+        const cell* typeset_cell = entry_detail(descriptors, e);
+        plan.typesets[e] = *typeset_cell;
+        switch (shape.arguments[e]) {
+            case control_argument::chain: plan.usable = kind == TYPE_WORD; break;
+            case control_argument::block:
+                plan.usable = kind == TYPE_WORD &&
+                              (!typeset_cell->is(TYPE_TYPESET) || typeset::has(typeset_cell, TYPE_BLOCK));
+                plan.typesets[e] = none_cell;
+                break;
+            case control_argument::literal: plan.usable = kind == TYPE_LIT_WORD; break;
+        }
+    }
+    control_descriptors[index] = *descriptors;
+    control_plans[index] = plan;
+    return control_plans[index];
+}
+
+void mark_control_plans() { gc::mark_cells(control_descriptors, control_descriptors + natives::TABLE_SIZE + 1); }
+
+// The plan of a control native's call, or null when the direct call cannot serve it (its
+// table entry was replaced, its descriptors are not built yet or are not of its shape).
+[[gnu::always_inline]] inline const control_plan* control_plan_of(int index, const cell* callee) {
+    if (natives::entry(index) != natives::standard_entry(index)) return nullptr;
+    // The descriptors of an earlier call: the first call builds them the general way.
+    memory::series_buffer* extras = memory::buffer_of(callee->w3);
+    if (cell_count(extras) <= function::EXTRAS_DESCRIPTORS) return nullptr;
+    const cell* descriptors = extras->head_cell() + function::EXTRAS_DESCRIPTORS;
+    if (!descriptors->is(TYPE_BLOCK)) return nullptr;
+    const cell& known = control_descriptors[index];
+    const control_plan& plan = known.is(TYPE_BLOCK) && known.w2 == descriptors->w2
+                                   ? control_plans[index]
+                                   : make_control_plan(index, descriptors);
+    return plan.usable ? &plan : nullptr;
 }
 
 // Whether the value at the position is a word whose value is an op!, as the infix
@@ -857,77 +923,171 @@ inline bool operator_follows(const cell* code, int64_t position, int64_t tail) {
     return value && value->is(TYPE_OP);
 }
 
-// A call of a control native (if, unless, either, return, any, all, case, while, until,
-// loop, repeat, forever, foreach) met in the code whose arguments are all of its shape:
-// they need no evaluation of their own, so the call's frame is made with them directly and
-// run_direct or the native's routine does the work, without the general call's
-// gathering. The frame, its cells, the tests of the arguments and their errors are those
-// of the general call. Answers the position after the arguments, or -1 (having changed
-// nothing) for the general call.
-int64_t call_control_directly(const cell* callee, const cell* code, int64_t position, const cell* word) {
-    const int index = native::table_index(callee);
-    control_shape shape;
-    if (!control_shape_of(index, shape)) return -1;
-    if (natives::entry(index) != natives::standard_entry(index)) return -1;
-    // The descriptors of an earlier call: the first call builds them the general way.
-    memory::series_buffer* extras = memory::buffer_of(callee->w3);
-    if (cell_count(extras) <= function::EXTRAS_DESCRIPTORS) return -1;
-    const cell descriptors = extras->head_cell()[function::EXTRAS_DESCRIPTORS];
-    if (!descriptors.is(TYPE_BLOCK)) return -1;
-    const int32_t positional = descriptor_count(&descriptors, 0);
-    const int32_t section = descriptor_count(&descriptors, 1);
-    if (positional != shape.count || section != positional + (shape.has_refinement ? 1 : 0)) return -1;
-    if (shape.has_refinement && !entry_word(&descriptors, positional)->is(TYPE_REFINEMENT)) return -1;
-    if (!native_tests_covered(index, &descriptors)) return -1;
+// The argument's error, raised as the general call raises it (from the descriptor block).
+[[noreturn, gnu::noinline]] void control_argument_refused(const cell* callee, const cell* call_word,
+                                                          const cell* value, int32_t entry) {
+    const cell descriptors = *function::extras_cell(callee, function::EXTRAS_DESCRIPTORS);
+    argument_refused(call_word, value, &descriptors, entry);
+}
+
+// The frame of a control native's direct call, made as the general call makes it: the
+// native reserved in the caller's frame, an interpreter call frame named by its word, and
+// the arguments pushed and tested against the plan. The arguments lie in C++ cells until
+// then: nothing before the pushes allocates.
+struct control_frame {
+    cell* reserved;
+    cell* base;
+    const stack::frame* own;
+};
+[[gnu::always_inline]] inline control_frame open_control_frame(const cell* callee, const cell* call_word,
+                                                               const control_plan& plan, const cell* values,
+                                                               int count) {
+    check_native_depth();
+    control_frame f;
+    f.reserved = stack::push_copy(callee);
+    stack::push_interp_call_frame(call_word);
+    f.base = stack::state.args_base;
+    f.own = stack::top_frame() - 1;
+    for (int e = 0; e < count; ++e) *stack::push_slot() = values[e];
+    for (int e = 0; e < count; ++e) {
+        const cell* typeset_cell = &plan.typesets[e];
+        if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, f.base[e].type())) [[unlikely]]
+            control_argument_refused(f.reserved, call_word, f.base + e, e);
+    }
+    return f;
+}
+
+// The end of a direct call that returned normally: its result moves down to the cell
+// that held the native, as the general call leaves it.
+[[gnu::always_inline]] inline void close_control_frame(const control_frame& f, const cell* code, int64_t next,
+                                                        const cell* call_word) {
+    stack::assert_balanced(f.own, f.base);
+    stack::pop_frame();
+    trace(tracing::EVENT_RETURN, code, next, call_word, f.base);
+    *f.reserved = *f.base;
+    stack::state.args_top = f.reserved + 1;
+}
+
+// if, unless and either: the condition a plain chain, the branches blocks written in
+// place. The chosen branch is evaluated straight from its argument cell.
+[[gnu::always_inline]] inline int64_t call_branch_directly(control_work work, const control_plan& plan,
+                                                           const cell* callee, const cell* code,
+                                                           int64_t position, const cell* word) {
+    memory::series_buffer* b = buffer(code);
+    const int64_t tail = cell_count(b);
+    const int count = work == control_work::either_branch ? 3 : 2;
+    cell values[3];
+    int64_t next = plain_chain(code, position, tail, &values[0], 0);
+    if (next < 0 || next + count - 1 > tail) return -1;
+    const cell* branches = b->head_cell() + next;
+    // A block followed by an operator is that operator's left operand.
+    for (int e = 1; e < count; ++e)
+        if (!branches[e - 1].is(TYPE_BLOCK)) return -1;
+    next += count - 1;
+    if (operator_follows(code, next, tail)) return -1;
+    if (count == 3 && operator_follows(code, next - 1, tail)) return -1;
+    values[1] = branches[0];
+    if (count == 3) values[2] = branches[1];
+
+    const cell call_word = *word;
+    const control_frame f = open_control_frame(callee, &call_word, plan, values, count);
+    cell* base = f.base;
+    if (tracing::active || base->is(TYPE_UNSET)) [[unlikely]] {
+        // Tracing sees the routine's own steps; either's unset! condition is its routine's error.
+        int32_t no_positions[1] = {-1};
+        const uint32_t thrown = natives::call(native::table_index(callee), no_positions, 0, false);
+        if (thrown && !stack::pending_code) stack::pending_code = thrown;
+    } else if (work == control_work::either_branch) {
+        (void)eval_block(logic::truth_of(base) ? base + 1 : base + 2, true);
+    } else if (logic::truth_of(base) == (work == control_work::if_branch)) {
+        (void)eval_block(base + 1, true);
+    } else {
+        stack::clear_frame_args();
+        *stack::result_slot() = none_cell;
+    }
+    if (stack::exit_pending()) return next;
+    close_control_frame(f, code, next, &call_word);
+    return next;
+}
+
+// return: its value a plain chain; the exit is taken here.
+[[gnu::always_inline]] inline int64_t call_return_directly(const control_plan& plan, const cell* callee,
+                                                           const cell* code, int64_t position, const cell* word) {
+    cell value;
+    const int64_t next = plain_chain(code, position, length_of(code), &value, 0);
+    if (next < 0) return -1;
+    const cell call_word = *word;
+    (void)open_control_frame(callee, &call_word, plan, &value, 1);
+    if (tracing::active) [[unlikely]] {
+        int32_t no_positions[1] = {-1};
+        const uint32_t thrown = natives::call(natives::NATIVE_RETURN, no_positions, 0, false);
+        if (thrown && !stack::pending_code) stack::pending_code = thrown;
+    } else {
+        (void)stack::leave_function(true);
+    }
+    return next;
+}
+
+// The loops, any, all and case: their arguments taken as their shape says, their work
+// done by the native's routine.
+int64_t call_routine_directly(int index, const control_shape& shape, const control_plan& plan, const cell* callee,
+                              const cell* code, int64_t position, const cell* word) {
     const int64_t tail = length_of(code);
     cell values[3];
     int64_t next = position;
     for (int e = 0; e < shape.count; ++e) {
         if (next >= tail) return -1;
         const cell* value = at(code, next);
-        const type_id kind = entry_word(&descriptors, e)->type();
         switch (shape.arguments[e]) {
             case control_argument::chain:
-                if (kind != TYPE_WORD) return -1;
                 next = plain_chain(code, next, tail, &values[e], 0);
                 if (next < 0) return -1;
                 break;
             case control_argument::block:
                 // A block followed by an operator is that operator's left operand.
-                if (kind != TYPE_WORD || !value->is(TYPE_BLOCK) || operator_follows(code, next + 1, tail)) return -1;
+                if (!value->is(TYPE_BLOCK) || operator_follows(code, next + 1, tail)) return -1;
                 values[e] = *value;
                 ++next;
                 break;
             case control_argument::literal:
-                if (kind != TYPE_LIT_WORD || value->is(TYPE_PAREN) || value->is(TYPE_GET_WORD) ||
-                    value->is(TYPE_GET_PATH))
-                    return -1;
+                if (value->is(TYPE_PAREN) || value->is(TYPE_GET_WORD) || value->is(TYPE_GET_PATH)) return -1;
                 values[e] = *value;
                 ++next;
                 break;
         }
     }
-
-    check_native_depth();
     const cell call_word = *word;
-    cell* reserved = stack::push_copy(callee);
-    stack::push_interp_call_frame(&call_word);
-    cell* base = stack::state.args_base;
-    const stack::frame* own_frame = stack::top_frame() - 1;
-    for (int e = 0; e < shape.count; ++e) *stack::push_slot() = values[e];
-    for (int32_t e = 0; e < positional; ++e) check_argument(&call_word, base + e, &descriptors, e);
-    if (!run_direct(index)) {
-        int32_t no_positions[1] = {-1};
-        const uint32_t thrown = natives::call(index, no_positions, shape.has_refinement ? 1 : 0, false);
-        if (thrown && !stack::pending_code) stack::pending_code = thrown;
-    }
+    const control_frame f = open_control_frame(callee, &call_word, plan, values, shape.count);
+    int32_t no_positions[1] = {-1};
+    const uint32_t thrown = natives::call(index, no_positions, shape.has_refinement ? 1 : 0, false);
+    if (thrown && !stack::pending_code) stack::pending_code = thrown;
     if (stack::exit_pending()) return next;
-    stack::assert_balanced(own_frame, base);
-    stack::pop_frame();
-    trace(tracing::EVENT_RETURN, code, next, &call_word, base);
-    *reserved = *base;
-    stack::state.args_top = reserved + 1;
+    close_control_frame(f, code, next, &call_word);
     return next;
+}
+
+// A call of a control native (if, unless, either, return, any, all, case, while, until,
+// loop, repeat, forever, foreach) met in the code whose arguments are all of its shape:
+// they need no evaluation of their own, so the call's frame is made with them directly and
+// the work is done here (a branch, return's exit) or by the native's routine, without the
+// general call's gathering. The frame, its cells, the tests of the arguments and their
+// errors are those of the general call. Answers the position after the arguments, or -1
+// (having changed nothing) for the general call.
+int64_t call_control_directly(const cell* callee, const cell* code, int64_t position, const cell* word) {
+    const int index = native::table_index(callee);
+    if (index < 1 || index > natives::TABLE_SIZE) return -1;
+    const control_shape& shape = control_shapes[index];
+    if (shape.work == control_work::none) return -1;
+    const control_plan* plan = control_plan_of(index, callee);
+    if (!plan || position >= length_of(code)) return -1;
+    switch (shape.work) {
+        case control_work::if_branch: case control_work::unless_branch: case control_work::either_branch:
+            return call_branch_directly(shape.work, *plan, callee, code, position, word);
+        case control_work::leave:
+            return call_return_directly(*plan, callee, code, position, word);
+        default:
+            return call_routine_directly(index, shape, *plan, callee, code, position, word);
+    }
 }
 
 // --- Call plans ------------------------------------------------------------------------------
