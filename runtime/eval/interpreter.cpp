@@ -980,12 +980,12 @@ struct control_frame {
     int64_t next = plain_chain(code, position, tail, &values[0], 0);
     if (next < 0 || next + count - 1 > tail) return -1;
     const cell* branches = b->head_cell() + next;
-    // A block followed by an operator is that operator's left operand.
     for (int e = 1; e < count; ++e)
         if (!branches[e - 1].is(TYPE_BLOCK)) return -1;
     next += count - 1;
+    // A block followed by an operator is that operator's left operand; the branches lie
+    // side by side, so only the last can be.
     if (operator_follows(code, next, tail)) return -1;
-    if (count == 3 && operator_follows(code, next - 1, tail)) return -1;
     values[1] = branches[0];
     if (count == 3) values[2] = branches[1];
 
