@@ -11,6 +11,7 @@
 // operation's word, so error reports and traces name the operation.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "runtime/value/action-signatures.h"
@@ -67,132 +68,154 @@ namespace zor::fast_paths {
 // operands are not of the inline kinds; otherwise it writes the result into left (which
 // may be an argument-stack cell holding the left operand) and answers true. They live
 // here so that the interpreter's operator step compiles them in place.
-// The interpreter's own code for power (no shared arithmetic op code has it); clear of
-// the shared codes and below COMPARE_BASE.
+//
+// One code space for both kinds of operator: the shared arithmetic op codes, OP_POWER
+// (the interpreter's own code for power, which no shared op code has), then COMPARE_BASE
+// plus a comparison code.
 inline constexpr int OP_POWER = 8;
-inline bool math_inline(int op, cell* left, const cell* right) {
-    if (left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER)) {
-        const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
-        int32_t value;
-        switch (op) {
-            // The integer core's own checked operation takes the overflow: it gives the float!.
-            case integer::OP_ADD:
-                if (__builtin_add_overflow(a, b, &value)) [[unlikely]]
-                    break;
+inline constexpr int COMPARE_BASE = 16;
+
+// The float! an integer operation gives when its result is no integer (an overflow, an
+// inexact quotient): the integer core's own conversion, the left cell's flags kept.
+[[gnu::always_inline]] inline void store_float_result(cell* left, double value) {
+    cell::set_type(left, TYPE_FLOAT);
+    left->w1 = 0;
+    float_::store(left, value);
+}
+
+// Both operands integer!: every code in one switch. Nothing here calls out, so that the
+// plain chains that compile it in stay leaf functions.
+[[gnu::always_inline]] inline bool integer_inline(int code, int32_t a, int32_t b, cell* left) {
+    int32_t value;
+    switch (code) {
+        // An overflow gives the float! of the double operation, as the integer core's
+        // checked operation does.
+        case integer::OP_ADD:
+            if (__builtin_add_overflow(a, b, &value)) [[unlikely]]
+                store_float_result(left, static_cast<double>(a) + static_cast<double>(b));
+            else
                 left->w2 = static_cast<uint32_t>(value);
-                return true;
-            case integer::OP_SUBTRACT:
-                if (__builtin_sub_overflow(a, b, &value)) [[unlikely]]
-                    break;
+            return true;
+        case integer::OP_SUBTRACT:
+            if (__builtin_sub_overflow(a, b, &value)) [[unlikely]]
+                store_float_result(left, static_cast<double>(a) - static_cast<double>(b));
+            else
                 left->w2 = static_cast<uint32_t>(value);
-                return true;
-            case integer::OP_MULTIPLY:
-                if (__builtin_mul_overflow(a, b, &value)) [[unlikely]]
-                    break;
+            return true;
+        case integer::OP_MULTIPLY:
+            if (__builtin_mul_overflow(a, b, &value)) [[unlikely]]
+                store_float_result(left, static_cast<double>(a) * static_cast<double>(b));
+            else
                 left->w2 = static_cast<uint32_t>(value);
-                return true;
-            case integer::OP_OR: integer::set_cell(left, a | b); return true;
-            case integer::OP_AND: integer::set_cell(left, a & b); return true;
-            case integer::OP_XOR: integer::set_cell(left, a ^ b); return true;
-            // A zero divisor and the one quotient that overflows are the action's errors:
-            // the full call raises them.
-            case integer::OP_DIVIDE:
-                if (b == 0 || (a == INT32_MIN && b == -1)) [[unlikely]]
-                    return false;
-                integer::arithmetic(a, b, op, left);  // an inexact quotient is a float!
-                return true;
-            case integer::OP_REMAINDER:
-                if (b == 0 || (a == INT32_MIN && b == -1)) [[unlikely]]
-                    return false;
-                left->w2 = static_cast<uint32_t>(a % b);
-                return true;
-            case OP_POWER: {
-                // By squaring, as the integer action does; a negative exponent or any
-                // overflow is the float computation's, which the full call makes.
-                if (b < 0) return false;
-                int32_t base = a, result = 1;
-                for (uint32_t e = static_cast<uint32_t>(b); e != 0;) {
-                    if ((e & 1) && __builtin_mul_overflow(result, base, &result)) return false;
-                    e >>= 1;
-                    if (e != 0 && __builtin_mul_overflow(base, base, &base)) return false;
-                }
-                left->w2 = static_cast<uint32_t>(result);
-                return true;
+            return true;
+        // Both operands are integer!: the left cell keeps its type and flags.
+        case integer::OP_OR: left->w2 = static_cast<uint32_t>(a | b); return true;
+        case integer::OP_AND: left->w2 = static_cast<uint32_t>(a & b); return true;
+        case integer::OP_XOR: left->w2 = static_cast<uint32_t>(a ^ b); return true;
+        // A zero divisor and the one quotient that overflows are the action's errors: the
+        // full call raises them.
+        case integer::OP_DIVIDE:
+            if (b == 0 || (a == INT32_MIN && b == -1)) [[unlikely]]
+                return false;
+            if (a % b != 0) store_float_result(left, static_cast<double>(a) / static_cast<double>(b));
+            else left->w2 = static_cast<uint32_t>(a / b);
+            return true;
+        case integer::OP_REMAINDER:
+            if (b == 0 || (a == INT32_MIN && b == -1)) [[unlikely]]
+                return false;
+            left->w2 = static_cast<uint32_t>(a % b);
+            return true;
+        case OP_POWER: {
+            // By squaring, as the integer action does; a negative exponent or any overflow
+            // is the float computation's, which the full call makes.
+            if (b < 0) return false;
+            int32_t base = a, result = 1;
+            for (uint32_t e = static_cast<uint32_t>(b); e != 0;) {
+                if ((e & 1) && __builtin_mul_overflow(result, base, &result)) return false;
+                e >>= 1;
+                if (e != 0 && __builtin_mul_overflow(base, base, &base)) return false;
             }
-            default: return false;
+            left->w2 = static_cast<uint32_t>(result);
+            return true;
         }
-        integer::arithmetic(a, b, op, left);
-        return true;
+        case COMPARE_BASE + COMPARE_EQUAL: case COMPARE_BASE + COMPARE_STRICT_EQUAL: case COMPARE_BASE + COMPARE_SAME:
+            logic::make_in(left, a == b);
+            return true;
+        case COMPARE_BASE + COMPARE_NOT_EQUAL: logic::make_in(left, a != b); return true;
+        case COMPARE_BASE + COMPARE_LESSER: logic::make_in(left, a < b); return true;
+        case COMPARE_BASE + COMPARE_LESSER_OR_EQUAL: logic::make_in(left, a <= b); return true;
+        case COMPARE_BASE + COMPARE_GREATER: logic::make_in(left, a > b); return true;
+        case COMPARE_BASE + COMPARE_GREATER_OR_EQUAL: logic::make_in(left, a >= b); return true;
+        default: return false;
     }
-    if (left->is(TYPE_FLOAT) && right->is(TYPE_FLOAT)) {
-        const double a = float_::get(left), b = float_::get(right);
-        switch (op) {
-            case integer::OP_ADD: float_::store(left, a + b); return true;
-            case integer::OP_SUBTRACT: float_::store(left, a - b); return true;
-            case integer::OP_MULTIPLY: float_::store(left, a * b); return true;
-            default: return false;
-        }
+}
+
+// Both operands float!: add, subtract and multiply (the comparisons of floats are the full
+// action's).
+[[gnu::always_inline]] inline bool float_inline(int code, double a, double b, cell* left) {
+    switch (code) {
+        case integer::OP_ADD: float_::store(left, a + b); return true;
+        case integer::OP_SUBTRACT: float_::store(left, a - b); return true;
+        case integer::OP_MULTIPLY: float_::store(left, a * b); return true;
+        default: return false;
     }
+}
+
+// Runs the inline core of an operator code; false when the operands need the full call.
+[[gnu::always_inline]] inline bool run_inline(int code, cell* left, const cell* right) {
+    if (left->is(TYPE_INTEGER) && right->is(TYPE_INTEGER)) [[likely]]
+        return integer_inline(code, integer::read_cell(left), integer::read_cell(right), left);
+    if (left->is(TYPE_FLOAT) && right->is(TYPE_FLOAT)) return float_inline(code, float_::get(left), float_::get(right), left);
     return false;
 }
 
+// An arithmetic code (OP_POWER included) and a comparison code, each in its own space.
+inline bool math_inline(int op, cell* left, const cell* right) {
+    return op >= 0 && op < COMPARE_BASE && run_inline(op, left, right);
+}
 inline bool compare_inline(int op, cell* left, const cell* right) {
-    if (!left->is(TYPE_INTEGER) || !right->is(TYPE_INTEGER)) return false;
-    const int32_t a = integer::read_cell(left), b = integer::read_cell(right);
-    bool truth;
-    switch (op) {
-        case COMPARE_EQUAL: case COMPARE_STRICT_EQUAL: truth = a == b; break;
-        case COMPARE_NOT_EQUAL: truth = a != b; break;
-        case COMPARE_LESSER: truth = a < b; break;
-        case COMPARE_LESSER_OR_EQUAL: truth = a <= b; break;
-        case COMPARE_GREATER: truth = a > b; break;
-        case COMPARE_GREATER_OR_EQUAL: truth = a >= b; break;
-        case COMPARE_SAME: truth = a == b; break;
-        default: return false;
-    }
-    logic::make_in(left, truth);
-    return true;
+    return op >= 0 && run_inline(COMPARE_BASE + op, left, right);
 }
 
-// The fast-path code of an operator's source, or -1: an action! of add, subtract,
-// multiply, divide, remainder, and~, or~ or xor~ gives its arithmetic code, power
-// OP_POWER; a native! of equal?, not-equal?, strict-equal?, same?, lesser?, greater?,
-// lesser-or-equal? or greater-or-equal? gives COMPARE_BASE plus its comparison code.
-inline constexpr int COMPARE_BASE = 16;
+// The fast-path codes of the operators' sources, by source and table index: row 0 the
+// natives (equal?, not-equal?, strict-equal?, same?, lesser?, greater?, lesser-or-equal?,
+// greater-or-equal? give COMPARE_BASE plus their comparison codes), row 1 the actions
+// (add, subtract, multiply, divide, remainder, and~, or~, xor~ their arithmetic codes,
+// power OP_POWER); -1 everywhere else.
+inline constexpr int OPERATOR_ROW = 128;
+static_assert(natives::NATIVE_COUNT < OPERATOR_ROW && ACTION_COUNT < OPERATOR_ROW);
+static_assert(TYPE_ACTION == TYPE_NATIVE + 1);
+inline constexpr auto operator_codes = [] {
+    std::array<int8_t, 2 * OPERATOR_ROW> codes{};
+    codes.fill(-1);
+    const auto native = [&](int index, int compare) { codes[index] = static_cast<int8_t>(COMPARE_BASE + compare); };
+    native(natives::NATIVE_EQUAL_Q, COMPARE_EQUAL);
+    native(natives::NATIVE_NOT_EQUAL_Q, COMPARE_NOT_EQUAL);
+    native(natives::NATIVE_STRICT_EQUAL_Q, COMPARE_STRICT_EQUAL);
+    native(natives::NATIVE_LESSER_Q, COMPARE_LESSER);
+    native(natives::NATIVE_GREATER_Q, COMPARE_GREATER);
+    native(natives::NATIVE_LESSER_OR_EQUAL_Q, COMPARE_LESSER_OR_EQUAL);
+    native(natives::NATIVE_GREATER_OR_EQUAL_Q, COMPARE_GREATER_OR_EQUAL);
+    native(natives::NATIVE_SAME_Q, COMPARE_SAME);
+    const auto action = [&](int index, int op) { codes[OPERATOR_ROW + index] = static_cast<int8_t>(op); };
+    action(ACTION_ADD, integer::OP_ADD);
+    action(ACTION_SUBTRACT, integer::OP_SUBTRACT);
+    action(ACTION_MULTIPLY, integer::OP_MULTIPLY);
+    action(ACTION_AND_T, integer::OP_AND);
+    action(ACTION_OR_T, integer::OP_OR);
+    action(ACTION_XOR_T, integer::OP_XOR);
+    action(ACTION_DIVIDE, integer::OP_DIVIDE);
+    action(ACTION_REMAINDER, integer::OP_REMAINDER);
+    action(ACTION_POWER, OP_POWER);
+    return codes;
+}();
+
+// The fast-path code of an operator's source, or -1: one table look-up, its row picked by
+// the source's type.
 inline int operator_code(type_id source_type, int table_index) {
-    if (source_type == TYPE_ACTION) {
-        switch (table_index) {
-            case ACTION_ADD: return integer::OP_ADD;
-            case ACTION_SUBTRACT: return integer::OP_SUBTRACT;
-            case ACTION_MULTIPLY: return integer::OP_MULTIPLY;
-            case ACTION_AND_T: return integer::OP_AND;
-            case ACTION_OR_T: return integer::OP_OR;
-            case ACTION_XOR_T: return integer::OP_XOR;
-            case ACTION_DIVIDE: return integer::OP_DIVIDE;
-            case ACTION_REMAINDER: return integer::OP_REMAINDER;
-            case ACTION_POWER: return OP_POWER;
-            default: return -1;
-        }
-    }
-    if (source_type == TYPE_NATIVE) {
-        // The comparison natives by their comparison codes.
-        switch (table_index) {
-            case natives::NATIVE_EQUAL_Q: return COMPARE_BASE + COMPARE_EQUAL;
-            case natives::NATIVE_NOT_EQUAL_Q: return COMPARE_BASE + COMPARE_NOT_EQUAL;
-            case natives::NATIVE_STRICT_EQUAL_Q: return COMPARE_BASE + COMPARE_STRICT_EQUAL;
-            case natives::NATIVE_LESSER_Q: return COMPARE_BASE + COMPARE_LESSER;
-            case natives::NATIVE_GREATER_Q: return COMPARE_BASE + COMPARE_GREATER;
-            case natives::NATIVE_LESSER_OR_EQUAL_Q: return COMPARE_BASE + COMPARE_LESSER_OR_EQUAL;
-            case natives::NATIVE_GREATER_OR_EQUAL_Q: return COMPARE_BASE + COMPARE_GREATER_OR_EQUAL;
-            case natives::NATIVE_SAME_Q: return COMPARE_BASE + COMPARE_SAME;
-            default: return -1;
-        }
-    }
-    return -1;
-}
-// Runs the inline core of an operator code; false when the operands need the full call.
-inline bool run_inline(int code, cell* left, const cell* right) {
-    return code >= COMPARE_BASE ? compare_inline(code - COMPARE_BASE, left, right) : math_inline(code, left, right);
+    const unsigned row = static_cast<unsigned>(source_type) - TYPE_NATIVE;
+    if (row > 1 || static_cast<unsigned>(table_index) >= OPERATOR_ROW) return -1;
+    return operator_codes[row * OPERATOR_ROW + static_cast<unsigned>(table_index)];
 }
 
 }  // namespace zor::fast_paths

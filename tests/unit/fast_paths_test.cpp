@@ -13,6 +13,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/fast-paths.h"
+#include "runtime/eval/natives/natives.h"
 #include "runtime/eval/stack.h"
 #include "runtime/eval/throw.h"
 #include "tests/unit/code_notation.h"
@@ -149,6 +150,44 @@ TEST_F(FastPathsTest, ComparisonsMatchTheFullActionForEveryOperandPair) {
             }
         }
     }
+}
+
+// The native or action of a table index on two operands, in a call frame of its own.
+cell* full_operator(type_id source, int index, const cell& left, const cell& right) {
+    const int32_t absent[4] = {-1, -1, -1, -1};
+    cell* result = stack::state.args_top;
+    stack::push_call_frame(nullptr);
+    stack::push_copy(&left);
+    stack::push_copy(&right);
+    if (source == TYPE_NATIVE) natives::call(index, absent, 0, true);
+    else actions::entry(index)(absent);
+    stack::pop_frame();
+    return result;
+}
+
+TEST_F(FastPathsTest, EveryOperatorCodeComputesWhatItsSourceDoes) {
+    // Each table index of both source types that has an inline code: wherever the
+    // interpreter's inline core takes the operands, it gives the native's or action's own
+    // answer (divide, remainder and power included, with their float results).
+    std::vector<cell> values = operands();
+    for (type_id source : {TYPE_NATIVE, TYPE_ACTION}) {
+        for (int index = -1; index <= fast_paths::OPERATOR_ROW; ++index) {
+            const int code = fast_paths::operator_code(source, index);
+            if (code < 0) continue;
+            for (const cell& a : values) {
+                for (const cell& b : values) {
+                    reset_stack();
+                    cell* left = stack::push_copy(&a);
+                    if (!fast_paths::run_inline(code, left, &b)) continue;
+                    const std::string fast = std::string(type_registry::type_entries[left->type()].name) + " " +
+                                             mold_of(left);
+                    const std::string expected = outcome([&] { return full_operator(source, index, a, b); });
+                    EXPECT_EQ(fast, expected) << index << ": " << mold_of(&a) << " " << mold_of(&b);
+                }
+            }
+        }
+    }
+    EXPECT_LT(fast_paths::operator_code(TYPE_FUNCTION, 1), 0) << "only natives and actions have inline codes";
 }
 
 TEST_F(FastPathsTest, TheFallbackFrameNamesTheOperation) {
