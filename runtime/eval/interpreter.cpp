@@ -13,7 +13,7 @@
 //
 // Speed. Most expressions are plain values and words holding them, and most operators
 // take such a value on their right: both are copied by small inline paths
-// (eval_expression_at, run_plain_infix) while tracing is off; everything else, and every
+// (eval_expression_at, run_operators) while tracing is off; everything else, and every
 // expression while tracing is on, takes the full paths, which alone fire events.
 #include "runtime/eval/interpreter.h"
 
@@ -194,17 +194,20 @@ inline bool same_name(int32_t a, int32_t b) { return symbol::canonical_id(a) == 
 // since every word and every operator lookahead comes here.
 [[gnu::always_inline]] inline const cell* peek_value(const cell* word) {
     const node_ref context = word->w1;
-    const auto index = static_cast<int32_t>(word->w3);
-    if (!context || index < 0) return nullptr;
+    if (!context) return nullptr;
+    // The index unsigned: a negative one (an unresolved word) lies beyond every range below.
+    const uint64_t index = word->w3;
     const cell* record = memory::buffer_of(context)->head_cell();
     if (record->header & context::FLAG_ON_STACK) {
-        const uint32_t position = record->w2;  // first value's slot index + 1; 0: no call runs
-        if (!position) return nullptr;
-        const cell* slot = stack::state.args_begin + (position - 1) + index;
-        return slot < stack::state.args_end ? slot : nullptr;
+        // record->w2 is the first value's slot index + 1, and 0 while no call runs, which
+        // wraps to beyond the stack too. In addresses, so that no pointer leaves the stack.
+        const uint64_t slot_index = uint64_t(uint32_t(record->w2 - 1)) + index;
+        const uintptr_t slot = reinterpret_cast<uintptr_t>(stack::state.args_begin) + slot_index * sizeof(cell);
+        return slot < reinterpret_cast<uintptr_t>(stack::state.args_end) ? reinterpret_cast<const cell*>(slot)
+                                                                         : nullptr;
     }
     memory::series_buffer* values = memory::buffer_of(record->w2);
-    return index < cell_count(values) ? values->head_cell() + index : nullptr;
+    return index < static_cast<uint64_t>(cell_count(values)) ? values->head_cell() + index : nullptr;
 }
 
 // The callable an op! stands for: its source value (with the source's own header flags
@@ -1238,74 +1241,156 @@ inline const call_plan& call_plan_of(const cell* descriptors) {
     raise::throw_error(id, &copy);
 }
 
-// The value an expression (an operator's right operand or any other) evaluates to when
-// that takes no evaluation step that could fail, allocate, call or be traced: a value
-// that stands for itself, or a word! whose value is such a value (not unset!, not an op!,
-// not callable). Null when the expression needs the full evaluation.
-[[gnu::always_inline]] inline const cell* plain_operand(const cell* operand) {
-    switch (operand->type()) {
-        case TYPE_PAREN: case TYPE_SET_WORD: case TYPE_SET_PATH: case TYPE_GET_WORD: case TYPE_LIT_WORD:
-        case TYPE_PATH: case TYPE_LIT_PATH: case TYPE_GET_PATH: case TYPE_ISSUE: case TYPE_NATIVE:
-        case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE: case TYPE_OP:
-            return nullptr;
-        case TYPE_WORD: {
-            const cell* v = peek_value(operand);
-            if (!v) return nullptr;
-            switch (v->type()) {
-                case TYPE_UNSET: case TYPE_NATIVE: case TYPE_ACTION: case TYPE_FUNCTION: case TYPE_ROUTINE:
-                case TYPE_OP:
-                    return nullptr;
-                default:
-                    return v;
-            }
-        }
-        default:
-            return operand;
-    }
+// What a value met in the code is to an expression, by its type id: a value that stands
+// for itself (plain), a word!, a paren!, a set-word!, or anything else (paths, get-words,
+// lit-words, issues, functions written in place: the full path's).
+enum class code_kind : uint8_t { plain, word, paren, set_word, full };
+constexpr auto code_kinds = [] {
+    std::array<code_kind, 256> kinds{};
+    kinds.fill(code_kind::plain);
+    for (type_id t : {TYPE_SET_PATH, TYPE_GET_WORD, TYPE_LIT_WORD, TYPE_PATH, TYPE_LIT_PATH, TYPE_GET_PATH, TYPE_ISSUE,
+                      TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE, TYPE_OP})
+        kinds[t] = code_kind::full;
+    kinds[TYPE_WORD] = code_kind::word;
+    kinds[TYPE_PAREN] = code_kind::paren;
+    kinds[TYPE_SET_WORD] = code_kind::set_word;
+    return kinds;
+}();
+inline code_kind code_kind_of(const cell* c) { return code_kinds[c->header & HEADER_TYPE_MASK]; }
+
+// What a word's value is to an expression, by its type id: plain (the word evaluates to
+// it), callable (a call), or anything else (unset!, an op!: the full path's errors).
+enum class value_kind : uint8_t { plain, callable, full };
+constexpr auto value_kinds = [] {
+    std::array<value_kind, 256> kinds{};
+    kinds.fill(value_kind::plain);
+    for (type_id t : {TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE}) kinds[t] = value_kind::callable;
+    kinds[TYPE_UNSET] = value_kind::full;
+    kinds[TYPE_OP] = value_kind::full;
+    return kinds;
+}();
+inline value_kind value_kind_of(const cell* c) { return value_kinds[c->header & HEADER_TYPE_MASK]; }
+
+// The op! value when the cell is a word whose value is an op! (an infix operator); null
+// otherwise.
+[[gnu::always_inline]] inline const cell* operator_value(const cell* c) {
+    if (!c->is(TYPE_WORD)) return nullptr;
+    const cell* op_value = peek_value(c);
+    return op_value && op_value->is(TYPE_OP) ? op_value : nullptr;
 }
 
-// Plain chains. An expression made of a plain value (above, or a paren! holding one plain
-// chain) followed by inline operators whose right operands are plain values takes no step
+// The fast-path code of an op! (fast_paths::operator_code), or -1.
+[[gnu::always_inline]] inline int operator_code_of(const cell* op_value) {
+    return fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
+}
+
+// Plain chains. An expression made of a plain value (take_operand below, or a paren!
+// holding one plain chain) followed by inline operators whose right operands are plain values takes no step
 // that could fail, allocate, call or be traced, so no frame, current-code change or event
 // of it can be seen: the fast tier computes its value in a C++ cell, and a chain that
 // meets anything else (a call, a set-word, an operator case the inline cores refuse)
 // gives up having changed nothing, for the full path to evaluate from the start.
+// Nothing a chain does allocates or evaluates, so it reads its code's cells through one
+// pointer from start to end.
 
 // Parens nested deeper than this take the full path, which checks the native depth.
 constexpr int PLAIN_PAREN_NESTING = 4;
 
-// A plain operand's value, or the value of a paren! holding exactly one plain chain.
-[[gnu::always_inline]] inline bool plain_value(const cell* operand, cell* value, int nesting) {
-    if (operand->is(TYPE_PAREN)) {
-        if (nesting >= PLAIN_PAREN_NESTING) return false;
-        const int64_t head = index_of(operand);
-        const int64_t tail = length_of(operand);
-        return head < tail && plain_chain(operand, head, tail, value, nesting + 1) == tail;
+// What one operand step of a chain found.
+enum class operand_step : uint8_t { taken, paren, refused };
+
+// A plain operand's value into *value: the value an operand (an operator's right operand
+// or any other expression) evaluates to when that takes no evaluation step that could
+// fail, allocate, call or be traced, which is a value that stands for itself, or a word!
+// whose value is such a value (not unset!, not an op!, not callable). A paren! is
+// reported for the caller to take; anything else needs the full evaluation.
+[[gnu::always_inline]] inline operand_step take_operand(const cell* operand, cell* value) {
+    switch (code_kind_of(operand)) {
+        case code_kind::plain:
+            *value = *operand;
+            return operand_step::taken;
+        case code_kind::word: {
+            const cell* v = peek_value(operand);
+            if (!v || value_kind_of(v) != value_kind::plain) return operand_step::refused;
+            *value = *v;
+            return operand_step::taken;
+        }
+        case code_kind::paren:
+            return operand_step::paren;
+        default:
+            return operand_step::refused;
     }
-    const cell* plain = plain_operand(operand);
-    if (!plain) return false;
-    *value = *plain;
-    return true;
+}
+
+// The result of a chain that met a paren! while parens were not taken: the chain starts
+// again with them.
+constexpr int64_t CHAIN_HAS_PAREN = -2;
+
+int64_t plain_chain_with_parens(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
+
+// The chain from the position (see plain_chain). PARENS: a paren! operand is evaluated as
+// a nested chain; without it, a paren! answers CHAIN_HAS_PAREN, so that the usual chain,
+// which has none, calls nothing and keeps its registers to itself.
+template <bool PARENS>
+[[gnu::always_inline]] inline int64_t chain_from(const cell* code, int64_t position, int64_t tail, cell* value,
+                                                 int nesting) {
+    const cell* cells = buffer(code)->head_cell();
+    const auto take = [&](const cell* operand, cell* into) {
+        const operand_step step = take_operand(operand, into);
+        if (step != operand_step::paren) return step == operand_step::taken ? int64_t(0) : int64_t(-1);
+        if (!PARENS) return CHAIN_HAS_PAREN;
+        if (nesting >= PLAIN_PAREN_NESTING) return int64_t(-1);
+        const int64_t head = index_of(operand);
+        const int64_t paren_tail = length_of(operand);
+        if (head >= paren_tail) return int64_t(-1);
+        return plain_chain_with_parens(operand, head, paren_tail, into, nesting + 1) == paren_tail ? int64_t(0)
+                                                                                                   : int64_t(-1);
+    };
+    if (const int64_t refused = take(cells + position, value)) return refused;
+    for (++position; position < tail; position += 2) {
+        const cell* op_value = operator_value(cells + position);
+        if (!op_value) break;
+        // An operator without its right operand is the full path's error.
+        if (position + 1 >= tail) return -1;
+        const int fast = operator_code_of(op_value);
+        if (fast < 0) return -1;
+        cell right;
+        if (const int64_t refused = take(cells + position + 1, &right)) return refused;
+        if (!fast_paths::run_inline(fast, value, &right)) return -1;
+    }
+    return position;
+}
+
+[[gnu::noinline]] int64_t plain_chain_with_parens(const cell* code, int64_t position, int64_t tail, cell* value,
+                                                  int nesting) {
+    return chain_from<true>(code, position, tail, value, nesting);
 }
 
 // The value of the plain chain from the position into *value; answers the position after
 // it, or -1 when the expression there is not a plain chain. The chain ends where no
-// operator follows, as the infix lookahead does.
+// operator follows, as the infix lookahead does. A chain with a paren! in it starts again,
+// reading the same cells, in the version that takes parens.
 int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting) {
-    if (!plain_value(at(code, position), value, nesting)) return -1;
-    for (++position; position < tail; position += 2) {
-        const cell* next = at(code, position);
-        if (!next->is(TYPE_WORD)) break;
-        const cell* op_value = peek_value(next);
-        if (!op_value || !op_value->is(TYPE_OP)) break;
-        // An operator without its right operand is the full path's error.
-        if (position + 1 >= tail) return -1;
-        const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
-        cell right;
-        if (fast < 0 || !plain_value(at(code, position + 1), &right, nesting)) return -1;
-        if (!fast_paths::run_inline(fast, value, &right)) return -1;
+    const int64_t next = chain_from<false>(code, position, tail, value, nesting);
+    if (next == CHAIN_HAS_PAREN) [[unlikely]]
+        return plain_chain_with_parens(code, position, tail, value, nesting);
+    return next;
+}
+
+// A plain operand's value, or the value of a paren! holding exactly one plain chain.
+[[gnu::always_inline]] inline bool plain_value(const cell* operand, cell* value, int nesting) {
+    switch (take_operand(operand, value)) {
+        case operand_step::taken:
+            return true;
+        case operand_step::paren: {
+            if (nesting >= PLAIN_PAREN_NESTING) return false;
+            const int64_t head = index_of(operand);
+            const int64_t tail = length_of(operand);
+            return head < tail && plain_chain(operand, head, tail, value, nesting + 1) == tail;
+        }
+        default:
+            return false;
     }
-    return position;
 }
 
 // The blocks and parens (by node and index) whose plain-chain attempt failed lately: the
@@ -1340,44 +1425,43 @@ inline bool plain_block_value(const cell* block, cell* value) {
     not_plain_place place(block->w2, block->w1);
     if (place.known()) return false;
     const int64_t head = index_of(block);
-    const int64_t tail = length_of(block);
+    memory::series_buffer* b = buffer(block);
+    const int64_t tail = cell_count(b);
+    // A block of one value (a branch like [n]) is its operand, without the chain's loop.
+    if (head + 1 == tail) {
+        const operand_step step = take_operand(b->head_cell() + head, value);
+        if (step == operand_step::taken) return true;
+        if (step == operand_step::refused) {
+            place.remember();
+            return false;
+        }
+    }
     if (head < tail && plain_chain(block, head, tail, value, 0) == tail) return true;
     place.remember();
     return false;
 }
 
-// The common case of an operator, inline in the lookahead: an inline operator whose
-// right operand is a plain value needs neither the operator's frame (nothing can fail
-// before the operation) nor a nested expression evaluation. Answers false when the full
-// call must run (nothing changed but args_top).
-[[gnu::always_inline]] inline bool run_plain_infix(const cell* code, int64_t position, cell* start,
-                                                   const cell* op_value) {
-    stack::state.args_top = start + 1;
-    if (tracing::active || !fast_tier || position + 1 >= length_of(code)) return false;
-    const int fast = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
-    cell operand;
-    if (fast < 0 || !plain_value(at(code, position + 1), &operand, 0)) return false;
-    return fast_paths::run_inline(fast, start, &operand);
-}
-
 // An operator met after a complete expression, when the next value is a word! whose
-// value is an op! and run_plain_infix did not apply. The left operand lies at args_top - 1
-// (= start). Answers the position after the operator's right operand.
-[[gnu::noinline]] int64_t call_infix(const cell* code, int64_t position, cell* start) {
+// value is an op! and its inline case in run_operators did not apply. The left operand
+// lies at args_top - 1 (= start). fast: the operator's fast-path code as run_operators
+// found it, which it gives only when a right operand follows (-1 otherwise, with tracing
+// on, or with the fast tier off). Answers the position after the operator's right
+// operand.
+[[gnu::noinline]] int64_t call_infix(const cell* code, int64_t position, cell* start, int fast) {
     stack::state.args_top = start + 1;
-    held_cells<2> held;
+    held_cells<2> held(unfilled);  // both filled before anything can allocate
     cell& op_word = held[0];
     cell& op_value = held[1];
     op_word = *at(code, position);
     op_value = *peek_value(&op_word);
-    trace(tracing::EVENT_FETCH, code, position, nullptr, &op_word);
-    argument_source source{code, position + 1};
-
-    int fast = tracing::active || !fast_tier
-                   ? -1
-                   : fast_paths::operator_code(op::source_type(&op_value), native::table_index(&op_value));
+    if (tracing::active) [[unlikely]] {
+        tracing::fire(tracing::EVENT_FETCH, code, position, nullptr, &op_word);
+        // The tracer may have switched tracing off.
+        fast = tracing::active || !fast_tier || position + 1 >= length_of(code) ? -1 : operator_code_of(&op_value);
+    }
     // Without a right operand the full call raises the missing argument.
-    if (fast < 0 || source.position >= length_of(code)) {
+    if (fast < 0) {
+        argument_source source{code, position + 1};
         return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::left_in_place, 0, 0);
     }
     // The fast path still runs in the operator's frame, so an error in the right operand
@@ -1385,23 +1469,22 @@ inline bool plain_block_value(const cell* block, cell* value) {
     stack::state.args_top = start;
     stack::push_interp_call_frame(&op_word);
     stack::state.args_top = start + 1;
-    source.position = eval_expression_at(code, source.position, true, true, false);
-    if (stack::exit_pending()) return source.position;
+    const int64_t next = eval_expression_at(code, position + 1, true, true, false);
+    if (stack::exit_pending()) return next;
     if (fast_paths::run_inline(fast, start, start + 1)) {
         stack::pop_frame();
-        return source.position;
+        return next;
     }
+    argument_source source{code, next};
     return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::both_in_frame, 0, 0);
 }
 
 // The op! value when the value at the position is a word whose value is an op! (an
 // infix operator follows the expression just evaluated); null otherwise.
 [[gnu::always_inline]] inline const cell* operator_at(const cell* code, int64_t position) {
-    if (position >= length_of(code)) return nullptr;
-    const cell* next = at(code, position);
-    if (!next->is(TYPE_WORD)) return nullptr;
-    const cell* op_value = peek_value(next);
-    return op_value && op_value->is(TYPE_OP) ? op_value : nullptr;
+    memory::series_buffer* b = buffer(code);
+    if (position >= cell_count(b)) return nullptr;
+    return operator_value(b->head_cell() + position);
 }
 
 // In result mode the expression's value at start becomes the frame's result.
@@ -1417,14 +1500,25 @@ inline bool plain_block_value(const cell* block, cell* value) {
 // The operators that follow an expression, the first one at the position, left to right;
 // then the result as finish_expression gives it. Out of line: an expression followed by
 // no operator (most arguments) keeps its evaluation small.
+// The common case of an operator is done here: an inline operator whose right operand is
+// a plain value needs neither the operator's frame (nothing can fail before the
+// operation) nor a nested expression evaluation.
 [[gnu::noinline]] int64_t run_operators(const cell* code, int64_t position, cell* start, bool push,
                                         const cell* op_value) {
     do {
-        if (run_plain_infix(code, position, start, op_value)) {
-            position += 2;
-            continue;
+        stack::state.args_top = start + 1;
+        int fast = -1;
+        memory::series_buffer* b = buffer(code);
+        if (!tracing::active && fast_tier && position + 1 < cell_count(b)) [[likely]] {
+            fast = operator_code_of(op_value);
+            cell operand;
+            if (fast >= 0 && plain_value(b->head_cell() + position + 1, &operand, 0) &&
+                fast_paths::run_inline(fast, start, &operand)) {
+                position += 2;
+                continue;
+            }
         }
-        position = call_infix(code, position, start);
+        position = call_infix(code, position, start, fast);
         if (stack::exit_pending()) return position;
     } while ((op_value = operator_at(code, position)) != nullptr);
     expression_result(code, position, start, push);
@@ -1700,42 +1794,86 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     return eval_expression_full(code, position, no_infix, push, keep_functions);
 }
 
-// A word whose value is a function! or one of the natives that call_control_directly
-// takes, met at the start of an expression: the direct calls, without the full path's
-// scaffolding, else the full path. Tracing is off.
-[[gnu::noinline]] int64_t eval_word_call(const cell* code, int64_t position, bool no_infix, bool push,
-                                         bool keep_functions, const cell* value) {
+// A word whose value is callable, met at the start of an expression (tracing off, the fast
+// tier on): a function! or a control native by its direct call, anything else (and
+// whatever the direct calls do not take) by the general call, as the full path makes it.
+// The callee is the word's value, copied before anything can allocate.
+[[gnu::always_inline]] inline int64_t eval_word_call(const cell* code, int64_t position, bool no_infix, bool push,
+                                         const cell callee) {
     cell* start = stack::state.args_top;
-    const cell word = *at(code, position);
-    const cell callee = *value;
-    const int64_t next = callee.is(TYPE_FUNCTION) ? call_function_directly(&callee, code, position + 1, &word)
-                                                  : call_control_directly(&callee, code, position + 1, &word);
-    if (next < 0) return eval_expression_full(code, position, no_infix, push, keep_functions);
+    int64_t next = -1;
+    {
+        const cell word = *at(code, position);
+        if (callee.is(TYPE_FUNCTION)) next = call_function_directly(&callee, code, position + 1, &word);
+        else if (callee.is(TYPE_NATIVE)) next = call_control_directly(&callee, code, position + 1, &word);
+    }
+    if (next < 0) {
+        // The direct calls changed nothing: the word and its value are read again, as the
+        // full path reads them.
+        const cell word = *at(code, position);
+        const cell* value = peek_value(&word);
+        if (!value || value_kind_of(value) != value_kind::callable) [[unlikely]]
+            return eval_expression_full(code, position, no_infix, push, false);
+        const cell called = *value;
+        argument_source source{code, position + 1};
+        next = call_from_code(&called, source, &word);
+    }
     if (stack::exit_pending()) return next;
     return finish_expression(code, next, start, no_infix, push);
 }
 
-// `eval/eval-expression` at a position before the tail. A value that stands for itself,
-// or a word whose value is one, is copied without any of the full path's scaffolding:
-// no step of it can fail, allocate, call or be traced (tracing off). It needs no depth
-// check either: only the infix lookahead recurses, and the calls it makes check.
+// Pushes a copy of a cell (which may lie anywhere, an argument-stack slot too): the store
+// of stack::push_copy without its unset! placeholder, since nothing runs between the
+// slot's taking and its filling.
+[[gnu::always_inline]] inline cell* push_value(const cell* value) {
+    const cell copy = *value;
+    cell* slot = stack::state.args_top;
+    if (slot + 1 >= stack::state.args_end) [[unlikely]]
+        stack::overflow();
+    *slot = copy;
+    stack::state.args_top = slot + 1;
+    return slot;
+}
+
+// `eval/eval-expression` at a position before the tail. One look at the first value
+// picks the way: a value that stands for itself, or a word whose value is one, is copied
+// without any of the full path's scaffolding (no step of it can fail, allocate, call or be
+// traced with tracing off; nor does it need a depth check: only the infix lookahead
+// recurses, and the calls it makes check); a word whose value is callable goes to
+// eval_word_call, a set-word or a paren! to eval_expression_other, anything else to the
+// full path.
 int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions) {
     if (tracing::active) [[unlikely]]
         return eval_expression_full(code, position, no_infix, push, keep_functions);
-    const cell* first = at(code, position);
-    const cell* plain = plain_operand(first);
-    if (!plain) {
-        if (first->is(TYPE_WORD) && fast_tier) {
-            const cell* v = peek_value(first);
-            if (v && (v->is(TYPE_FUNCTION) || v->is(TYPE_NATIVE)))
-                return eval_word_call(code, position, no_infix, push, keep_functions, v);
+    memory::series_buffer* b = buffer(code);
+    const cell* value = b->head_cell() + position;
+    switch (code_kind_of(value)) {
+        case code_kind::plain:
+            break;
+        case code_kind::word: {
+            value = peek_value(value);
+            if (!value) return eval_expression_full(code, position, no_infix, push, keep_functions);
+            const value_kind kind = value_kind_of(value);
+            if (kind == value_kind::plain) break;
+            if (kind == value_kind::callable && fast_tier)
+                return eval_word_call(code, position, no_infix, push, *value);
+            return eval_expression_full(code, position, no_infix, push, keep_functions);
         }
-        if (first->is(TYPE_SET_WORD) || first->is(TYPE_PAREN))
+        case code_kind::paren: case code_kind::set_word:
             return eval_expression_other(code, position, no_infix, push, keep_functions);
-        return eval_expression_full(code, position, no_infix, push, keep_functions);
+        default:
+            return eval_expression_full(code, position, no_infix, push, keep_functions);
     }
-    cell* start = stack::push_copy(plain);
-    return finish_expression(code, position + 1, start, no_infix, push);
+    cell* start = push_value(value);
+    ++position;
+    // Nothing has allocated since the code's cells were read: the operator lookahead reads
+    // them through the same buffer.
+    if (!no_infix && position < cell_count(b)) {
+        if (const cell* op_value = operator_value(b->head_cell() + position))
+            return run_operators(code, position, start, push, op_value);
+    }
+    expression_result(code, position, start, push);
+    return position;
 }
 
 // --- Paths ------------------------------------------------------------------------------------
