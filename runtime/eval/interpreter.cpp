@@ -301,6 +301,7 @@ uint32_t eval_block_framed(const cell* block, bool pass_result);
 int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
 void invoke_held(cell* function, node_ref context, const cell* word, uint32_t kind);
 void run_block_body(const cell* function, const cell* word, const cell* body_cell);
+inline void run_body_held(const cell* function, const cell* word, cell* held);
 
 // Pushes a literal argument's value: a paren! evaluated, a get-word!'s value, a
 // get-path! evaluated as a get-path, anything else as it is.
@@ -1179,9 +1180,12 @@ inline const call_plan& call_plan_of(const cell* descriptors) {
     // The function and its word in held cells, as the general call's record keeps them:
     // an exit or an error may reuse the argument-stack cells of the call before the body
     // gives back what it changed in the function's context.
-    held_cells<2> held(unfilled);
+    // Cells 2 and 3 are the body's own record (run_body_held), filled when it starts.
+    held_cells<4> held(unfilled);
     held[0] = *callee;
     held[1] = *word;
+    cell::init_unset(&held[2]);
+    cell::init_unset(&held[3]);
     cell* function = &held[0];
     cell* call_word = &held[1];
     cell* reserved = stack::push_copy(function);
@@ -1218,10 +1222,14 @@ inline const call_plan& call_plan_of(const cell* descriptors) {
 
     // What invoke_held would find: an interpreted block body, tracing off, no trace
     // attribute (evaluating the arguments cannot change the function in its held cell).
-    if (tracing::active) [[unlikely]]
+    if (tracing::active) [[unlikely]] {
         invoke_held(function, function->w1, call_word, 0);
-    else
-        run_block_body(function, call_word, function::extras_cell(function, function::EXTRAS_BODY));
+    } else {
+        // The native-depth check made above serves the body too: it runs in this C++ frame.
+        held[2] = *function::extras_cell(function, function::EXTRAS_BODY);
+        held[3] = current;
+        run_body_held(function, call_word, &held[2]);
+    }
     if (stack::exit_pending()) return position;
 
     stack::assert_balanced(own_frame, base);
@@ -2066,26 +2074,26 @@ inline uint32_t stack_values_word(const cell* first) {
 class body_scope {
 public:
     explicit body_scope(const cell* function)
-        : function_(function), frame_depth_(stack::frame_depth() - 1), saved_active_(tracing::active) {
+        : function_(function),
+          frame_(stack::state.frames_top > stack::state.frames_begin ? stack::state.frames_top - 1 : nullptr),
+          saved_active_(tracing::active) {
         cell* record = context_record(function->w1);
         saved_values_ = record->w2;
         record->w2 = stack_values_word(stack::state.args_base);
-        if (frame_depth_ >= 0) {
-            stack::frame* f = stack::state.frames_begin + frame_depth_;
-            had_body_flag_ = (f->header & stack::FRAME_BODY_FLAG) != 0;
-            f->header |= stack::FRAME_BODY_FLAG;
+        if (frame_) {
+            had_body_flag_ = (frame_->header & stack::FRAME_BODY_FLAG) != 0;
+            frame_->header |= stack::FRAME_BODY_FLAG;
         }
-        if (function->header & function::FLAG_TRACE) {
-            if (tracing::tracer_active) tracing::active = true;
-        } else if (function->header & function::FLAG_NO_TRACE) {
-            tracing::active = false;
+        if (function->header & function::ATTRIBUTE_MASK) [[unlikely]] {
+            if (!(function->header & function::FLAG_TRACE)) tracing::active = false;
+            else if (tracing::tracer_active) tracing::active = true;
         }
     }
     ~body_scope() {
         tracing::active = saved_active_;
-        if (frame_depth_ >= 0 && frame_depth_ < stack::frame_depth() && !had_body_flag_) {
-            stack::state.frames_begin[frame_depth_].header &= ~stack::FRAME_BODY_FLAG;
-        }
+        // The frame storage never moves: the frame is the one the body ran in for as long
+        // as the stack reaches it.
+        if (!had_body_flag_ && frame_ < stack::state.frames_top) frame_->header &= ~stack::FRAME_BODY_FLAG;
         context_record(function_->w1)->w2 = saved_values_;
     }
     body_scope(const body_scope&) = delete;
@@ -2093,9 +2101,9 @@ public:
 
 private:
     const cell* function_;
-    int frame_depth_;
+    stack::frame* frame_;  // null when the body runs with no frame at all
     bool saved_active_;
-    bool had_body_flag_ = false;
+    bool had_body_flag_ = true;  // true: nothing to clear
     uint32_t saved_values_ = 0;
 };
 
@@ -2138,7 +2146,7 @@ void run_function_body(const cell* function, const cell* word, const cell* body)
 // Evaluates the block's expressions from the position in the block frame on top, each
 // value replacing the last in its result slot (unset! for an empty block), with the
 // current-code cell following along. Answers true when an exit became pending.
-inline bool run_expressions(const cell* code, int64_t position) {
+[[gnu::always_inline]] inline bool run_expressions(const cell* code, int64_t position) {
     if (position >= length_of(code)) {
         cell::init_unset(stack::state.args_base);
         stack::state.args_top = stack::state.args_base + 1;
@@ -2156,15 +2164,12 @@ inline bool run_expressions(const cell* code, int64_t position) {
 
 // The usual function body: a block, entered with tracing off and no trace flag turning
 // it on. run_function_body, its exit catch point and eval_block's block frame in one C++
-// frame, with one held-cell record for the body and the current-code cell it restores:
-// a recursive function pays for one layer per call instead of three. Tracing switched
-// on by the body itself still sees the block's exit and the body's epilog.
-void run_block_body(const cell* function, const cell* word, const cell* body_cell) {
-    check_native_depth();
+// frame, on a held-cell record of two that the caller made and filled: the body, then
+// the current-code cell to restore. A recursive function pays for one layer per call
+// instead of three. Tracing switched on by the body itself still sees the block's exit
+// and the body's epilog.
+[[gnu::always_inline]] inline void run_body_held(const cell* function, const cell* word, cell* held) {
     cell* base = stack::state.args_base;
-    held_cells<2> held(unfilled);  // 0 the body, 1 the current-code cell to restore
-    held[0] = *body_cell;
-    held[1] = current;
     const cell* code = &held[0];
     {
         body_scope scope(function);
@@ -2195,6 +2200,14 @@ void run_block_body(const cell* function, const cell* word, const cell* body_cel
         stack::state.args_base = base;
         stack::state.args_top = base + 1;
     }
+}
+
+void run_block_body(const cell* function, const cell* word, const cell* body_cell) {
+    check_native_depth();
+    held_cells<2> held(unfilled);
+    held[0] = *body_cell;
+    held[1] = current;
+    run_body_held(function, word, &held[0]);
 }
 
 // A compiled function body: the code-registry entry named by extras cell 2.

@@ -39,19 +39,6 @@ void overflow() {
     raise::throw_error(err::internal_stack_overflow);
 }
 
-namespace detail {
-
-uint32_t context_values_of(node_ref context) { return memory::buffer_of(context)->head_cell()->w2; }
-
-// Writes the saved values pointer back into the function's context.
-void restore_function_context(const frame* f) {
-    if (f->kind() == FRAME_FUNCTION && f->function_context) {
-        memory::buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
-    }
-}
-
-}  // namespace detail
-
 namespace {
 
 uint32_t base_index(const cell* base) { return static_cast<uint32_t>(base - state.args_begin); }
@@ -79,15 +66,27 @@ bool is_listed(const frame* f) {
 }
 
 // The walk shared by the three exits: from the frame below the native's own, down to
-// the first frame that matches, stopping at a barrier.
-template <typename Matches> frame* find_exit_frame(Matches matches) {
+// the first frame that matches, stopping at a barrier. Also tells whether a function
+// frame lies above the one found, whose context its pop must give back.
+struct exit_target {
+    frame* found;
+    bool passes_function;
+};
+template <typename Matches> exit_target find_exit_frame(Matches matches) {
+    constexpr uint32_t kind_bits = 0xFu << FRAME_KIND_SHIFT;
+    constexpr uint32_t barrier_bits = uint32_t(FRAME_BARRIER) << FRAME_KIND_SHIFT;
+    constexpr uint32_t function_bits = uint32_t(FRAME_FUNCTION) << FRAME_KIND_SHIFT;
     frame* f = state.frames_top - 1;  // the native's own frame
+    if (f < state.frames_begin) return {nullptr, false};
+    bool passes_function = (f->header & kind_bits) == function_bits;
     while (f > state.frames_begin) {
         --f;
-        if (f->kind() == FRAME_BARRIER) return nullptr;
-        if (matches(f)) return f;
+        const uint32_t kind = f->header & kind_bits;
+        if (kind == barrier_bits) return {nullptr, false};
+        if (matches(f)) return {f, passes_function};
+        passes_function |= kind == function_bits;
     }
-    return nullptr;
+    return {nullptr, false};
 }
 
 // The base that was current inside a frame: the saved base of the frame above it, or
@@ -97,11 +96,11 @@ cell* base_inside(const frame* f) {
 }
 
 // Pops every frame above the one found, which stays.
-void pop_above(const frame* found) {
-    while (state.frames_top - 1 > found) {
-        --state.frames_top;
-        restore_function_context(state.frames_top);
+void pop_above(const exit_target& target) {
+    if (target.passes_function) {
+        for (frame* f = state.frames_top - 1; f > target.found; --f) restore_function_context(f);
     }
+    state.frames_top = target.found + 1;
 }
 
 }  // namespace
@@ -331,10 +330,10 @@ uint32_t record_pending(uint32_t code) {
 
 uint32_t leave_loop(bool is_continue, bool with_value) {
     cell value = *state.args_base;
-    frame* found = find_exit_frame([](const frame* f) { return f->kind() == FRAME_LOOP; });
-    if (!found) no_target(is_continue ? err::throw_continue : err::throw_break);
-    cell* inner = base_inside(found);
-    pop_above(found);
+    const exit_target target = find_exit_frame([](const frame* f) { return f->kind() == FRAME_LOOP; });
+    if (!target.found) no_target(is_continue ? err::throw_continue : err::throw_break);
+    cell* inner = base_inside(target.found);
+    pop_above(target);
     // The value stays below args_top until the catch point takes it, so that nothing
     // run on the way there (a tracer's epilog event) can overwrite it.
     state.args_base = inner;
@@ -345,10 +344,11 @@ uint32_t leave_loop(bool is_continue, bool with_value) {
 
 uint32_t leave_function(bool with_value) {
     cell value = *state.args_base;
-    frame* found = find_exit_frame([](const frame* f) { return (f->header & FRAME_BODY_FLAG) != 0; });
-    if (!found) no_target(err::throw_return);
-    cell* inner = base_inside(found);
-    pop_above(found);
+    const exit_target target =
+        find_exit_frame([](const frame* f) { return (f->header & FRAME_BODY_FLAG) != 0; });
+    if (!target.found) no_target(err::throw_return);
+    cell* inner = base_inside(target.found);
+    pop_above(target);
     state.args_base = inner;
     state.args_top = inner + 1;
     if (with_value) *inner = value; else cell::init_unset(inner);
@@ -360,14 +360,14 @@ uint32_t leave_to_catch(uint32_t code) {
     cell name = state.args_top > state.args_base + 1 ? state.args_base[1] : cell{TYPE_NONE, 0, 0, 0};
     const bool saving = !state.saved_frame_top && state.frames_top > state.frames_begin;
     if (saving) state.saved_frame_top = state.frames_top - 1;
-    frame* found =
+    const exit_target target =
         find_exit_frame([&name](const frame* f) { return f->kind() == FRAME_CATCH && catch_takes(f, &name); });
-    if (!found) no_target(err::throw_throw, &value);
+    if (!target.found) no_target(err::throw_throw, &value);
     // The remembered top serves the "where" of a throw that finds no catch; once the
     // throw lands, the frames it names are gone and must not be read again.
     if (saving) state.saved_frame_top = nullptr;
-    cell* inner = base_inside(found);
-    pop_above(found);
+    cell* inner = base_inside(target.found);
+    pop_above(target);
     state.args_base = state.args_top = inner;
     *push_slot() = value;
     *push_slot() = name;

@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <exception>
 
+#include "runtime/memory/memory.h"
 #include "runtime/value/cell.h"
 #include "runtime/eval/throw.h"
 
@@ -147,7 +148,7 @@ namespace detail {
     state.args_base = state.args_top;
 }
 // The values word of a function context (its record's second payload word).
-uint32_t context_values_of(node_ref context);
+inline uint32_t context_values_of(node_ref context) { return memory::buffer_of(context)->head_cell()->w2; }
 }  // namespace detail
 
 void push_function_frame(const cell* word, node_ref function_context);
@@ -190,7 +191,10 @@ inline void assert_balanced([[maybe_unused]] const frame* own, [[maybe_unused]] 
 
 namespace detail {
 // A function frame gives its context back the values it had before the call.
-void restore_function_context(const frame* f);
+[[gnu::always_inline]] inline void restore_function_context(const frame* f) {
+    if (f->kind() == FRAME_FUNCTION && f->function_context)
+        memory::buffer_of(f->function_context)->head_cell()->w2 = f->saved_values;
+}
 [[gnu::always_inline]] inline void pop_keep_result(bool restore, bool pass) {
     assert(state.frames_top > state.frames_begin);
     cell* old_base = state.args_base;
@@ -205,10 +209,10 @@ void restore_function_context(const frame* f);
 }
 }  // namespace detail
 
-inline void pop_frame() { detail::pop_keep_result(false, false); }
-inline void pop_function_frame() { detail::pop_keep_result(true, false); }
-inline void pop_frame_pass_result() { detail::pop_keep_result(false, true); }
-inline void pop_function_frame_pass_result() { detail::pop_keep_result(true, true); }
+[[gnu::always_inline]] inline void pop_frame() { detail::pop_keep_result(false, false); }
+[[gnu::always_inline]] inline void pop_function_frame() { detail::pop_keep_result(true, false); }
+[[gnu::always_inline]] inline void pop_frame_pass_result() { detail::pop_keep_result(false, true); }
+[[gnu::always_inline]] inline void pop_function_frame_pass_result() { detail::pop_keep_result(true, true); }
 void pop_frame_drop_values();
 
 // Unwinding.
