@@ -2446,19 +2446,29 @@ void init() {
 
 const cell& current_code() { return current; }
 
-uint32_t eval_block(const cell* block, bool pass_result) {
-    if (fast_tier && !tracing::active) {
-        // A block that is one plain chain: its value, with the stack left as the block
-        // frame's pop leaves it (the value in the cell where the frame began, args_top
-        // above it, and with pass_result in the result slot too).
-        cell value;
-        if (plain_block_value(block, &value)) {
-            *stack::push_slot() = value;
-            if (pass_result) *stack::state.args_base = value;
-            return 0;
-        }
+namespace {
+
+// eval_block's plain-chain attempt, apart so that a block known not to be one goes to its
+// frame without the attempt's C++ frame.
+[[gnu::noinline]] uint32_t eval_block_plain(const cell* block, bool pass_result) {
+    // A block that is one plain chain: its value, with the stack left as the block
+    // frame's pop leaves it (the value in the cell where the frame began, args_top
+    // above it, and with pass_result in the result slot too).
+    cell value;
+    if (plain_block_value(block, &value)) {
+        *stack::push_slot() = value;
+        if (pass_result) *stack::state.args_base = value;
+        return 0;
     }
     return eval_block_framed(block, pass_result);
+}
+
+}  // namespace
+
+uint32_t eval_block(const cell* block, bool pass_result) {
+    if (!fast_tier || tracing::active || not_plain_place(block->w2, block->w1).known())
+        return eval_block_framed(block, pass_result);
+    return eval_block_plain(block, pass_result);
 }
 
 namespace {

@@ -169,9 +169,18 @@ void push_barrier_frame();
 void push_catch_frame(const cell* names = nullptr);
 void push_loop_frame();
 // The frame of a block evaluation, named <body>.
-inline void push_block_frame() {
-    detail::push_frame((uint32_t(FRAME_BLOCK) << FRAME_KIND_SHIFT) | FRAME_INTERPRETER_FLAG, nullptr, 0, 0);
-    (state.frames_top - 1)->symbol_id = state.body_symbol;
+[[gnu::always_inline]] inline void push_block_frame() {
+    if (state.frames_top >= state.frames_end) [[unlikely]]
+        overflow();
+    assert(state.args_begin <= state.args_base && state.args_base <= state.args_top && state.args_top < state.args_end);
+    frame* f = state.frames_top++;
+    f->header = (uint32_t(FRAME_BLOCK) << FRAME_KIND_SHIFT) | FRAME_INTERPRETER_FLAG;
+    f->symbol_id = state.body_symbol;
+    f->saved_base = static_cast<uint32_t>(state.args_base - state.args_begin);
+    f->word_context = 0;
+    f->function_context = 0;
+    f->saved_values = 0;
+    state.args_base = state.args_top;
 }
 void set_body_flag(bool on);
 void set_interpreter_flag();
