@@ -972,6 +972,14 @@ struct control_frame {
     stack::state.args_top = f.reserved + 1;
 }
 
+// The native's own routine on the frame that a direct call made, a routine's exit left
+// pending as the general call leaves it.
+void run_control_routine(int index, bool has_refinement) {
+    int32_t no_positions[1] = {-1};
+    const uint32_t thrown = natives::call(index, no_positions, has_refinement ? 1 : 0, false);
+    if (thrown && !stack::pending_code) stack::pending_code = thrown;
+}
+
 // if, unless and either: the condition a plain chain, the branches blocks written in
 // place. The chosen branch is evaluated straight from its argument cell.
 [[gnu::always_inline]] inline int64_t call_branch_directly(control_work work, const control_plan& plan,
@@ -998,9 +1006,7 @@ struct control_frame {
     cell* base = f.base;
     if (tracing::active || base->is(TYPE_UNSET)) [[unlikely]] {
         // Tracing sees the routine's own steps; either's unset! condition is its routine's error.
-        int32_t no_positions[1] = {-1};
-        const uint32_t thrown = natives::call(native::table_index(callee), no_positions, 0, false);
-        if (thrown && !stack::pending_code) stack::pending_code = thrown;
+        run_control_routine(native::table_index(callee), false);
     } else if (work == control_work::either_branch) {
         (void)eval_block(logic::truth_of(base) ? base + 1 : base + 2, true);
     } else if (logic::truth_of(base) == (work == control_work::if_branch)) {
@@ -1023,9 +1029,7 @@ struct control_frame {
     const cell call_word = *word;
     (void)open_control_frame(callee, &call_word, plan, &value, 1);
     if (tracing::active) [[unlikely]] {
-        int32_t no_positions[1] = {-1};
-        const uint32_t thrown = natives::call(natives::NATIVE_RETURN, no_positions, 0, false);
-        if (thrown && !stack::pending_code) stack::pending_code = thrown;
+        run_control_routine(natives::NATIVE_RETURN, false);
     } else {
         (void)stack::leave_function(true);
     }
@@ -1062,9 +1066,7 @@ int64_t call_routine_directly(int index, const control_shape& shape, const contr
     }
     const cell call_word = *word;
     const control_frame f = open_control_frame(callee, &call_word, plan, values, shape.count);
-    int32_t no_positions[1] = {-1};
-    const uint32_t thrown = natives::call(index, no_positions, shape.has_refinement ? 1 : 0, false);
-    if (thrown && !stack::pending_code) stack::pending_code = thrown;
+    run_control_routine(index, shape.has_refinement);
     if (stack::exit_pending()) return next;
     close_control_frame(f, code, next, &call_word);
     return next;
