@@ -1832,19 +1832,6 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     return finish_expression(code, next, start, no_infix, push);
 }
 
-// Pushes a copy of a cell (which may lie anywhere, an argument-stack slot too): the store
-// of stack::push_copy without its unset! placeholder, since nothing runs between the
-// slot's taking and its filling.
-[[gnu::always_inline]] inline cell* push_value(const cell* value) {
-    const cell copy = *value;
-    cell* slot = stack::state.args_top;
-    if (slot + 1 >= stack::state.args_end) [[unlikely]]
-        stack::overflow();
-    *slot = copy;
-    stack::state.args_top = slot + 1;
-    return slot;
-}
-
 // `eval/eval-expression` at a position before the tail. One look at the first value
 // picks the way: a value that stands for itself, or a word whose value is one, is copied
 // without any of the full path's scaffolding (no step of it can fail, allocate, call or be
@@ -1874,7 +1861,7 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
         default:
             return eval_expression_full(code, position, no_infix, push, keep_functions);
     }
-    cell* start = push_value(value);
+    cell* start = stack::push_copy(value);
     ++position;
     // Nothing has allocated since the code's cells were read: the operator lookahead reads
     // them through the same buffer.
