@@ -952,7 +952,7 @@ struct control_frame {
     stack::push_interp_call_frame(call_word);
     f.base = stack::state.args_base;
     f.own = stack::top_frame() - 1;
-    for (int e = 0; e < count; ++e) *stack::push_slot() = values[e];
+    for (int e = 0; e < count; ++e) stack::push_copy(&values[e]);
     for (int e = 0; e < count; ++e) {
         const cell* typeset_cell = &plan.typesets[e];
         if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, f.base[e].type())) [[unlikely]]
@@ -1203,7 +1203,7 @@ inline const call_plan& call_plan_of(const cell* descriptors) {
         cell value;
         const int64_t next = plain_chain(code, position, tail, &value, 0);
         if (next >= 0) {
-            *stack::push_slot() = value;
+            stack::push_copy(&value);
             position = next;
         } else {
             position = eval_expression_at(code, position, false, true, false);
@@ -1338,6 +1338,7 @@ constexpr int64_t CHAIN_HAS_PAREN = -2;
 
 int64_t plain_chain_with_parens(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
 
+
 // The chain from the position (see plain_chain). PARENS: a paren! operand is evaluated as
 // a nested chain; without it, a paren! answers CHAIN_HAS_PAREN, so that the usual chain,
 // which has none, calls nothing and keeps its registers to itself.
@@ -1451,6 +1452,9 @@ inline bool plain_block_value(const cell* block, cell* value) {
     return false;
 }
 
+[[gnu::always_inline]] inline int64_t eval_word_call(const cell* code, int64_t position, bool no_infix, bool push,
+                                                     const cell callee);
+
 // An operator met after a complete expression, when the next value is a word! whose
 // value is an op! and its inline case in run_operators did not apply. The left operand
 // lies at args_top - 1 (= start). fast: the operator's fast-path code as run_operators
@@ -1479,7 +1483,13 @@ inline bool plain_block_value(const cell* block, cell* value) {
     stack::state.args_top = start;
     stack::push_interp_call_frame(&op_word);
     stack::state.args_top = start + 1;
-    const int64_t next = eval_expression_at(code, position + 1, true, true, false);
+    // A right operand that calls (as in `x + f 5`) goes to its call at once: the lookahead
+    // in run_operators has just peeked it, and nothing ran since.
+    const cell* operand = at(code, position + 1);
+    const cell* operand_value = operand->is(TYPE_WORD) ? peek_value(operand) : nullptr;
+    const int64_t next = operand_value && value_kind_of(operand_value) == value_kind::callable
+                             ? eval_word_call(code, position + 1, true, true, *operand_value)
+                             : eval_expression_at(code, position + 1, true, true, false);
     if (stack::exit_pending()) return next;
     if (fast_paths::run_inline(fast, start, start + 1)) {
         stack::pop_frame();
@@ -1759,9 +1769,8 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     if (!slot) return -1;
     // The slot is taken before the store, so that a full stack stops the expression
     // before it changes anything.
-    cell* start = stack::push_slot();
+    cell* start = stack::push_copy(&value);
     *slot = value;
-    *start = value;
     return finish_expression(code, next, start, no_infix, push);
 }
 
@@ -1776,32 +1785,28 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     return finish_expression(code, position, start, no_infix, push);
 }
 
-// An expression that does not start with a plain value: a set-word or a paren! that the
-// plain chains cover, else the full path.
-[[gnu::noinline]] int64_t eval_expression_other(const cell* code, int64_t position, bool no_infix, bool push,
-                                                bool keep_functions) {
-    if (fast_tier) {
-        const cell* first = at(code, position);
-        if (first->is(TYPE_SET_WORD)) {
-            const int64_t next = assign_plain_chain(code, position, no_infix, push);
-            if (next >= 0) return next;
-            return assign_evaluated(code, position, no_infix, push);
-        }
-        if (first->is(TYPE_PAREN)) {
-            cell value;
-            if (plain_block_value(first, &value)) {
-                cell* start = stack::push_slot();
-                *start = value;
-                return finish_expression(code, position + 1, start, no_infix, push);
-            }
-            // The full path's paren, without the rest of its scaffolding.
-            cell* start = stack::state.args_top;
-            const cell paren = *first;
-            if (!push_paren_value(&paren)) return position + 1;
-            return finish_expression(code, position + 1, start, no_infix, push);
-        }
+// A set-word starting an expression (tracing off, the fast tier on): its value a plain
+// chain stored in place, else evaluated in the set-word's frame.
+[[gnu::noinline]] int64_t eval_set_word_expression(const cell* code, int64_t position, bool no_infix, bool push) {
+    const int64_t next = assign_plain_chain(code, position, no_infix, push);
+    if (next >= 0) return next;
+    return assign_evaluated(code, position, no_infix, push);
+}
+
+// A paren! starting an expression (tracing off, the fast tier on): the value of one plain
+// chain computed in place, else the full path's paren without the rest of its scaffolding.
+[[gnu::noinline]] int64_t eval_paren_expression(const cell* code, int64_t position, bool no_infix, bool push) {
+    const cell* first = at(code, position);
+    cell value;
+    cell* start;
+    if (plain_block_value(first, &value)) {
+        start = stack::push_copy(&value);
+    } else {
+        start = stack::state.args_top;
+        const cell paren = *first;
+        if (!push_paren_value(&paren)) return position + 1;
     }
-    return eval_expression_full(code, position, no_infix, push, keep_functions);
+    return finish_expression(code, position + 1, start, no_infix, push);
 }
 
 // A word whose value is callable, met at the start of an expression (tracing off, the fast
@@ -1837,7 +1842,7 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
 // without any of the full path's scaffolding (no step of it can fail, allocate, call or be
 // traced with tracing off; nor does it need a depth check: only the infix lookahead
 // recurses, and the calls it makes check); a word whose value is callable goes to
-// eval_word_call, a set-word or a paren! to eval_expression_other, anything else to the
+// eval_word_call, a set-word or a paren! to their own steps, anything else to the
 // full path.
 int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bool push, bool keep_functions) {
     if (tracing::active) [[unlikely]]
@@ -1856,8 +1861,12 @@ int64_t eval_expression_at(const cell* code, int64_t position, bool no_infix, bo
                 return eval_word_call(code, position, no_infix, push, *value);
             return eval_expression_full(code, position, no_infix, push, keep_functions);
         }
-        case code_kind::paren: case code_kind::set_word:
-            return eval_expression_other(code, position, no_infix, push, keep_functions);
+        case code_kind::paren:
+            if (!fast_tier) return eval_expression_full(code, position, no_infix, push, keep_functions);
+            return eval_paren_expression(code, position, no_infix, push);
+        case code_kind::set_word:
+            if (!fast_tier) return eval_expression_full(code, position, no_infix, push, keep_functions);
+            return eval_set_word_expression(code, position, no_infix, push);
         default:
             return eval_expression_full(code, position, no_infix, push, keep_functions);
     }
@@ -2445,7 +2454,7 @@ namespace {
     // above it, and with pass_result in the result slot too).
     cell value;
     if (plain_block_value(block, &value)) {
-        *stack::push_slot() = value;
+        stack::push_copy(&value);
         if (pass_result) *stack::state.args_base = value;
         return 0;
     }
@@ -2504,7 +2513,7 @@ uint32_t loop_body::run() {
     if (try_plain_) {
         cell value;
         if (plain_block_value(block_, &value)) {
-            *stack::push_slot() = value;
+            stack::push_copy(&value);
             *stack::state.args_base = value;
             return 0;
         }
