@@ -101,6 +101,7 @@ section_plan section_plans[PLAN_SLOTS];
 
 void mark_call_plans();
 void mark_control_plans();
+void mark_operator_plans();
 
 void mark_interpreter_cells() {
     gc::mark_cells(&current, &current + 1);
@@ -109,6 +110,7 @@ void mark_interpreter_cells() {
     gc::mark_cells(planned_descriptors, planned_descriptors + PLAN_SLOTS);
     mark_call_plans();
     mark_control_plans();
+    mark_operator_plans();
 }
 
 // Tag of a held_cells whose cells the caller fills, every one of them, before anything
@@ -1289,9 +1291,67 @@ inline value_kind value_kind_of(const cell* c) { return value_kinds[c->header & 
     return op_value && op_value->is(TYPE_OP) ? op_value : nullptr;
 }
 
-// The fast-path code of an op! (fast_paths::operator_code), or -1.
+// The inline cores stand for an operator's call only when its own spec lets them: an op!
+// made from a coded action or native with a spec of its own may refuse integer! or float!,
+// or take its right operand literally. Worked out once per source (from the descriptor
+// block its first call built, which its extras then keep) and kept by source row and
+// table index with a copy of the op!, alive and current here: a source is known by its
+// extras.
+cell operator_sources[2 * fast_paths::OPERATOR_ROW];
+bool operator_spec_inline[2 * fast_paths::OPERATOR_ROW];
+
+void mark_operator_plans() { gc::mark_cells(operator_sources, operator_sources + 2 * fast_paths::OPERATOR_ROW); }
+
+// What operator_code_of found: the code, or a source not known yet.
+constexpr int OPERATOR_UNKNOWN = -2;
+
+// The fast-path code of an op! (fast_paths::operator_code) when its source is known to let
+// the inline cores stand for its call; -1 when it does not, or the source is not coded;
+// OPERATOR_UNKNOWN when the source was not seen yet. Reads nothing but two small tables.
+[[gnu::always_inline]] inline int known_operator_code(const cell* op_value) {
+    const type_id source = op::source_type(op_value);
+    const int index = native::table_index(op_value);
+    const int code = fast_paths::operator_code(source, index);
+    if (code < 0) return -1;
+    const unsigned slot = (unsigned(source) - TYPE_NATIVE) * fast_paths::OPERATOR_ROW + unsigned(index);
+    if (operator_sources[slot].w3 != op_value->w3) [[unlikely]]
+        return OPERATOR_UNKNOWN;
+    return operator_spec_inline[slot] ? code : -1;
+}
+
+// Set when a source could not be learned because no call built its descriptors yet: the
+// chain that met it may be plain once the general call that follows has built them, so
+// the place it failed at is not remembered (see not_plain_place).
+bool operator_not_learned = false;
+
+// Works out and keeps what the op's spec allows; -1 while its descriptors are not built.
+[[gnu::noinline]] int learn_operator_code(const cell* op_value) {
+    memory::series_buffer* extras = memory::buffer_of(op_value->w3);
+    const cell* descriptors = extras->head_cell() + function::EXTRAS_DESCRIPTORS;
+    if (cell_count(extras) <= function::EXTRAS_DESCRIPTORS || !descriptors->is(TYPE_BLOCK)) {
+        operator_not_learned = true;
+        return -1;
+    }
+    bool inline_ok = length_of(descriptors) >= 6 && descriptor_count(descriptors, 0) == 2;
+    for (int32_t e = 0; inline_ok && e < 2; ++e) {
+        const cell* typeset_cell = entry_detail(descriptors, e);
+        inline_ok = entry_word(descriptors, e)->is(TYPE_WORD) &&
+                    (!typeset_cell->is(TYPE_TYPESET) ||
+                     (typeset::has(typeset_cell, TYPE_INTEGER) && typeset::has(typeset_cell, TYPE_FLOAT)));
+    }
+    const type_id source = op::source_type(op_value);
+    const int index = native::table_index(op_value);
+    const unsigned slot = (unsigned(source) - TYPE_NATIVE) * fast_paths::OPERATOR_ROW + unsigned(index);
+    operator_sources[slot] = *op_value;
+    operator_spec_inline[slot] = inline_ok;
+    return known_operator_code(op_value);
+}
+
+// The fast-path code of an op!, or -1 (see known_operator_code), learning the source when
+// it is new.
 [[gnu::always_inline]] inline int operator_code_of(const cell* op_value) {
-    return fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
+    const int code = known_operator_code(op_value);
+    return code == OPERATOR_UNKNOWN ? learn_operator_code(op_value) : code;
 }
 
 // Plain chains. An expression made of a plain value (take_operand below, or a paren!
@@ -1363,7 +1423,11 @@ template <bool PARENS>
         if (!op_value) break;
         // An operator without its right operand is the full path's error.
         if (position + 1 >= tail) return -1;
-        const int fast = operator_code_of(op_value);
+        // The usual chain only reads the tables: a source not known yet restarts the chain
+        // in the version taking parens, which learns it.
+        const int fast = PARENS ? operator_code_of(op_value) : known_operator_code(op_value);
+        if (!PARENS && fast == OPERATOR_UNKNOWN) [[unlikely]]
+            return CHAIN_HAS_PAREN;
         if (fast < 0) return -1;
         cell right;
         if (const int64_t refused = take(cells + position + 1, &right)) return refused;
@@ -1422,7 +1486,13 @@ public:
     not_plain_place(node_ref node, uint32_t key)
         : entry_(not_plain[((node * 0x9E3779B1u) ^ (key * 0x85EBCA6Bu)) >> (32 - 10)]), node_(node), key_(key) {}
     bool known() const { return entry_.node_plus_one == node_ + 1 && entry_.index == key_; }
-    void remember() { entry_ = {node_ + 1, key_}; }
+    void remember() {
+        if (operator_not_learned) [[unlikely]] {
+            operator_not_learned = false;
+            return;
+        }
+        entry_ = {node_ + 1, key_};
+    }
 
 private:
     not_plain_entry& entry_;
@@ -1473,8 +1543,10 @@ inline bool plain_block_value(const cell* block, cell* value) {
         // The tracer may have switched tracing off.
         fast = tracing::active || !fast_tier || position + 1 >= length_of(code) ? -1 : operator_code_of(&op_value);
     }
-    // Without a right operand the full call raises the missing argument.
-    if (fast < 0) {
+    // Without a right operand the full call raises the missing argument. The full call
+    // also tests the left operand before it evaluates the right one: only a left operand
+    // that every coded operator takes (see operator_code_of) leaves that test for later.
+    if (fast < 0 || !(start->is(TYPE_INTEGER) || start->is(TYPE_FLOAT))) {
         argument_source source{code, position + 1};
         return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::left_in_place, 0, 0);
     }
