@@ -1321,7 +1321,8 @@ constexpr int OPERATOR_UNKNOWN = -2;
 
 // Set when a source could not be learned because no call built its descriptors yet: the
 // chain that met it may be plain once the general call that follows has built them, so
-// the place it failed at is not remembered (see not_plain_place).
+// the place it failed at is not remembered (see not_plain_place), nor does a loop give up
+// trying its body as a chain. Cleared before each attempt that could remember.
 bool operator_not_learned = false;
 
 // Works out and keeps what the op's spec allows; -1 while its descriptors are not built.
@@ -1487,10 +1488,8 @@ public:
         : entry_(not_plain[((node * 0x9E3779B1u) ^ (key * 0x85EBCA6Bu)) >> (32 - 10)]), node_(node), key_(key) {}
     bool known() const { return entry_.node_plus_one == node_ + 1 && entry_.index == key_; }
     void remember() {
-        if (operator_not_learned) [[unlikely]] {
-            operator_not_learned = false;
+        if (operator_not_learned) [[unlikely]]
             return;
-        }
         entry_ = {node_ + 1, key_};
     }
 
@@ -1505,6 +1504,7 @@ static_assert(NOT_PLAIN_SLOTS == 1 << 10);
 inline bool plain_block_value(const cell* block, cell* value) {
     not_plain_place place(block->w2, block->w1);
     if (place.known()) return false;
+    operator_not_learned = false;
     const int64_t head = index_of(block);
     memory::series_buffer* b = buffer(block);
     const int64_t tail = cell_count(b);
@@ -1831,6 +1831,7 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     // plain, its position marked by the top bit so that it never meets a block's index.
     not_plain_place place(code->w2, static_cast<uint32_t>(position) | 0x80000000u);
     if (place.known()) return -1;
+    operator_not_learned = false;
     cell value;
     const int64_t next = plain_chain(code, position + 1, tail, &value, 0);
     if (next < 0) {
@@ -2590,8 +2591,9 @@ uint32_t loop_body::run() {
             return 0;
         }
         // A block that changes later and becomes a plain chain still runs exactly in its
-        // frame, only not as fast.
-        try_plain_ = false;
+        // frame, only not as fast; one that only met an operator not learned yet is tried
+        // again.
+        if (!operator_not_learned) try_plain_ = false;
     }
     // eval_block_framed's depth check, once: every later pass starts at the same depth.
     if (!depth_checked_) [[unlikely]] {
