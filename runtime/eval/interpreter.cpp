@@ -1305,15 +1305,19 @@ void mark_operator_plans() { gc::mark_cells(operator_sources, operator_sources +
 // What operator_code_of found: the code, or a source not known yet.
 constexpr int OPERATOR_UNKNOWN = -2;
 
+// The slot of an op's source (a coded native or action) in the two tables above.
+inline unsigned operator_slot(const cell* op_value) {
+    return (unsigned(op::source_type(op_value)) - TYPE_NATIVE) * fast_paths::OPERATOR_ROW +
+           unsigned(native::table_index(op_value));
+}
+
 // The fast-path code of an op! (fast_paths::operator_code) when its source is known to let
 // the inline cores stand for its call; -1 when it does not, or the source is not coded;
 // OPERATOR_UNKNOWN when the source was not seen yet. Reads nothing but two small tables.
 [[gnu::always_inline]] inline int known_operator_code(const cell* op_value) {
-    const type_id source = op::source_type(op_value);
-    const int index = native::table_index(op_value);
-    const int code = fast_paths::operator_code(source, index);
+    const int code = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
     if (code < 0) return -1;
-    const unsigned slot = (unsigned(source) - TYPE_NATIVE) * fast_paths::OPERATOR_ROW + unsigned(index);
+    const unsigned slot = operator_slot(op_value);
     if (operator_sources[slot].w3 != op_value->w3) [[unlikely]]
         return OPERATOR_UNKNOWN;
     return operator_spec_inline[slot] ? code : -1;
@@ -1340,9 +1344,7 @@ bool operator_not_learned = false;
                     (!typeset_cell->is(TYPE_TYPESET) ||
                      (typeset::has(typeset_cell, TYPE_INTEGER) && typeset::has(typeset_cell, TYPE_FLOAT)));
     }
-    const type_id source = op::source_type(op_value);
-    const int index = native::table_index(op_value);
-    const unsigned slot = (unsigned(source) - TYPE_NATIVE) * fast_paths::OPERATOR_ROW + unsigned(index);
+    const unsigned slot = operator_slot(op_value);
     operator_sources[slot] = *op_value;
     operator_spec_inline[slot] = inline_ok;
     return known_operator_code(op_value);
@@ -1398,7 +1400,6 @@ enum class operand_step : uint8_t { taken, paren, refused };
 constexpr int64_t CHAIN_HAS_PAREN = -2;
 
 int64_t plain_chain_with_parens(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
-
 
 // The chain from the position (see plain_chain). PARENS: a paren! operand is evaluated as
 // a nested chain; without it, a paren! answers CHAIN_HAS_PAREN, so that the usual chain,
