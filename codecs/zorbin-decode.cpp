@@ -1034,14 +1034,10 @@ void decoder::decode_op(const record_head& h, cell* series, int64_t position) {
     if (!compact_ && ((h.header >> FIXED_SOURCE_SHIFT) & 0xFF) != st) invalid(at);
     cell spec{TYPE_BLOCK, 0, source->w2, 0};
     if (!op::check_arity(&spec)) invalid(at);
-    cell made{TYPE_OP | (uint32_t(st) << op::SOURCE_SHIFT), source->w1, source->w2, source->w3};
-    if (st == TYPE_FUNCTION) {
-        cell original = *source;
-        original.header &= ~FLAG_NEW_LINE;
-        *function::extras_cell(source, function::EXTRAS_OP_SOURCE) = original;
-    }
+    source->header &= ~FLAG_NEW_LINE;
+    const cell made = *op::push_of(source);
     place(series, position, made, h.new_line);
-    stack::drop_slots(1);
+    stack::drop_slots(2);
 }
 
 void decoder::decode_error(const record_head& h, cell* series, int64_t position) {

@@ -5,9 +5,12 @@
 #include "runtime/datatypes/callable.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/eval/actions.h"
+#include "runtime/eval/fast-paths.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory/memory.h"
 #include "runtime/errors/raise.h"
@@ -26,6 +29,20 @@ bool names(const cell* word, int32_t symbol) {
 int append_text(cell* output, const char* text, int length, int budget) {
     string::append_c_string(output, text);
     return callable::spend(budget, length);
+}
+
+// The inline core that may stand for a call of an op! of the source (see inline_code):
+// read from the descriptors that the source's calls use, built now unless building them
+// would raise, which the op's first call then does, as it would have without this.
+int inline_code_of(cell* source) {
+    const int code = fast_paths::operator_code(source->type(), native::table_index(source));
+    if (code < 0) return -1;
+    memory::series_buffer* b = memory::buffer_of(callable::spec_block(source).w2);
+    for (const cell* c = b->head_cell() + 1; c < b->tail_cell(); ++c) {
+        if (c->is(TYPE_BLOCK) && !typeset::reads_cleanly(c)) return -1;
+    }
+    stack::slot_mark mark;
+    return fast_paths::operator_code_for_spec(code, function::argument_descriptors(source));
 }
 
 }  // namespace
@@ -68,11 +85,17 @@ cell* make(cell* /*value*/, cell* spec, type_id /*type*/) {
     }
     cell source_spec = callable::spec_block(spec);
     if (!check_arity(&source_spec)) raise::throw_error(err::script_bad_op_spec);
-    cell* result = stack::push_copy(spec);
-    if (source == TYPE_FUNCTION || source == TYPE_ROUTINE) {
-        *function::extras_cell(result, function::EXTRAS_OP_SOURCE) = *spec;
+    return push_of(spec);
+}
+
+cell* push_of(cell* source) {
+    const type_id type = source->type();
+    const int code = inline_code_of(source);
+    cell* result = stack::push_copy(source);
+    if (type == TYPE_FUNCTION || type == TYPE_ROUTINE) {
+        *function::extras_cell(result, function::EXTRAS_OP_SOURCE) = *source;
     }
-    result->header = (uint32_t(source) << SOURCE_SHIFT) | TYPE_OP;
+    result->header = (uint32_t(type) << SOURCE_SHIFT) | (uint32_t(code + 1) << INLINE_SHIFT) | TYPE_OP;
     return result;
 }
 

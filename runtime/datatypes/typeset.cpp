@@ -144,6 +144,22 @@ cell* append_default_arg_types(cell* block) {
     return block::append_copy(block, &c);
 }
 
+bool reads_cleanly(const cell* type_block) {
+    int64_t count = block::rest_length(type_block);
+    int64_t index = static_cast<int32_t>(type_block->w1);
+    if (index < 0) index = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        const cell* element = block::get_cell(type_block, index + i);
+        const cell* value = element->is(TYPE_WORD) ? word::find_value_in_context(element, element->w1) : element;
+        if (!value) return false;
+        switch (value->type()) {
+            case TYPE_DATATYPE: case TYPE_TYPESET: case TYPE_WORD: case TYPE_BLOCK: break;
+            default: return false;
+        }
+    }
+    return true;
+}
+
 void fill_from_block(cell* block, const cell* type_block) {
     cell result = make_empty();
     int64_t count = block::rest_length(type_block);

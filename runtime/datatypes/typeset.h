@@ -55,6 +55,8 @@ cell* append_default_arg_types(cell* block);
 // types, a word! value adds object!, a nested block is skipped; anything else raises
 // script/invalid-type-spec with the element.
 void fill_from_block(cell* block, const cell* type_block);
+// Whether fill_from_block reads the type block without raising.
+bool reads_cleanly(const cell* type_block);
 // Adds a value to the typeset cell: a word! is replaced by its value; a typeset! adds its
 // types, a datatype! its type; anything else raises script/invalid-arg with the value.
 void add_type(cell* typeset, const cell* value);

@@ -348,33 +348,24 @@ cell* push_name_as_string(const cell* word) {
 
 // --- Values ---------------------------------------------------------------------------------
 
-cell* get_value_in_context(const cell* word, node_ref context) {
+cell* find_value_in_context(const cell* word, node_ref context) {
     int32_t index = index_of(word);
-    if (index < 0) {
-        if (symbol_of(word) == symbols::self && word->w1) return context::self_cell(word->w1);
-        cell named = *word;
-        raise::throw_error(err::script_no_value, &named);
-    }
-    if (!context) {
-        cell named = *word;
-        raise::throw_error(err::script_no_value, &named);
-    }
-    cell* slot;
+    if (index < 0) return symbol_of(word) == symbols::self && word->w1 ? context::self_cell(word->w1) : nullptr;
+    if (!context) return nullptr;
     if (context::values_on_stack(context)) {
         cell* first = context::stack_values(context);
-        if (!first) {
-            cell named = *word;
-            raise::throw_error(err::script_not_in_context, &named);
-        }
-        slot = index < context::key_count(context) ? first + index : nullptr;
-    } else {
-        slot = context::value_at(context, index);
+        return first && index < context::key_count(context) ? first + index : nullptr;
     }
-    if (!slot) {
-        cell named = *word;
-        raise::throw_error(err::script_no_value, &named);
-    }
-    return slot;
+    return context::value_at(context, index);
+}
+
+cell* get_value_in_context(const cell* word, node_ref context) {
+    if (cell* slot = find_value_in_context(word, context)) return slot;
+    // A function's word while no call of it runs.
+    const bool outside_call = index_of(word) >= 0 && context && context::values_on_stack(context) &&
+                              !context::stack_values(context);
+    cell named = *word;
+    raise::throw_error(outside_call ? err::script_not_in_context : err::script_no_value, &named);
 }
 
 cell* get_value(const cell* word) { return get_value_in_context(word, word->w1); }

@@ -72,6 +72,8 @@ cell* get_value(const cell* word);
 // The word's value cell in the given context (the word's own binding is not consulted
 // except for `self`).
 cell* get_value_in_context(const cell* word, node_ref context);
+// The value cell get_value_in_context answers, or null (raising nothing) where it raises.
+cell* find_value_in_context(const cell* word, node_ref context);
 // Assigns in the word's own context, firing an object's on-change*.
 cell* set_value(cell* word, const cell* value);
 // Assigns in the context; an unresolved word is resolved (and the key added) first. With

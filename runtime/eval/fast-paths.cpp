@@ -2,10 +2,12 @@
 #include "runtime/eval/fast-paths.h"
 
 #include "platform/fatal.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/eval/actions.h"
 #include "runtime/eval/stack.h"
 #include "runtime/memory/memory.h"
@@ -25,6 +27,18 @@ bool is_arithmetic_code(int op) {
 }
 
 }  // namespace
+
+int operator_code_for_spec(int code, const cell* descriptors) {
+    if (memory::buffer_of(descriptors->w2)->length() < 6 || integer::read_cell(block::get_cell(descriptors, 0)) != 2)
+        return -1;
+    for (int entry = 0; entry < 2; ++entry) {
+        const cell* types = block::get_cell(descriptors, 3 + 2 * entry);
+        if (!block::get_cell(descriptors, 2 + 2 * entry)->is(TYPE_WORD)) return -1;
+        if (types->is(TYPE_TYPESET) && !(typeset::has(types, TYPE_INTEGER) && typeset::has(types, TYPE_FLOAT)))
+            return -1;
+    }
+    return code;
+}
 
 }  // namespace zor::fast_paths
 

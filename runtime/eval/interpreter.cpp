@@ -101,7 +101,6 @@ section_plan section_plans[PLAN_SLOTS];
 
 void mark_call_plans();
 void mark_control_plans();
-void mark_operator_plans();
 
 void mark_interpreter_cells() {
     gc::mark_cells(&current, &current + 1);
@@ -110,7 +109,6 @@ void mark_interpreter_cells() {
     gc::mark_cells(planned_descriptors, planned_descriptors + PLAN_SLOTS);
     mark_call_plans();
     mark_control_plans();
-    mark_operator_plans();
 }
 
 // Tag of a held_cells whose cells the caller fills, every one of them, before anything
@@ -1291,72 +1289,6 @@ inline value_kind value_kind_of(const cell* c) { return value_kinds[c->header & 
     return op_value && op_value->is(TYPE_OP) ? op_value : nullptr;
 }
 
-// The inline cores stand for an operator's call only when its own spec lets them: an op!
-// made from a coded action or native with a spec of its own may refuse integer! or float!,
-// or take its right operand literally. Worked out once per source (from the descriptor
-// block its first call built, which its extras then keep) and kept by source row and
-// table index with a copy of the op!, alive and current here: a source is known by its
-// extras.
-cell operator_sources[2 * fast_paths::OPERATOR_ROW];
-bool operator_spec_inline[2 * fast_paths::OPERATOR_ROW];
-
-void mark_operator_plans() { gc::mark_cells(operator_sources, operator_sources + 2 * fast_paths::OPERATOR_ROW); }
-
-// What operator_code_of found: the code, or a source not known yet.
-constexpr int OPERATOR_UNKNOWN = -2;
-
-// The slot of an op's source (a coded native or action) in the two tables above.
-inline unsigned operator_slot(const cell* op_value) {
-    return (unsigned(op::source_type(op_value)) - TYPE_NATIVE) * fast_paths::OPERATOR_ROW +
-           unsigned(native::table_index(op_value));
-}
-
-// The fast-path code of an op! (fast_paths::operator_code) when its source is known to let
-// the inline cores stand for its call; -1 when it does not, or the source is not coded;
-// OPERATOR_UNKNOWN when the source was not seen yet. Reads nothing but two small tables.
-[[gnu::always_inline]] inline int known_operator_code(const cell* op_value) {
-    const int code = fast_paths::operator_code(op::source_type(op_value), native::table_index(op_value));
-    if (code < 0) return -1;
-    const unsigned slot = operator_slot(op_value);
-    if (operator_sources[slot].w3 != op_value->w3) [[unlikely]]
-        return OPERATOR_UNKNOWN;
-    return operator_spec_inline[slot] ? code : -1;
-}
-
-// Set when a source could not be learned because no call built its descriptors yet: the
-// chain that met it may be plain once the general call that follows has built them, so
-// the place it failed at is not remembered (see not_plain_place), nor does a loop give up
-// trying its body as a chain. Cleared before each attempt that could remember.
-bool operator_not_learned = false;
-
-// Works out and keeps what the op's spec allows; -1 while its descriptors are not built.
-[[gnu::noinline]] int learn_operator_code(const cell* op_value) {
-    memory::series_buffer* extras = memory::buffer_of(op_value->w3);
-    const cell* descriptors = extras->head_cell() + function::EXTRAS_DESCRIPTORS;
-    if (cell_count(extras) <= function::EXTRAS_DESCRIPTORS || !descriptors->is(TYPE_BLOCK)) {
-        operator_not_learned = true;
-        return -1;
-    }
-    bool inline_ok = length_of(descriptors) >= 6 && descriptor_count(descriptors, 0) == 2;
-    for (int32_t e = 0; inline_ok && e < 2; ++e) {
-        const cell* typeset_cell = entry_detail(descriptors, e);
-        inline_ok = entry_word(descriptors, e)->is(TYPE_WORD) &&
-                    (!typeset_cell->is(TYPE_TYPESET) ||
-                     (typeset::has(typeset_cell, TYPE_INTEGER) && typeset::has(typeset_cell, TYPE_FLOAT)));
-    }
-    const unsigned slot = operator_slot(op_value);
-    operator_sources[slot] = *op_value;
-    operator_spec_inline[slot] = inline_ok;
-    return known_operator_code(op_value);
-}
-
-// The fast-path code of an op!, or -1 (see known_operator_code), learning the source when
-// it is new.
-[[gnu::always_inline]] inline int operator_code_of(const cell* op_value) {
-    const int code = known_operator_code(op_value);
-    return code == OPERATOR_UNKNOWN ? learn_operator_code(op_value) : code;
-}
-
 // Plain chains. An expression made of a plain value (take_operand below, or a paren!
 // holding one plain chain) followed by inline operators whose right operands are plain values takes no step
 // that could fail, allocate, call or be traced, so no frame, current-code change or event
@@ -1425,11 +1357,7 @@ template <bool PARENS>
         if (!op_value) break;
         // An operator without its right operand is the full path's error.
         if (position + 1 >= tail) return -1;
-        // The usual chain only reads the tables: a source not known yet restarts the chain
-        // in the version taking parens, which learns it.
-        const int fast = PARENS ? operator_code_of(op_value) : known_operator_code(op_value);
-        if (!PARENS && fast == OPERATOR_UNKNOWN) [[unlikely]]
-            return CHAIN_HAS_PAREN;
+        const int fast = op::inline_code(op_value);
         if (fast < 0) return -1;
         cell right;
         if (const int64_t refused = take(cells + position + 1, &right)) return refused;
@@ -1488,11 +1416,7 @@ public:
     not_plain_place(node_ref node, uint32_t key)
         : entry_(not_plain[((node * 0x9E3779B1u) ^ (key * 0x85EBCA6Bu)) >> (32 - 10)]), node_(node), key_(key) {}
     bool known() const { return entry_.node_plus_one == node_ + 1 && entry_.index == key_; }
-    void remember() {
-        if (operator_not_learned) [[unlikely]]
-            return;
-        entry_ = {node_ + 1, key_};
-    }
+    void remember() { entry_ = {node_ + 1, key_}; }
 
 private:
     not_plain_entry& entry_;
@@ -1505,7 +1429,6 @@ static_assert(NOT_PLAIN_SLOTS == 1 << 10);
 inline bool plain_block_value(const cell* block, cell* value) {
     not_plain_place place(block->w2, block->w1);
     if (place.known()) return false;
-    operator_not_learned = false;
     const int64_t head = index_of(block);
     memory::series_buffer* b = buffer(block);
     const int64_t tail = cell_count(b);
@@ -1542,11 +1465,11 @@ inline bool plain_block_value(const cell* block, cell* value) {
     if (tracing::active) [[unlikely]] {
         tracing::fire(tracing::EVENT_FETCH, code, position, nullptr, &op_word);
         // The tracer may have switched tracing off.
-        fast = tracing::active || !fast_tier || position + 1 >= length_of(code) ? -1 : operator_code_of(&op_value);
+        fast = tracing::active || !fast_tier || position + 1 >= length_of(code) ? -1 : op::inline_code(&op_value);
     }
     // Without a right operand the full call raises the missing argument. The full call
     // also tests the left operand before it evaluates the right one: only a left operand
-    // that every coded operator takes (see operator_code_of) leaves that test for later.
+    // that every coded operator takes (see op::inline_code) leaves that test for later.
     if (fast < 0 || !(start->is(TYPE_INTEGER) || start->is(TYPE_FLOAT))) {
         argument_source source{code, position + 1};
         return call_callable(&op_value, source, true, nullptr, 0, &op_word, infix_mode::left_in_place, 0, 0);
@@ -1603,7 +1526,7 @@ inline bool plain_block_value(const cell* block, cell* value) {
         int fast = -1;
         memory::series_buffer* b = buffer(code);
         if (!tracing::active && fast_tier && position + 1 < cell_count(b)) [[likely]] {
-            fast = operator_code_of(op_value);
+            fast = op::inline_code(op_value);
             cell operand;
             if (fast >= 0 && plain_value(b->head_cell() + position + 1, &operand, 0) &&
                 fast_paths::run_inline(fast, start, &operand)) {
@@ -1832,7 +1755,6 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     // plain, its position marked by the top bit so that it never meets a block's index.
     not_plain_place place(code->w2, static_cast<uint32_t>(position) | 0x80000000u);
     if (place.known()) return -1;
-    operator_not_learned = false;
     cell value;
     const int64_t next = plain_chain(code, position + 1, tail, &value, 0);
     if (next < 0) {
@@ -2592,9 +2514,8 @@ uint32_t loop_body::run() {
             return 0;
         }
         // A block that changes later and becomes a plain chain still runs exactly in its
-        // frame, only not as fast; one that only met an operator not learned yet is tried
-        // again.
-        if (!operator_not_learned) try_plain_ = false;
+        // frame, only not as fast.
+        try_plain_ = false;
     }
     // eval_block_framed's depth check, once: every later pass starts at the same depth.
     if (!depth_checked_) [[unlikely]] {

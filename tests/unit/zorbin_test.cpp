@@ -16,6 +16,7 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/op.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/binding/symbol.h"
@@ -307,6 +308,9 @@ TEST_F(ZorbinTest, WordsOfFunctionContextsAndOpsRoundTrip) {
         EXPECT_EQ(cells[0].type(), TYPE_OP);
         EXPECT_EQ(cells[1].type(), TYPE_OP);
         EXPECT_EQ(cells[0].w1, cells[2].w1) << "the op! and the function share one context";
+        EXPECT_LT(op::inline_code(&cells[0]), 0) << "a function's op! has no inline work";
+        EXPECT_EQ(op::inline_code(&cells[1]), op::inline_code(value_of("make op! :add")))
+            << "a decoded op! of add keeps its inline work";
         testing::set_global("d", d);
         EXPECT_EQ(mold_of(value_of("f3: pick d 3 f3 10 4")), "6");
         reset_stack();
