@@ -83,12 +83,12 @@ int32_t count_locals(node_ref spec, int32_t start, bool strict);
 // count below 1).
 void push_locals(int32_t count);
 
-// The descriptor block of a callable (see above), built and stored on first use. Pushes a
-// copy of it and answers the slot.
 // Pushes the arguments of a call to a function! callback that is handed a fixed list of
 // values (the lexer's and parse's tracers): the values for its positional words (none!
 // beyond count), false for each refinement and none! for each word after one.
 void push_callback_arguments(const cell* callback, const cell* arguments, int count);
+// The descriptor block of a callable (see above), built and stored on first use. Pushes a
+// copy of it and answers the slot.
 cell* argument_descriptors(cell* value);
 // Builds the descriptor block of a spec (from its head) into the destination, a rooted
 // cell. Type blocks are read as typeset::fill_from_block reads them.
