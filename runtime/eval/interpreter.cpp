@@ -980,6 +980,40 @@ void run_control_routine(int index, bool has_refinement) {
     if (thrown && !stack::pending_code) stack::pending_code = thrown;
 }
 
+// A branch of if or unless that is `return` and a plain chain, as in `if n > 0 [return n]`:
+// the exit taken at once (either's branches, more often values than exits, go without the
+// test, which would cost each of them). The branch's block frame and return's own frame would be pushed and dropped
+// with nothing between them that could fail, allocate, call or be traced, so they are not
+// made, and the exit lands where return's own lands. Answers false, having changed
+// nothing, for any other branch, and wherever the full path could raise instead: a
+// stack without room for those frames, a value that return's spec refuses, no function
+// to leave.
+[[gnu::noinline]] bool return_branch_taken(const cell* block, const cell* first, int64_t head, int64_t tail) {
+    const cell* callee = peek_value(first);
+    if (!callee || !callee->is(TYPE_NATIVE) || native::table_index(callee) != natives::NATIVE_RETURN) return false;
+    const control_plan* plan = control_plan_of(natives::NATIVE_RETURN, callee);
+    cell value;
+    if (!plan || plain_chain(block, head + 1, tail, &value, 0) != tail) return false;
+    const cell* typeset_cell = &plan->typesets[0];
+    if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, value.type())) return false;
+    // The frames, cells and held cells the full path pushes on the way.
+    const stack::record& s = stack::state;
+    if (s.frames_top + 2 > s.frames_end || s.args_top + 2 >= s.args_end || held_top + 2 > HELD_CELLS ||
+        platform::native_stack_low())
+        return false;
+    return stack::return_from_top(value);
+}
+
+// Whether the branch was such a return, taken; a branch of one value, or not starting
+// with a word, is known at a glance.
+[[gnu::always_inline]] inline bool return_branch(const cell* block) {
+    memory::series_buffer* b = buffer(block);
+    const int64_t head = index_of(block);
+    const int64_t tail = cell_count(b);
+    const cell* first = b->head_cell() + head;
+    return head + 1 < tail && first->is(TYPE_WORD) && return_branch_taken(block, first, head, tail);
+}
+
 // if, unless and either: the condition a plain chain, the branches blocks written in
 // place. The chosen branch is evaluated straight from its argument cell.
 [[gnu::always_inline]] inline int64_t call_branch_directly(control_work work, const control_plan& plan,
@@ -1010,7 +1044,7 @@ void run_control_routine(int index, bool has_refinement) {
     } else if (work == control_work::either_branch) {
         (void)eval_block(logic::truth_of(base) ? base + 1 : base + 2, true);
     } else if (logic::truth_of(base) == (work == control_work::if_branch)) {
-        (void)eval_block(base + 1, true);
+        if (!return_branch(base + 1)) (void)eval_block(base + 1, true);
     } else {
         stack::clear_frame_args();
         *stack::result_slot() = none_cell;

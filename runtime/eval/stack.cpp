@@ -72,13 +72,15 @@ struct exit_target {
     frame* found;
     bool passes_function;
 };
-template <typename Matches> exit_target find_exit_frame(Matches matches) {
+// The search starts below the native's own frame: the top one, or with OWN_PUSHED false,
+// one never pushed above it.
+template <bool OWN_PUSHED = true, typename Matches> exit_target find_exit_frame(Matches matches) {
     constexpr uint32_t kind_bits = 0xFu << FRAME_KIND_SHIFT;
     constexpr uint32_t barrier_bits = uint32_t(FRAME_BARRIER) << FRAME_KIND_SHIFT;
     constexpr uint32_t function_bits = uint32_t(FRAME_FUNCTION) << FRAME_KIND_SHIFT;
-    frame* f = state.frames_top - 1;  // the native's own frame
+    frame* f = OWN_PUSHED ? state.frames_top - 1 : state.frames_top;
     if (f < state.frames_begin) return {nullptr, false};
-    bool passes_function = (f->header & kind_bits) == function_bits;
+    bool passes_function = OWN_PUSHED && (f->header & kind_bits) == function_bits;
     while (f > state.frames_begin) {
         --f;
         const uint32_t kind = f->header & kind_bits;
@@ -342,17 +344,33 @@ uint32_t leave_loop(bool is_continue, bool with_value) {
     return record_pending(is_continue ? THROW_CONTINUE : THROW_BREAK);
 }
 
-uint32_t leave_function(bool with_value) {
-    cell value = *state.args_base;
-    const exit_target target =
-        find_exit_frame([](const frame* f) { return (f->header & FRAME_BODY_FLAG) != 0; });
-    if (!target.found) no_target(err::throw_return);
+namespace {
+
+bool takes_return(const frame* f) { return (f->header & FRAME_BODY_FLAG) != 0; }
+
+uint32_t land_return(const exit_target& target, const cell& value, bool with_value) {
     cell* inner = base_inside(target.found);
     pop_above(target);
     state.args_base = inner;
     state.args_top = inner + 1;
     if (with_value) *inner = value; else cell::init_unset(inner);
     return record_pending(with_value ? THROW_RETURN : THROW_EXIT);
+}
+
+}  // namespace
+
+uint32_t leave_function(bool with_value) {
+    const cell value = *state.args_base;
+    const exit_target target = find_exit_frame(takes_return);
+    if (!target.found) no_target(err::throw_return);
+    return land_return(target, value, with_value);
+}
+
+bool return_from_top(const cell& value) {
+    const exit_target target = find_exit_frame<false>(takes_return);
+    if (!target.found) return false;
+    land_return(target, value, true);
+    return true;
 }
 
 uint32_t leave_to_catch(uint32_t code) {

@@ -300,6 +300,9 @@ template <typename Body> uint32_t catch_exits(Body&& body) {
 // throw, which only an unnamed catch takes).
 uint32_t leave_loop(bool is_continue, bool with_value);
 uint32_t leave_function(bool with_value);
+// leave_function(true) of a return whose own frame was never pushed above the top frame,
+// with its value: answers false, having changed nothing, when no frame takes the return.
+bool return_from_top(const cell& value);
 uint32_t leave_to_catch(uint32_t code);
 [[noreturn]] void throw_loop_exit(bool is_continue, bool with_value);
 [[noreturn]] void throw_function_exit(bool with_value);
