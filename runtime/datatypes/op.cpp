@@ -37,6 +37,7 @@ int append_text(cell* output, const char* text, int length, int budget) {
 int inline_code_of(cell* source) {
     const int code = fast_paths::operator_code(source->type(), native::table_index(source));
     if (code < 0) return -1;
+    // The type blocks (a leading block holds attributes, which no descriptor reads).
     memory::series_buffer* b = memory::buffer_of(callable::spec_block(source).w2);
     for (const cell* c = b->head_cell() + 1; c < b->tail_cell(); ++c) {
         if (c->is(TYPE_BLOCK) && !typeset::reads_cleanly(c)) return -1;

@@ -3,12 +3,12 @@
 //
 // Cell (op! 23, parent native!): header the type id in bits 0-7, 1 + the code of the
 // interpreter's inline core that may stand for the op's call (fast_paths) or 0 for none in
-// bits 8-15, and the source's type id in bits 16-23; payload words 1-3 copied unchanged from the source (for native! and
-// action! the table position, spec node and extras node; for function! and routine! the
-// context node, spec node and extras node). The extras series is the source's: an op! of
-// a function! or routine! reaches the body through it, and making the op! stores a copy of
-// the source value into its cell 3 (the source's header flags, which the op!'s header
-// does not carry, stay readable there).
+// bits 8-15, and the source's type id in bits 16-23; payload words 1-3 copied unchanged
+// from the source (for native! and action! the table position, spec node and extras node;
+// for function! and routine! the context node, spec node and extras node). The extras
+// series is the source's: an op! of a function! or routine! reaches the body through it,
+// and making the op! stores a copy of the source value into its cell 3 (the source's
+// header flags, which the op!'s header does not carry, stay readable there).
 #pragma once
 
 #include "runtime/value/cell.h"
