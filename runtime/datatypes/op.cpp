@@ -43,7 +43,7 @@ int inline_code_of(cell* source) {
         if (c->is(TYPE_BLOCK) && !typeset::reads_cleanly(c)) return -1;
     }
     stack::slot_mark mark;
-    return fast_paths::operator_code_for_spec(code, function::argument_descriptors(source));
+    return fast_paths::takes_inline_operands(function::argument_descriptors(source)) ? code : -1;
 }
 
 }  // namespace

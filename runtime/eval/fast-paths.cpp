@@ -28,16 +28,16 @@ bool is_arithmetic_code(int op) {
 
 }  // namespace
 
-int operator_code_for_spec(int code, const cell* descriptors) {
+bool takes_inline_operands(const cell* descriptors) {
     if (memory::buffer_of(descriptors->w2)->length() < 6 || integer::read_cell(block::get_cell(descriptors, 0)) != 2)
-        return -1;
+        return false;
     for (int entry = 0; entry < 2; ++entry) {
         const cell* types = block::get_cell(descriptors, 3 + 2 * entry);
-        if (!block::get_cell(descriptors, 2 + 2 * entry)->is(TYPE_WORD)) return -1;
+        if (!block::get_cell(descriptors, 2 + 2 * entry)->is(TYPE_WORD)) return false;
         if (types->is(TYPE_TYPESET) && !(typeset::has(types, TYPE_INTEGER) && typeset::has(types, TYPE_FLOAT)))
-            return -1;
+            return false;
     }
-    return code;
+    return true;
 }
 
 }  // namespace zor::fast_paths

@@ -218,9 +218,9 @@ inline int operator_code(type_id source_type, int table_index) {
     return operator_codes[row * OPERATOR_ROW + static_cast<unsigned>(table_index)];
 }
 
-// The code (of operator_code) when the inline core may stand for the call of an operator
-// whose source has these argument descriptors (runtime/datatypes/function.h), or -1: the
-// source must take two normal arguments, each accepting integer! and float!.
-int operator_code_for_spec(int code, const cell* descriptors);
+// Whether an inline core may stand for the call of an operator whose source has these
+// argument descriptors (runtime/datatypes/function.h): two normal arguments, each
+// accepting integer! and float!.
+bool takes_inline_operands(const cell* descriptors);
 
 }  // namespace zor::fast_paths

@@ -393,10 +393,15 @@ void push_literal_argument(argument_source& source) {
     expect_arg(call_word, value, &argument);
 }
 
+// Whether an argument's accepted types (a typeset!, or another cell for no test) refuse
+// a value of the type.
+[[gnu::always_inline]] inline bool refuses(const cell* typeset_cell, type_id type) {
+    return typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, type);
+}
+
 // Every argument of every call passes here: the test inline, the error out of line.
 inline void check_argument(const cell* call_word, const cell* value, const cell* descriptors, int32_t entry) {
-    const cell* typeset_cell = entry_detail(descriptors, entry);
-    if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, value->type())) [[unlikely]]
+    if (refuses(entry_detail(descriptors, entry), value->type())) [[unlikely]]
         argument_refused(call_word, value, descriptors, entry);
 }
 
@@ -917,14 +922,18 @@ void mark_control_plans() { gc::mark_cells(control_descriptors, control_descript
     return plan.usable ? &plan : nullptr;
 }
 
+// The op! value when the cell is a word whose value is an op! (an infix operator); null
+// otherwise.
+[[gnu::always_inline]] inline const cell* operator_value(const cell* c) {
+    if (!c->is(TYPE_WORD)) return nullptr;
+    const cell* op_value = peek_value(c);
+    return op_value && op_value->is(TYPE_OP) ? op_value : nullptr;
+}
+
 // Whether the value at the position is a word whose value is an op!, as the infix
 // lookahead finds it.
 inline bool operator_follows(const cell* code, int64_t position, int64_t tail) {
-    if (position >= tail) return false;
-    const cell* next = at(code, position);
-    if (!next->is(TYPE_WORD)) return false;
-    const cell* value = peek_value(next);
-    return value && value->is(TYPE_OP);
+    return position < tail && operator_value(at(code, position)) != nullptr;
 }
 
 // The argument's error, raised as the general call raises it (from the descriptor block).
@@ -954,8 +963,7 @@ struct control_frame {
     f.own = stack::top_frame() - 1;
     for (int e = 0; e < count; ++e) stack::push_copy(&values[e]);
     for (int e = 0; e < count; ++e) {
-        const cell* typeset_cell = &plan.typesets[e];
-        if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, f.base[e].type())) [[unlikely]]
+        if (refuses(&plan.typesets[e], f.base[e].type())) [[unlikely]]
             control_argument_refused(f.reserved, call_word, f.base + e, e);
     }
     return f;
@@ -982,9 +990,9 @@ void run_control_routine(int index, bool has_refinement) {
 
 // A branch of if or unless that is `return` and a plain chain, as in `if n > 0 [return n]`:
 // the exit taken at once (either's branches, more often values than exits, go without the
-// test, which would cost each of them). The branch's block frame and return's own frame would be pushed and dropped
-// with nothing between them that could fail, allocate, call or be traced, so they are not
-// made, and the exit lands where return's own lands. Answers false, having changed
+// test, which would cost each of them). The branch's block frame and return's own frame
+// would be pushed and dropped with nothing between them that could fail, allocate, call
+// or be traced, so they are not made, and the exit lands where return's own lands. Answers false, having changed
 // nothing, for any other branch, and wherever the full path could raise instead: a
 // stack without room for those frames, a value that return's spec refuses, no function
 // to leave.
@@ -994,11 +1002,10 @@ void run_control_routine(int index, bool has_refinement) {
     const control_plan* plan = control_plan_of(natives::NATIVE_RETURN, callee);
     cell value;
     if (!plan || plain_chain(block, head + 1, tail, &value, 0) != tail) return false;
-    const cell* typeset_cell = &plan->typesets[0];
-    if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, value.type())) return false;
+    if (refuses(&plan->typesets[0], value.type())) return false;
     // The frames, cells and held cells the full path pushes on the way.
     const stack::record& s = stack::state;
-    if (s.frames_top + 2 > s.frames_end || s.args_top + 2 >= s.args_end || held_top + 2 > HELD_CELLS ||
+    if (s.frames_end - s.frames_top < 2 || s.args_end - s.args_top <= 2 || held_top + 2 > HELD_CELLS ||
         platform::native_stack_low())
         return false;
     return stack::return_from_top(value);
@@ -1243,9 +1250,8 @@ inline const call_plan& call_plan_of(const cell* descriptors) {
             position = eval_expression_at(code, position, false, true, false);
             if (stack::exit_pending()) return position;
         }
-        const cell* typeset_cell = &plan.typesets[e];
         const cell* argument = base + e;
-        if (typeset_cell->is(TYPE_TYPESET) && !typeset::has(typeset_cell, argument->type())) [[unlikely]] {
+        if (refuses(&plan.typesets[e], argument->type())) [[unlikely]] {
             const cell descriptors = *function::extras_cell(function, function::EXTRAS_DESCRIPTORS);
             argument_refused(call_word, argument, &descriptors, e);
         }
@@ -1315,13 +1321,6 @@ constexpr auto value_kinds = [] {
 }();
 inline value_kind value_kind_of(const cell* c) { return value_kinds[c->header & HEADER_TYPE_MASK]; }
 
-// The op! value when the cell is a word whose value is an op! (an infix operator); null
-// otherwise.
-[[gnu::always_inline]] inline const cell* operator_value(const cell* c) {
-    if (!c->is(TYPE_WORD)) return nullptr;
-    const cell* op_value = peek_value(c);
-    return op_value && op_value->is(TYPE_OP) ? op_value : nullptr;
-}
 
 // Plain chains. An expression made of a plain value (take_operand below, or a paren!
 // holding one plain chain) followed by inline operators whose right operands are plain values takes no step
