@@ -210,6 +210,79 @@ inline bool same_name(int32_t a, int32_t b) { return symbol::canonical_id(a) == 
     return index < static_cast<uint64_t>(cell_count(values)) ? values->head_cell() + index : nullptr;
 }
 
+// What a value met in the code is to an expression, by its type id: a value that stands
+// for itself (plain), a word!, a paren!, a set-word!, or anything else (paths, get-words,
+// lit-words, issues, functions written in place: the full path's).
+enum class code_kind : uint8_t { plain, word, paren, set_word, full };
+constexpr auto code_kinds = [] {
+    std::array<code_kind, 256> kinds{};
+    kinds.fill(code_kind::plain);
+    for (type_id t : {TYPE_SET_PATH, TYPE_GET_WORD, TYPE_LIT_WORD, TYPE_PATH, TYPE_LIT_PATH, TYPE_GET_PATH, TYPE_ISSUE,
+                      TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE, TYPE_OP})
+        kinds[t] = code_kind::full;
+    kinds[TYPE_WORD] = code_kind::word;
+    kinds[TYPE_PAREN] = code_kind::paren;
+    kinds[TYPE_SET_WORD] = code_kind::set_word;
+    return kinds;
+}();
+inline code_kind code_kind_of(const cell* c) { return code_kinds[c->header & HEADER_TYPE_MASK]; }
+
+// What a word's value is to an expression, by its type id: plain (the word evaluates to
+// it), callable (a call), or anything else (unset!, an op!: the full path's errors).
+enum class value_kind : uint8_t { plain, callable, full };
+constexpr auto value_kinds = [] {
+    std::array<value_kind, 256> kinds{};
+    kinds.fill(value_kind::plain);
+    for (type_id t : {TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE}) kinds[t] = value_kind::callable;
+    kinds[TYPE_UNSET] = value_kind::full;
+    kinds[TYPE_OP] = value_kind::full;
+    return kinds;
+}();
+inline value_kind value_kind_of(const cell* c) { return value_kinds[c->header & HEADER_TYPE_MASK]; }
+
+// What one operand step of a chain found.
+enum class operand_step : uint8_t { taken, paren, refused };
+
+// A plain operand's value into *value: the value an operand (an operator's right operand
+// or any other expression) evaluates to when that takes no evaluation step that could
+// fail, allocate, call or be traced, which is a value that stands for itself, or a word!
+// whose value is such a value (not unset!, not an op!, not callable). A paren! is
+// reported for the caller to take; anything else needs the full evaluation.
+[[gnu::always_inline]] inline operand_step take_operand(const cell* operand, cell* value) {
+    switch (code_kind_of(operand)) {
+        case code_kind::plain:
+            *value = *operand;
+            return operand_step::taken;
+        case code_kind::word: {
+            const cell* v = peek_value(operand);
+            if (!v || value_kind_of(v) != value_kind::plain) return operand_step::refused;
+            *value = *v;
+            return operand_step::taken;
+        }
+        case code_kind::paren:
+            return operand_step::paren;
+        default:
+            return operand_step::refused;
+    }
+}
+
+// The fast paths leave out frames and argument cells that the full path would push and
+// drop again unseen, but not near a stack's end: there the full path may overflow where
+// they would not, so they give way to it, and a stack overflow strikes where it always
+// did. The margins exceed what the frames around a plain chain and the chain itself (its
+// parens nested as deep as a chain takes them, each with its operator's frame) would push.
+constexpr int SKIPPED_FRAMES_MARGIN = 32;
+constexpr int SKIPPED_CELLS_MARGIN = 64;
+[[gnu::always_inline]] inline bool room_to_skip_frames() {
+    // In bytes, which spares the division of a difference of frame pointers.
+    const stack::record& s = stack::state;
+    const auto bytes = [](const void* from, const void* to) {
+        return reinterpret_cast<uintptr_t>(to) - reinterpret_cast<uintptr_t>(from);
+    };
+    return bytes(s.frames_top, s.frames_end) > SKIPPED_FRAMES_MARGIN * sizeof(stack::frame) &&
+           bytes(s.args_top, s.args_end) > SKIPPED_CELLS_MARGIN * sizeof(cell);
+}
+
 // The callable an op! stands for: its source value (with the source's own header flags
 // when the op! kept a copy of it), or the op! retyped to its source's type.
 cell op_source(const cell* op) {
@@ -298,7 +371,9 @@ int64_t eval_path_at(const cell* path, const cell* code, int64_t position, bool 
                      path_resume* resume);
 void invoke(cell* function, node_ref context, const cell* word, uint32_t kind);
 uint32_t eval_block_framed(const cell* block, bool pass_result);
-int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
+int64_t plain_chain_with_room(const cell* code, int64_t position, int64_t tail, cell* value, int nesting);
+[[gnu::always_inline]] inline int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value,
+                                                  int nesting);
 void invoke_held(cell* function, node_ref context, const cell* word, uint32_t kind);
 void run_block_body(const cell* function, const cell* word, const cell* body_cell);
 inline void run_body_held(const cell* function, const cell* word, cell* held);
@@ -992,22 +1067,18 @@ void run_control_routine(int index, bool has_refinement) {
 // the exit taken at once (either's branches, more often values than exits, go without the
 // test, which would cost each of them). The branch's block frame and return's own frame
 // would be pushed and dropped with nothing between them that could fail, allocate, call
-// or be traced, so they are not made, and the exit lands where return's own lands. Answers false, having changed
-// nothing, for any other branch, and wherever the full path could raise instead: a
-// stack without room for those frames, a value that return's spec refuses, no function
-// to leave.
+// or be traced, so they are not made, and the exit lands where return's own lands. The
+// caller found room_to_skip_frames. Answers false, having changed nothing, for any other
+// branch, and wherever the full path could raise instead: a value that return's spec
+// refuses, no room for the held cells or the native stack, no function to leave.
 [[gnu::noinline]] bool return_branch_taken(const cell* block, const cell* first, int64_t head, int64_t tail) {
     const cell* callee = peek_value(first);
     if (!callee || !callee->is(TYPE_NATIVE) || native::table_index(callee) != natives::NATIVE_RETURN) return false;
     const control_plan* plan = control_plan_of(natives::NATIVE_RETURN, callee);
     cell value;
-    if (!plan || plain_chain(block, head + 1, tail, &value, 0) != tail) return false;
+    if (!plan || plain_chain_with_room(block, head + 1, tail, &value, 0) != tail) return false;
     if (refuses(&plan->typesets[0], value.type())) return false;
-    // The frames, cells and held cells the full path pushes on the way.
-    const stack::record& s = stack::state;
-    if (s.frames_end - s.frames_top < 2 || s.args_end - s.args_top <= 2 || held_top + 2 > HELD_CELLS ||
-        platform::native_stack_low())
-        return false;
+    if (held_top + 2 > HELD_CELLS || platform::native_stack_low()) return false;
     return stack::return_from_top(value);
 }
 
@@ -1018,7 +1089,48 @@ void run_control_routine(int index, bool has_refinement) {
     const int64_t head = index_of(block);
     const int64_t tail = cell_count(b);
     const cell* first = b->head_cell() + head;
-    return head + 1 < tail && first->is(TYPE_WORD) && return_branch_taken(block, first, head, tail);
+    return head + 1 < tail && first->is(TYPE_WORD) && room_to_skip_frames() &&
+           return_branch_taken(block, first, head, tail);
+}
+
+// What a direct call of if, unless or either found before making its frame.
+enum class frameless : uint8_t { done, frame, frame_no_return };
+
+// if, unless and either whose own frame nothing could see: no branch chosen (the result is
+// none), a branch of one plain value (as fib's [n]), or a branch that only returns. The
+// native's frame would be pushed and dropped with nothing between that could fail,
+// allocate, call or be traced, so it is not made; its arguments are tested first as the
+// frame's are. Answers frame, having changed nothing, whenever the frame's way could
+// raise or do more: a refused argument (an unset! condition among them), a branch that
+// evaluates, a stack near its end; frame_no_return when the branch is known not to be a
+// return.
+[[gnu::always_inline]] inline frameless branch_without_frame(control_work work, const control_plan& plan,
+                                                             const cell* values, int count) {
+    if (values[0].is(TYPE_UNSET)) return frameless::frame;
+    const bool truth = logic::truth_of(&values[0]);
+    const cell* branch = work == control_work::either_branch             ? &values[truth ? 1 : 2]
+                         : truth == (work == control_work::if_branch) ? &values[1]
+                                                                       : nullptr;
+    cell value = none_cell;
+    const cell* first = nullptr;  // the first value of a branch that may be a return
+    int64_t head = 0, tail = 0;
+    if (branch) {
+        memory::series_buffer* b = buffer(branch);
+        head = index_of(branch);
+        tail = cell_count(b);
+        if (head + 1 != tail || take_operand(b->head_cell() + head, &value) != operand_step::taken) {
+            if (work == control_work::either_branch) return frameless::frame;
+            first = b->head_cell() + head;
+            if (head + 1 >= tail || !first->is(TYPE_WORD)) return frameless::frame_no_return;
+        }
+    }
+    for (int e = 0; e < count; ++e)
+        if (refuses(&plan.typesets[e], values[e].type())) return frameless::frame;
+    if (!room_to_skip_frames() || platform::native_stack_low()) return frameless::frame;
+    if (first)
+        return return_branch_taken(branch, first, head, tail) ? frameless::done : frameless::frame_no_return;
+    stack::push_copy(&value);
+    return frameless::done;
 }
 
 // if, unless and either: the condition a plain chain, the branches blocks written in
@@ -1041,6 +1153,8 @@ void run_control_routine(int index, bool has_refinement) {
     if (operator_follows(code, next, tail)) return -1;
     values[1] = branches[0];
     if (count == 3) values[2] = branches[1];
+    const frameless outcome = tracing::active ? frameless::frame : branch_without_frame(work, plan, values, count);
+    if (outcome == frameless::done) return next;
 
     const cell call_word = *word;
     const control_frame f = open_control_frame(callee, &call_word, plan, values, count);
@@ -1051,7 +1165,7 @@ void run_control_routine(int index, bool has_refinement) {
     } else if (work == control_work::either_branch) {
         (void)eval_block(logic::truth_of(base) ? base + 1 : base + 2, true);
     } else if (logic::truth_of(base) == (work == control_work::if_branch)) {
-        if (!return_branch(base + 1)) (void)eval_block(base + 1, true);
+        if (outcome == frameless::frame_no_return || !return_branch(base + 1)) (void)eval_block(base + 1, true);
     } else {
         stack::clear_frame_args();
         *stack::result_slot() = none_cell;
@@ -1291,74 +1405,17 @@ inline const call_plan& call_plan_of(const cell* descriptors) {
     raise::throw_error(id, &copy);
 }
 
-// What a value met in the code is to an expression, by its type id: a value that stands
-// for itself (plain), a word!, a paren!, a set-word!, or anything else (paths, get-words,
-// lit-words, issues, functions written in place: the full path's).
-enum class code_kind : uint8_t { plain, word, paren, set_word, full };
-constexpr auto code_kinds = [] {
-    std::array<code_kind, 256> kinds{};
-    kinds.fill(code_kind::plain);
-    for (type_id t : {TYPE_SET_PATH, TYPE_GET_WORD, TYPE_LIT_WORD, TYPE_PATH, TYPE_LIT_PATH, TYPE_GET_PATH, TYPE_ISSUE,
-                      TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE, TYPE_OP})
-        kinds[t] = code_kind::full;
-    kinds[TYPE_WORD] = code_kind::word;
-    kinds[TYPE_PAREN] = code_kind::paren;
-    kinds[TYPE_SET_WORD] = code_kind::set_word;
-    return kinds;
-}();
-inline code_kind code_kind_of(const cell* c) { return code_kinds[c->header & HEADER_TYPE_MASK]; }
-
-// What a word's value is to an expression, by its type id: plain (the word evaluates to
-// it), callable (a call), or anything else (unset!, an op!: the full path's errors).
-enum class value_kind : uint8_t { plain, callable, full };
-constexpr auto value_kinds = [] {
-    std::array<value_kind, 256> kinds{};
-    kinds.fill(value_kind::plain);
-    for (type_id t : {TYPE_NATIVE, TYPE_ACTION, TYPE_FUNCTION, TYPE_ROUTINE}) kinds[t] = value_kind::callable;
-    kinds[TYPE_UNSET] = value_kind::full;
-    kinds[TYPE_OP] = value_kind::full;
-    return kinds;
-}();
-inline value_kind value_kind_of(const cell* c) { return value_kinds[c->header & HEADER_TYPE_MASK]; }
-
-
-// Plain chains. An expression made of a plain value (take_operand below, or a paren!
-// holding one plain chain) followed by inline operators whose right operands are plain values takes no step
-// that could fail, allocate, call or be traced, so no frame, current-code change or event
-// of it can be seen: the fast tier computes its value in a C++ cell, and a chain that
-// meets anything else (a call, a set-word, an operator case the inline cores refuse)
-// gives up having changed nothing, for the full path to evaluate from the start.
-// Nothing a chain does allocates or evaluates, so it reads its code's cells through one
-// pointer from start to end.
+// Plain chains. An expression made of a plain value (take_operand above, or a paren!
+// holding one plain chain) followed by inline operators whose right operands are plain
+// values takes no step that could fail, allocate, call or be traced, so no frame,
+// current-code change or event of it can be seen: the fast tier computes its value in a
+// C++ cell, and a chain that meets anything else (a call, a set-word, an operator case the
+// inline cores refuse) gives up having changed nothing, for the full path to evaluate from
+// the start. Nothing a chain does allocates or evaluates, so it reads its code's cells
+// through one pointer from start to end.
 
 // Parens nested deeper than this take the full path, which checks the native depth.
 constexpr int PLAIN_PAREN_NESTING = 4;
-
-// What one operand step of a chain found.
-enum class operand_step : uint8_t { taken, paren, refused };
-
-// A plain operand's value into *value: the value an operand (an operator's right operand
-// or any other expression) evaluates to when that takes no evaluation step that could
-// fail, allocate, call or be traced, which is a value that stands for itself, or a word!
-// whose value is such a value (not unset!, not an op!, not callable). A paren! is
-// reported for the caller to take; anything else needs the full evaluation.
-[[gnu::always_inline]] inline operand_step take_operand(const cell* operand, cell* value) {
-    switch (code_kind_of(operand)) {
-        case code_kind::plain:
-            *value = *operand;
-            return operand_step::taken;
-        case code_kind::word: {
-            const cell* v = peek_value(operand);
-            if (!v || value_kind_of(v) != value_kind::plain) return operand_step::refused;
-            *value = *v;
-            return operand_step::taken;
-        }
-        case code_kind::paren:
-            return operand_step::paren;
-        default:
-            return operand_step::refused;
-    }
-}
 
 // The result of a chain that met a paren! while parens were not taken: the chain starts
 // again with them.
@@ -1407,12 +1464,21 @@ template <bool PARENS>
 // The value of the plain chain from the position into *value; answers the position after
 // it, or -1 when the expression there is not a plain chain. The chain ends where no
 // operator follows, as the infix lookahead does. A chain with a paren! in it starts again,
-// reading the same cells, in the version that takes parens.
-int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value, int nesting) {
+// reading the same cells, in the version that takes parens. For a caller that tests
+// room_to_skip_frames itself before it leaves out a frame on the strength of the chain.
+int64_t plain_chain_with_room(const cell* code, int64_t position, int64_t tail, cell* value, int nesting) {
     const int64_t next = chain_from<false>(code, position, tail, value, nesting);
     if (next == CHAIN_HAS_PAREN) [[unlikely]]
         return plain_chain_with_parens(code, position, tail, value, nesting);
     return next;
+}
+
+// plain_chain_with_room, with -1 near a stack's end. The room is tested once a chain is
+// found: finding it changes nothing.
+[[gnu::always_inline]] inline int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* value,
+                                                  int nesting) {
+    const int64_t next = plain_chain_with_room(code, position, tail, value, nesting);
+    return next >= 0 && !room_to_skip_frames() ? -1 : next;
 }
 
 // A plain operand's value, or the value of a paren! holding exactly one plain chain.
@@ -1424,7 +1490,7 @@ int64_t plain_chain(const cell* code, int64_t position, int64_t tail, cell* valu
             if (nesting >= PLAIN_PAREN_NESTING) return false;
             const int64_t head = index_of(operand);
             const int64_t tail = length_of(operand);
-            return head < tail && plain_chain(operand, head, tail, value, nesting + 1) == tail;
+            return head < tail && plain_chain_with_room(operand, head, tail, value, nesting + 1) == tail;
         }
         default:
             return false;
@@ -1466,15 +1532,16 @@ inline bool plain_block_value(const cell* block, cell* value) {
     memory::series_buffer* b = buffer(block);
     const int64_t tail = cell_count(b);
     // A block of one value (a branch like [n]) is its operand, without the chain's loop.
+    // Near a stack's end a plain block gives way, not remembered as one that is not.
     if (head + 1 == tail) {
         const operand_step step = take_operand(b->head_cell() + head, value);
-        if (step == operand_step::taken) return true;
+        if (step == operand_step::taken) return room_to_skip_frames();
         if (step == operand_step::refused) {
             place.remember();
             return false;
         }
     }
-    if (head < tail && plain_chain(block, head, tail, value, 0) == tail) return true;
+    if (head < tail && plain_chain_with_room(block, head, tail, value, 0) == tail) return room_to_skip_frames();
     place.remember();
     return false;
 }
@@ -1561,7 +1628,7 @@ inline bool plain_block_value(const cell* block, cell* value) {
         if (!tracing::active && fast_tier && position + 1 < cell_count(b)) [[likely]] {
             fast = op::inline_code(op_value);
             cell operand;
-            if (fast >= 0 && plain_value(b->head_cell() + position + 1, &operand, 0) &&
+            if (fast >= 0 && plain_value(b->head_cell() + position + 1, &operand, 0) && room_to_skip_frames() &&
                 fast_paths::run_inline(fast, start, &operand)) {
                 position += 2;
                 continue;
@@ -1610,7 +1677,8 @@ inline cell* assignable_slot(const cell* word) {
 // of word::set_from_args when it needs no more than the store. Answers false, touching
 // nothing, when the full path must run.
 inline bool assign_directly() {
-    if (!fast_tier) return false;
+    // word::set_from_args holds its cells on the stack, which near its end overflows.
+    if (!fast_tier || !room_to_skip_frames()) return false;
     cell* base = stack::state.args_base;
     const cell value = base[1];
     if (value.is(TYPE_UNSET)) return false;
@@ -1789,11 +1857,13 @@ int64_t assign_plain_chain(const cell* code, int64_t position, bool no_infix, bo
     not_plain_place place(code->w2, static_cast<uint32_t>(position) | 0x80000000u);
     if (place.known()) return -1;
     cell value;
-    const int64_t next = plain_chain(code, position + 1, tail, &value, 0);
+    const int64_t next = plain_chain_with_room(code, position + 1, tail, &value, 0);
     if (next < 0) {
         place.remember();
         return -1;
     }
+    // Near a stack's end the chain gives way, not remembered as one that fails.
+    if (!room_to_skip_frames()) return -1;
     cell* slot = assignable_slot(at(code, position));
     if (!slot) return -1;
     // The slot is taken before the store, so that a full stack stops the expression
