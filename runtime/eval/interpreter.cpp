@@ -274,13 +274,8 @@ enum class operand_step : uint8_t { taken, paren, refused };
 constexpr int SKIPPED_FRAMES_MARGIN = 32;
 constexpr int SKIPPED_CELLS_MARGIN = 64;
 [[gnu::always_inline]] inline bool room_to_skip_frames() {
-    // In bytes, which spares the division of a difference of frame pointers.
     const stack::record& s = stack::state;
-    const auto bytes = [](const void* from, const void* to) {
-        return reinterpret_cast<uintptr_t>(to) - reinterpret_cast<uintptr_t>(from);
-    };
-    return bytes(s.frames_top, s.frames_end) > SKIPPED_FRAMES_MARGIN * sizeof(stack::frame) &&
-           bytes(s.args_top, s.args_end) > SKIPPED_CELLS_MARGIN * sizeof(cell);
+    return s.frames_end - s.frames_top > SKIPPED_FRAMES_MARGIN && s.args_end - s.args_top > SKIPPED_CELLS_MARGIN;
 }
 
 // The callable an op! stands for: its source value (with the source's own header flags
@@ -1063,14 +1058,14 @@ void run_control_routine(int index, bool has_refinement) {
     if (thrown && !stack::pending_code) stack::pending_code = thrown;
 }
 
-// A branch of if or unless that is `return` and a plain chain, as in `if n > 0 [return n]`:
-// the exit taken at once (either's branches, more often values than exits, go without the
-// test, which would cost each of them). The branch's block frame and return's own frame
+// A branch of if or unless that is `return` and a plain chain, as in `if n > 0 [return n]`
+// (either's branches, more often values than exits, go without the test, which would cost
+// each of them): the exit taken at once. The branch's block frame and return's own frame
 // would be pushed and dropped with nothing between them that could fail, allocate, call
 // or be traced, so they are not made, and the exit lands where return's own lands. The
-// caller found room_to_skip_frames. Answers false, having changed nothing, for any other
-// branch, and wherever the full path could raise instead: a value that return's spec
-// refuses, no room for the held cells or the native stack, no function to leave.
+// caller found room_to_skip_frames and the native stack not low. Answers false, having
+// changed nothing, for any other branch, and wherever the full path could raise instead:
+// a value that return's spec refuses, no room for the held cells, no function to leave.
 [[gnu::noinline]] bool return_branch_taken(const cell* block, const cell* first, int64_t head, int64_t tail) {
     const cell* callee = peek_value(first);
     if (!callee || !callee->is(TYPE_NATIVE) || native::table_index(callee) != natives::NATIVE_RETURN) return false;
@@ -1078,35 +1073,20 @@ void run_control_routine(int index, bool has_refinement) {
     cell value;
     if (!plan || plain_chain_with_room(block, head + 1, tail, &value, 0) != tail) return false;
     if (refuses(&plan->typesets[0], value.type())) return false;
-    if (held_top + 2 > HELD_CELLS || platform::native_stack_low()) return false;
+    if (held_top + 2 > HELD_CELLS) return false;
     return stack::return_from_top(value);
 }
-
-// Whether the branch was such a return, taken; a branch of one value, or not starting
-// with a word, is known at a glance.
-[[gnu::always_inline]] inline bool return_branch(const cell* block) {
-    memory::series_buffer* b = buffer(block);
-    const int64_t head = index_of(block);
-    const int64_t tail = cell_count(b);
-    const cell* first = b->head_cell() + head;
-    return head + 1 < tail && first->is(TYPE_WORD) && room_to_skip_frames() &&
-           return_branch_taken(block, first, head, tail);
-}
-
-// What a direct call of if, unless or either found before making its frame.
-enum class frameless : uint8_t { done, frame, frame_no_return };
 
 // if, unless and either whose own frame nothing could see: no branch chosen (the result is
 // none), a branch of one plain value (as fib's [n]), or a branch that only returns. The
 // native's frame would be pushed and dropped with nothing between that could fail,
 // allocate, call or be traced, so it is not made; its arguments are tested first as the
-// frame's are. Answers frame, having changed nothing, whenever the frame's way could
-// raise or do more: a refused argument (an unset! condition among them), a branch that
-// evaluates, a stack near its end; frame_no_return when the branch is known not to be a
-// return.
-[[gnu::always_inline]] inline frameless branch_without_frame(control_work work, const control_plan& plan,
-                                                             const cell* values, int count) {
-    if (values[0].is(TYPE_UNSET)) return frameless::frame;
+// frame's are. The caller found room_to_skip_frames. Answers false, having changed
+// nothing, whenever the frame's way could raise or do more: a refused argument (an unset!
+// condition among them), a branch that evaluates, a low native stack.
+[[gnu::always_inline]] inline bool branch_without_frame(control_work work, const control_plan& plan,
+                                                        const cell* values, int count) {
+    if (values[0].is(TYPE_UNSET)) return false;
     const bool truth = logic::truth_of(&values[0]);
     const cell* branch = work == control_work::either_branch             ? &values[truth ? 1 : 2]
                          : truth == (work == control_work::if_branch) ? &values[1]
@@ -1119,18 +1099,16 @@ enum class frameless : uint8_t { done, frame, frame_no_return };
         head = index_of(branch);
         tail = cell_count(b);
         if (head + 1 != tail || take_operand(b->head_cell() + head, &value) != operand_step::taken) {
-            if (work == control_work::either_branch) return frameless::frame;
             first = b->head_cell() + head;
-            if (head + 1 >= tail || !first->is(TYPE_WORD)) return frameless::frame_no_return;
+            if (work == control_work::either_branch || head + 1 >= tail || !first->is(TYPE_WORD)) return false;
         }
     }
     for (int e = 0; e < count; ++e)
-        if (refuses(&plan.typesets[e], values[e].type())) return frameless::frame;
-    if (!room_to_skip_frames() || platform::native_stack_low()) return frameless::frame;
-    if (first)
-        return return_branch_taken(branch, first, head, tail) ? frameless::done : frameless::frame_no_return;
+        if (refuses(&plan.typesets[e], values[e].type())) return false;
+    if (platform::native_stack_low()) return false;
+    if (first) return return_branch_taken(branch, first, head, tail);
     stack::push_copy(&value);
-    return frameless::done;
+    return true;
 }
 
 // if, unless and either: the condition a plain chain, the branches blocks written in
@@ -1142,8 +1120,10 @@ enum class frameless : uint8_t { done, frame, frame_no_return };
     const int64_t tail = cell_count(b);
     const int count = work == control_work::either_branch ? 3 : 2;
     cell values[3];
-    int64_t next = plain_chain(code, position, tail, &values[0], 0);
-    if (next < 0 || next + count - 1 > tail) return -1;
+    // Near a stack's end the general call serves: the condition's chain and the frames
+    // below leave out frames.
+    int64_t next = plain_chain_with_room(code, position, tail, &values[0], 0);
+    if (next < 0 || next + count - 1 > tail || !room_to_skip_frames()) return -1;
     const cell* branches = b->head_cell() + next;
     for (int e = 1; e < count; ++e)
         if (!branches[e - 1].is(TYPE_BLOCK)) return -1;
@@ -1153,8 +1133,7 @@ enum class frameless : uint8_t { done, frame, frame_no_return };
     if (operator_follows(code, next, tail)) return -1;
     values[1] = branches[0];
     if (count == 3) values[2] = branches[1];
-    const frameless outcome = tracing::active ? frameless::frame : branch_without_frame(work, plan, values, count);
-    if (outcome == frameless::done) return next;
+    if (!tracing::active && branch_without_frame(work, plan, values, count)) return next;
 
     const cell call_word = *word;
     const control_frame f = open_control_frame(callee, &call_word, plan, values, count);
@@ -1165,7 +1144,7 @@ enum class frameless : uint8_t { done, frame, frame_no_return };
     } else if (work == control_work::either_branch) {
         (void)eval_block(logic::truth_of(base) ? base + 1 : base + 2, true);
     } else if (logic::truth_of(base) == (work == control_work::if_branch)) {
-        if (outcome == frameless::frame_no_return || !return_branch(base + 1)) (void)eval_block(base + 1, true);
+        (void)eval_block(base + 1, true);
     } else {
         stack::clear_frame_args();
         *stack::result_slot() = none_cell;
